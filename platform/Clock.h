@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace vek::platform {
+
+// Milliseconds since system start, wrapping at 2^32 like the design's tick counter.
+std::uint32_t tickCount();
+
+// Nanoseconds of a monotonic high-resolution counter.
+std::uint64_t highResolutionCounter();
+
+void sleepFor(std::chrono::milliseconds duration);
+
+struct LocalDateTime
+{
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+};
+
+LocalDateTime localNow();
+LocalDateTime toLocal(std::chrono::system_clock::time_point when);
+
+// "dd/mm/yyyy hh:nn:ss.zzz"
+std::string formatTimestampMs(const LocalDateTime& t);
+// "dd/mm/yyyy hh:nn:ss"
+std::string formatTimestamp(const LocalDateTime& t);
+// "hh:nn:ss.zzz" of a duration
+std::string formatElapsed(std::chrono::milliseconds elapsed);
+
+}  // namespace vek::platform

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vek::platform {
+
+// An INI file read and written like the Windows profile API: "[Section]" and
+// "Key=Value" lines, names compared without regard to letter case, values
+// trimmed of blanks. Every write goes to disk at once and keeps the file's
+// other lines, comments and order; a missing file is created by the first
+// write.
+class IniFile
+{
+public:
+    explicit IniFile(std::filesystem::path path);
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+    [[nodiscard]] std::optional<std::string> read(const std::string& section, const std::string& key) const;
+    [[nodiscard]] std::string readString(const std::string& section,
+                                         const std::string& key,
+                                         const std::string& defaultValue) const;
+    // The default when the key is absent or its value is not a whole number.
+    [[nodiscard]] int readInteger(const std::string& section, const std::string& key, int defaultValue) const;
+
+    // Throws vek::Error when the file cannot be written.
+    void write(const std::string& section, const std::string& key, const std::string& value);
+
+private:
+    [[nodiscard]] std::vector<std::string> loadLines() const;
+
+    std::filesystem::path path_;
+};
+
+}  // namespace vek::platform

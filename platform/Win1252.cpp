@@ -1,0 +1,145 @@
+#include "platform/Win1252.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace vek::platform {
+namespace {
+
+class Converter
+{
+public:
+    Converter(const char* to, const char* from)
+        : cd_(iconv_open(to, from))
+    {
+    }
+    ~Converter()
+    {
+        if (cd_ != reinterpret_cast<iconv_t>(-1)) {
+            iconv_close(cd_);
+        }
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Converts, replacing every sequence the target cannot hold (or the
+    // source does not form) by "?" and going on after it.
+    std::string convert(std::string_view in, std::size_t badInputSkip)
+    {
+        std::string out;
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+            return std::string(in);
+        }
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        out.reserve(in.size() * 2 + 4);
+        char* src = const_cast<char*>(in.data());
+        std::size_t srcLeft = in.size();
+        char buf[4096];
+        while (srcLeft > 0) {
+            char* dst = buf;
+            std::size_t dstLeft = sizeof buf;
+            const std::size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+            out.append(buf, static_cast<std::size_t>(dst - buf));
+            if (rc != static_cast<std::size_t>(-1)) {
+                continue;
+            }
+            if (errno == E2BIG) {
+                continue;
+            }
+            // EILSEQ or EINVAL: one character could not be converted.
+            out.push_back('?');
+            std::size_t skip = badInputSkip;
+            if (badInputSkip == 0) {
+                // The lead byte and the continuation bytes that follow it, no more.
+                const std::size_t expected = utf8SequenceLength(static_cast<unsigned char>(*src), srcLeft);
+                skip = 1;
+                while (skip < expected && (static_cast<unsigned char>(src[skip]) & 0xC0) == 0x80) {
+                    ++skip;
+                }
+            }
+            if (skip > srcLeft) {
+                skip = srcLeft;
+            }
+            src += skip;
+            srcLeft -= skip;
+        }
+        return out;
+    }
+
+private:
+    static std::size_t utf8SequenceLength(unsigned char lead, std::size_t left)
+    {
+        std::size_t n = 1;
+        if (lead >= 0xF0 && lead < 0xF8) {
+            n = 4;
+        } else if (lead >= 0xE0) {
+            n = lead < 0xF0 ? 3 : 1;
+        } else if (lead >= 0xC2) {
+            n = 2;
+        }
+        return n <= left ? n : 1;
+    }
+
+    iconv_t cd_;
+};
+
+}  // namespace
+
+std::string toWin1252(std::string_view utf8)
+{
+    bool ascii = true;
+    for (const char c : utf8) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        return std::string(utf8);
+    }
+    thread_local Converter converter("WINDOWS-1252", "UTF-8");
+    return converter.convert(utf8, 0);
+}
+
+std::string fromWin1252(std::string_view bytes)
+{
+    bool ascii = true;
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        return std::string(bytes);
+    }
+    thread_local Converter converter("UTF-8", "WINDOWS-1252");
+    return converter.convert(bytes, 1);
+}
+
+std::size_t utf8Length(std::string_view utf8)
+{
+    std::size_t n = 0;
+    for (const char c : utf8) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+std::string utf8Left(std::string_view utf8, std::size_t count)
+{
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+            if (chars == count) {
+                return std::string(utf8.substr(0, i));
+            }
+            ++chars;
+        }
+    }
+    return std::string(utf8);
+}
+
+}  // namespace vek::platform

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what the project needs on Debian 12 (only what is missing), then
+# configures and builds into build/ (and, with --sanitize, build-asan/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+    build-essential g++ cmake ninja-build pkg-config
+    qt6-base-dev libqt6printsupport6 libgl-dev
+    libgcrypt20-dev zlib1g-dev libpugixml-dev libxlsxwriter-dev libsqlite3-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    python3 python3-pyftpdlib python3-openpyxl openssl curl poppler-utils rhash gzip
+    fonts-liberation fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "setup: installing ${missing[*]}"
+    SUDO=""
+    [[ $(id -u) -ne 0 ]] && SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+JOBS=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$JOBS"
+
+if [[ "${1:-}" == "--sanitize" ]]; then
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON -DVEK_BUILD_UI=OFF \
+        -DVEK_BUILD_BENCH=OFF >/dev/null
+    cmake --build build-asan -j "$JOBS"
+fi

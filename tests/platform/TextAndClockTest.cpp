@@ -1,0 +1,78 @@
+#include "platform/BaseDir.h"
+#include "platform/Clock.h"
+#include "platform/OsInfo.h"
+#include "platform/Win1252.h"
+
+#include "tests/fixtures/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+
+namespace vek::platform {
+namespace {
+
+TEST(Win1252, ConvertsBothWaysAndMarksWhatHasNoForm)
+{
+    struct Case
+    {
+        const char* name;
+        std::string utf8;
+        std::string cp1252;
+    };
+    const std::array cases{
+        Case{.name = "ascii", .utf8 = "abc|123", .cp1252 = "abc|123"},
+        Case{.name = "latin", .utf8 = "Código indisponível ção", .cp1252 = "C\xF3" "digo indispon\xEDvel \xE7\xE3o"},
+        Case{.name = "upper half of 0x80", .utf8 = "€ “x” …", .cp1252 = "\x80 \x93x\x94 \x85"},
+        Case{.name = "nul kept", .utf8 = std::string("a\0b", 3), .cp1252 = std::string("a\0b", 3)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(toWin1252(c.utf8), c.cp1252);
+        EXPECT_EQ(fromWin1252(c.cp1252), c.utf8);
+    }
+    EXPECT_EQ(toWin1252("a\xE2\x82 b"), "a? b");  // broken UTF-8
+    EXPECT_EQ(toWin1252("日本"), "??");
+    EXPECT_EQ(fromWin1252("\x81\x8D"), "??");  // unassigned in Windows-1252
+}
+
+TEST(Win1252, CountsAndCutsCharactersNotBytes)
+{
+    EXPECT_EQ(utf8Length("ação"), 4U);
+    EXPECT_EQ(utf8Left("ação!", 3), "aç" "ã");
+    EXPECT_EQ(utf8Left("ab", 5), "ab");
+}
+
+TEST(Clock, FormatsTimestampsAndElapsedTime)
+{
+    const LocalDateTime t{.year = 2007, .month = 3, .day = 5, .hour = 14, .minute = 2, .second = 9, .millisecond = 31};
+    EXPECT_EQ(formatTimestampMs(t), "05/03/2007 14:02:09.031");
+    EXPECT_EQ(formatTimestamp(t), "05/03/2007 14:02:09");
+    EXPECT_EQ(formatElapsed(std::chrono::milliseconds(3723004)), "01:02:03.004");
+    const auto a = tickCount();
+    sleepFor(std::chrono::milliseconds(20));
+    const auto b = tickCount();
+    EXPECT_GE(static_cast<std::uint32_t>(b - a), 19U);
+}
+
+TEST(BaseDir, FollowsVekDirElseExecutableDirectory)
+{
+    {
+        test::Sandbox box;
+        EXPECT_EQ(baseDir(), box.path());
+    }
+    setenv("VEK_DIR", "", 1);
+    EXPECT_EQ(baseDir(), executablePath().parent_path());
+    unsetenv("VEK_DIR");
+}
+
+TEST(OsInfo, LinuxIsOutsideTheKnownFamilies)
+{
+    const auto info = currentOsVersion();
+    EXPECT_EQ(info.platformFamily, 3);
+    EXPECT_EQ(info.servicePack.rfind("Linux ", 0), 0U);
+}
+
+}  // namespace
+}  // namespace vek::platform
