@@ -143,3 +143,44 @@ std::string utf8Left(std::string_view utf8, std::size_t count)
 }
 
 }  // namespace vek::platform
+
+namespace vek::platform {
+
+std::string upperText(std::string_view utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            out.push_back(lead >= 'a' && lead <= 'z' ? static_cast<char>(lead - 0x20) : static_cast<char>(lead));
+            ++i;
+            continue;
+        }
+        std::size_t n = 1;
+        while (i + n < utf8.size() && (static_cast<unsigned char>(utf8[i + n]) & 0xC0) == 0x80) {
+            ++n;
+        }
+        const std::string_view ch = utf8.substr(i, n);
+        i += n;
+        const std::string b = toWin1252(ch);
+        if (b.size() != 1 || b[0] == '?') {
+            out.append(ch);  // no Windows-1252 form: left as it is
+            continue;
+        }
+        const auto v = static_cast<unsigned char>(b[0]);
+        unsigned char u = v;
+        if (v >= 0xE0 && v <= 0xFE && v != 0xF7) {
+            u = static_cast<unsigned char>(v - 0x20);
+        } else if (v == 0x9A || v == 0x9C || v == 0x9E) {
+            u = static_cast<unsigned char>(v - 0x10);
+        } else if (v == 0xFF) {
+            u = 0x9F;
+        }
+        out += fromWin1252(std::string(1, static_cast<char>(u)));
+    }
+    return out;
+}
+
+}  // namespace vek::platform

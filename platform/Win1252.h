@@ -19,3 +19,11 @@ std::size_t utf8Length(std::string_view utf8);
 std::string utf8Left(std::string_view utf8, std::size_t count);
 
 }  // namespace vek::platform
+
+namespace vek::platform {
+
+// Upper case of a UTF-8 text for the letters Windows-1252 holds (the
+// accented Latin letters included).
+std::string upperText(std::string_view utf8);
+
+}  // namespace vek::platform

@@ -1,0 +1,198 @@
+#pragma once
+
+#include "channel/Frame.h"
+#include "channel/Timeouts.h"
+#include "platform/OsInfo.h"
+#include "platform/Socket.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vek::crypto {
+class TRsaQv;
+}
+
+namespace vek::channel {
+
+enum TTipoStatusEtapa : std::uint8_t
+{
+    tseNada = 0,
+    tseExecutando = 1,
+    tseFinalizada = 2,
+    tseErro = 3,
+};
+
+// Progress of the three upload steps. Mensagem holds at most 255 characters.
+struct TStatusUpload
+{
+    TTipoStatusEtapa StatusPreparacao = tseNada;
+    std::uint8_t PercentPreparacao = 0;
+    TTipoStatusEtapa StatusConexao = tseNada;
+    std::uint8_t PercentConexao = 0;
+    TTipoStatusEtapa StatusTransmissao = tseNada;
+    std::uint8_t PercentTransmissao = 0;
+    std::string Mensagem;
+};
+
+struct TStatusDownload
+{
+    std::int32_t PercentFeito = 0;
+    std::string TextoInfo;  // at most 255 characters
+};
+
+// The outcome of one upload, handed to the caller. Texts hold at most 255 characters.
+struct TResultadoEnvio
+{
+    bool Sucesso = false;
+    std::string Protocolo;
+    std::string DataHora;
+    std::string EnderecoIP;
+    std::string Autenticacao;
+    std::string MensagemErro;
+};
+
+class TCanalZEBCliente;
+
+using TSendFileEvent = std::function<void(TCanalZEBCliente& Sender, const TStatusUpload& StatusEnvio)>;
+using TRetrieveFileEvent = std::function<void(TCanalZEBCliente& Sender, const TStatusDownload& StatusDownload)>;
+using TStatusQueryListEvent = std::function<
+    void(TCanalZEBCliente& Sender, TTipoStatusEtapa Status, std::int32_t percentFeito, const std::string& TextoInfo)>;
+
+// The operating-system text that requests carry, from the family, version
+// and service-pack values.
+std::string NomeSistemaOperacional(const platform::OsVersionInfo& info);
+
+// The prefix of an error text that is meant to reach the user unchanged.
+inline constexpr std::string_view PrefixoCanal = "<<CANAL_ZEB>>";
+
+// True when the first 13 characters, upper-cased, are the prefix.
+bool temPrefixoCanal(std::string_view message);
+
+// The client side of every exchange with the agency's server. Operations are
+// blocking calls on the caller's thread; each reads the configuration file
+// first, reports progress through its event, and lets the user interface
+// process its pending events at fixed points. Texts are UTF-8 here and
+// Windows-1252 on the wire and in the trace file.
+class TCanalZEBCliente
+{
+public:
+    static constexpr const char* AplicacaoPadrao = "VEK";
+    static constexpr const char* VersaoPadrao = "4.0.8";
+    static constexpr const char* ServidorPadrao = "127.0.0.1";
+    static constexpr int PortaServicoPadrao = 80;
+    static constexpr int PortaFTPPadrao = 21;
+    static constexpr int PortaDadosPadrao = 20001;
+    static constexpr const char* NomeArquivoConfiguracao = "vek.INI";
+    static constexpr const char* NomeArquivoTrace = "TraceVEK.log";
+
+    TCanalZEBCliente();
+    virtual ~TCanalZEBCliente();
+    TCanalZEBCliente(const TCanalZEBCliente&) = delete;
+    TCanalZEBCliente& operator=(const TCanalZEBCliente&) = delete;
+
+    // --- published properties ---
+    std::string StrValidacaoLivre;
+    std::string CD_Operadora;
+    std::string Senha;
+    std::string Arquivo;
+
+    [[nodiscard]] const std::string& Aplicacao() const { return aplicacao_; }
+    void SetAplicacao(const std::string& value);  // an empty text is ignored
+    [[nodiscard]] const std::string& Tipo_Arquivo() const { return tipoArquivo_; }
+    void SetTipo_Arquivo(const std::string& value);  // stored upper-cased
+    [[nodiscard]] const std::string& VersaoAplicativo() const { return versaoAplicativo_; }
+    void SetVersaoAplicativo(const std::string& value);  // an empty text is ignored
+    [[nodiscard]] const std::string& Prot_Ultimo_Envio() const { return protUltimoEnvio_; }
+    [[nodiscard]] const std::string& DT_Ultimo_Envio() const { return dtUltimoEnvio_; }
+    [[nodiscard]] std::string VersaoTransmissor() const;
+    [[nodiscard]] std::string ID_Aplicacao_no_Servidor() const;
+
+    TSendFileEvent AoEnviarArquivo;
+    TStatusQueryListEvent AoConsultarListaDownload;
+    TRetrieveFileEvent AoReceberArquivo;
+    TStatusQueryListEvent AoConsultaHistoricoTx;
+
+    // --- operations ---
+    void ListarTiposArquivoEnvio(std::string& lista);
+    void ListarTiposArquivoDownload(std::string& lista);
+
+    // --- members that are not published ---
+    std::string HashArquivo;
+    std::string UsuarioDownload;
+    std::string SenhaDownload;
+    std::string IdentificadorDownload;
+    std::string IP_Ultimo_Envio;
+    std::string Autenticacao_Ultimo_Envio;
+    std::string ArquivoTrace;
+    std::vector<std::uint8_t> ChaveSimetrica;
+    std::shared_ptr<crypto::TRsaQv> ChaveServidor;  // released when the transmission ends
+    std::vector<std::vector<std::uint8_t>> BlocosDados;
+    std::int32_t TamanhoCifrado = 0;
+    TStatusUpload StatusEnvio;
+    TStatusDownload StatusDownload;
+
+    // The program's first command-line argument, told by the front end; a
+    // "LOG..." argument renames the trace file of the list-type queries.
+    std::string PrimeiroArgumento;
+    // Every wait of the protocol.
+    Timeouts timeouts;
+
+    // --- shared by the exchanges ---
+    void LerConfiguracao();
+    void GravarTrace(const std::string& text);
+    void ReportarEnvio(TTipoStatusEtapa statusPreparacao,
+                       int percentPreparacao,
+                       TTipoStatusEtapa statusConexao,
+                       int percentConexao,
+                       TTipoStatusEtapa statusTransmissao,
+                       int percentTransmissao,
+                       const std::string& texto);
+    void ReportarDownload(std::int32_t percent, const std::string& texto);
+    void Conectar();
+    Message LerMensagem();
+    void EnviarAck();
+    // Writes a whole frame within the stream's time-out.
+    void enviarMensagem(const std::vector<std::uint8_t>& frame);
+    [[nodiscard]] std::string NomeSistemaOperacional() const;
+
+    [[nodiscard]] const std::string& host() const { return host_; }
+    [[nodiscard]] int porta() const { return porta_; }
+    [[nodiscard]] int portaFTP() const { return portaFTP_; }
+    [[nodiscard]] int portaDados() const { return portaDados_; }
+    [[nodiscard]] bool traceLigado() const { return traceSwitch_ == 'S'; }
+    [[nodiscard]] bool traceCifrado() const { return traceCipherSwitch_ == 'S'; }
+    [[nodiscard]] platform::TcpSocket& socCliente() { return socket_; }
+
+    // Operating-system values for the request texts; tests replace them.
+    std::function<platform::OsVersionInfo()> osVersionProvider;
+
+protected:
+    // One connection attempt; tests replace it to play odd sockets.
+    virtual void tentarConexao();
+    void fecharSocket() noexcept;
+    // The list-type queries' trace-name rule.
+    void aplicarNomeTraceLinhaComando();
+
+private:
+    std::string aplicacao_ = AplicacaoPadrao;
+    std::string tipoArquivo_;
+    std::string versaoAplicativo_ = VersaoPadrao;
+    std::string protUltimoEnvio_;
+    std::string dtUltimoEnvio_;
+
+    std::string host_ = ServidorPadrao;
+    int porta_ = PortaServicoPadrao;
+    int portaFTP_ = PortaFTPPadrao;
+    int portaDados_ = PortaDadosPadrao;
+    char traceSwitch_ = 'N';
+    char traceCipherSwitch_ = 'S';
+
+    platform::TcpSocket socket_;
+
+    friend class UploadSteps;
+};
+
+}  // namespace vek::channel

@@ -1,0 +1,278 @@
+#include "channel/MessageCodes.h"
+#include "channel/TCanalZEBCliente.h"
+#include "platform/Error.h"
+#include "platform/Socket.h"
+
+#include "tests/fixtures/FakeZebServer.h"
+#include "tests/fixtures/RecordingUiServices.h"
+#include "tests/fixtures/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <thread>
+
+namespace vek::channel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeStep;
+
+std::uint16_t closedPort()
+{
+    platform::TcpListener l;
+    l.listen("127.0.0.1", 0);
+    return l.localPort();  // closed again when l goes
+}
+
+std::string traceText(const test::Sandbox& box)
+{
+    return box.read("TraceVEK.log");
+}
+
+std::size_t count(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t pos = 0; (pos = text.find(what, pos)) != std::string::npos; pos += what.size()) {
+        ++n;
+    }
+    return n;
+}
+
+// A client with short waits, plain trace lines, pointed at a port.
+struct Client
+{
+    explicit Client(const test::Sandbox& box, std::uint16_t port)
+    {
+        test::writeClientConfig(box.path().string(), port, "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n");
+        canal.timeouts.streamTimeout = 300ms;
+        canal.timeouts.waitForData = 300ms;
+        canal.timeouts.connectPause = 20ms;
+        canal.timeouts.connectBudget = 200ms;
+        canal.LerConfiguracao();
+    }
+    TCanalZEBCliente canal;
+};
+
+TEST(Conectar, GivesUpOnARefusingPortWithTheLastRefusal)
+{
+    test::Sandbox box;
+    test::RecordingUiServices ui;
+    platform::ScopedUi scope(ui);
+    Client c(box, closedPort());
+    try {
+        c.canal.Conectar();
+        FAIL() << "Conectar should fail";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "<<CANAL_ZEB>> Erro ao conectar-se com o servidor da ZEB: \"Não foi possível conectar a 127.0.0.1:" +
+                      std::to_string(c.canal.porta()) + ": Connection refused\". Código de erro do Windows: " +
+                      std::to_string(ECONNREFUSED));
+    }
+    // 20 ms pauses until the spent time exceeds 200 ms: 11 attempts.
+    EXPECT_EQ(count(traceText(box), "Erro ao conectar: "), 11U);
+    EXPECT_EQ(count(traceText(box), " / Windows Error: 111"), 11U);
+    EXPECT_GE(ui.eventCalls(), 11);
+}
+
+TEST(Conectar, FullLengthBudgetMakes151AttemptsOverAbout30Seconds)
+{
+    test::Sandbox box;
+    Client c(box, closedPort());
+    c.canal.timeouts = Timeouts{};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(c.canal.Conectar(), Error);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(count(traceText(box), "Erro ao conectar: "), 151U);
+    EXPECT_GE(took, 30s);
+}
+
+TEST(Conectar, ReachesAServerThatComesUpDuringTheRetries)
+{
+    test::Sandbox box;
+    const auto port = closedPort();
+    Client c(box, port);
+    c.canal.timeouts.connectBudget = 5000ms;
+    std::thread late([port] {
+        std::this_thread::sleep_for(300ms);
+        platform::TcpListener l;
+        l.listen("127.0.0.1", port);
+        auto s = l.accept(5s);
+        std::this_thread::sleep_for(100ms);
+    });
+    EXPECT_NO_THROW(c.canal.Conectar());
+    EXPECT_TRUE(c.canal.socCliente().connected());
+    late.join();
+    EXPECT_GE(count(traceText(box), "Erro ao conectar: "), 1U);
+}
+
+TEST(Conectar, UnresolvableHostCarriesTheResolverMessage)
+{
+    test::Sandbox box;
+    box.write("vek.INI", "[Defaults]\r\nServidorInternet=servidor.invalid\r\nPortaServico=80\r\n");
+    TCanalZEBCliente canal;
+    canal.timeouts.connectPause = 10ms;
+    canal.timeouts.connectBudget = 30ms;
+    canal.LerConfiguracao();
+    try {
+        canal.Conectar();
+        FAIL();
+    } catch (const Error& e) {
+        const std::string m = e.what();
+        EXPECT_EQ(m.rfind("<<CANAL_ZEB>> Erro ao conectar-se com o servidor da ZEB: \"Não foi possível resolver o "
+                          "endereço servidor.invalid: ",
+                          0),
+                  0U)
+            << m;
+    }
+}
+
+// A socket that "connects" without error but never holds a connection.
+class HollowChannel : public TCanalZEBCliente
+{
+public:
+    int attempts = 0;
+
+protected:
+    void tentarConexao() override { ++attempts; }
+};
+
+TEST(Conectar, AttemptsWithoutErrorButNoConnectionAreBoundedAndReportedAsTooManyConnections)
+{
+    test::Sandbox box;
+    HollowChannel canal;
+    canal.timeouts.maxUnconnectedAttempts = 7;
+    try {
+        canal.Conectar();
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(),
+                     "<<CANAL_ZEB>> O servidor da ZEB reportou que há um número excessivo de conexões no momento...");
+    }
+    EXPECT_EQ(canal.attempts, 7);
+}
+
+TEST(LerMensagem, ReadsFramesWithEmptyZeroAndNegativeLengths)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({{
+        FakeStep::raw({0x5E, 0x03, 0x00, 0x00, 0x00, 'a', 'b', 'c'}),
+        FakeStep::raw({0x03, 0x00, 0x00, 0x00, 0x00}),
+        FakeStep::raw({0x03, 0xFE, 0xFF, 0xFF, 0xFF}),  // negative: nothing more is read
+        FakeStep::raw({0x07, 0x03, 0x00, 0x00, 0x00, 'a', 0x00, 'b'}),
+    }});
+    Client c(box, server.port());
+    c.canal.Conectar();
+    auto m = c.canal.LerMensagem();
+    EXPECT_EQ(m.code, CMD_NEGADO);
+    EXPECT_EQ(m.text(), "abc");
+    m = c.canal.LerMensagem();
+    EXPECT_EQ(m.length, 0);
+    EXPECT_TRUE(m.payload.empty());
+    m = c.canal.LerMensagem();
+    EXPECT_EQ(m.length, -2);
+    EXPECT_TRUE(m.payload.empty());
+    m = c.canal.LerMensagem();
+    EXPECT_EQ(m.code, CMD_TAMANHO);
+    EXPECT_EQ(m.text(), "a");
+    EXPECT_EQ(m.payload.size(), 3U);
+}
+
+TEST(LerMensagem, SilentServerTracesTheWaitAndFailsWithTheReadError)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({{FakeStep::pause(3s)}});
+    Client c(box, server.port());
+    c.canal.Conectar();
+    try {
+        c.canal.LerMensagem();
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "<<CANAL_ZEB>> Erro ao ler dados do socket: \"Tempo esgotado ao ler do socket\" / Código de erro do "
+                  "Windows: " +
+                      std::to_string(ETIMEDOUT));
+        EXPECT_EQ(e.code(), ETIMEDOUT);
+    }
+    const auto trace = traceText(box);
+    EXPECT_NE(trace.find("Wait for data FALSE. Tempo decorrido: 00:00:00."), std::string::npos);
+    EXPECT_NE(trace.find("Tempo esgotado ao ler do socket / Windows Error: 110"), std::string::npos);
+    EXPECT_EQ(trace.find("Erro ao tentar ler 5 bytes..."), std::string::npos);  // only for code 0
+}
+
+TEST(LerMensagem, FullLengthSilenceWaitsThirtySecondsThenThirtyForTheHeader)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({{FakeStep::pause(70s)}});
+    Client c(box, server.port());
+    c.canal.timeouts = Timeouts{};
+    c.canal.Conectar();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(c.canal.LerMensagem(), Error);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 59s);
+    EXPECT_LT(took, 65s);
+    EXPECT_NE(traceText(box).find("Wait for data FALSE. Tempo decorrido: 00:00:30."), std::string::npos);
+}
+
+TEST(LerMensagem, PeerClosingMidFrameFailsWithTheBareMessageAndCodeZero)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        const char* traceLine;
+    };
+    const std::array cases{
+        Case{"in the header", {0x03, 0x01}, "Erro ao tentar ler 5 bytes..."},
+        Case{"in the payload", {0x09, 0x0A, 0x00, 0x00, 0x00, 1, 2, 3}, "Erro ao tentar ler 10 bytes..."},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        test::Sandbox box;
+        test::FakeZebServer server({{FakeStep::raw(k.bytes), FakeStep::close()}});
+        Client c(box, server.port());
+        c.canal.Conectar();
+        try {
+            c.canal.LerMensagem();
+            FAIL();
+        } catch (const Error& e) {
+            EXPECT_FALSE(temPrefixoCanal(e.what()));
+            EXPECT_EQ(e.code(), 0);
+        }
+        const auto trace = traceText(box);
+        EXPECT_NE(trace.find(k.traceLine), std::string::npos);
+        EXPECT_NE(trace.find(" / Windows Error: 0"), std::string::npos);
+    }
+}
+
+TEST(LerMensagem, AbsurdLengthIsRefusedBeforeAllocating)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({{FakeStep::raw({0x09, 0xFF, 0xFF, 0xFF, 0x7F})}});
+    Client c(box, server.port());
+    c.canal.Conectar();
+    try {
+        c.canal.LerMensagem();
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "<<CANAL_ZEB>> O servidor da ZEB enviou uma mensagem inválida: 2147483647 bytes anunciados, acima "
+                  "do limite de 16777216 bytes.");
+    }
+}
+
+TEST(LerMensagem, ProcessesEventsBeforeTheWaitAndEachRead)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({{FakeStep::reply(CMD_ACEITO, "ok")}});
+    Client c(box, server.port());
+    c.canal.Conectar();
+    test::RecordingUiServices ui;
+    platform::ScopedUi scope(ui);
+    c.canal.LerMensagem();
+    EXPECT_GE(ui.eventCalls(), 3);
+}
+
+}  // namespace
+}  // namespace vek::channel
