@@ -1,0 +1,106 @@
+#include "dataset/TXMLGenerator.h"
+
+#include "platform/Error.h"
+
+#include <pugixml.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+namespace vek::dataset {
+
+struct TXMLGenerator::Impl
+{
+    pugi::xml_document document;
+    pugi::xml_node root;
+    pugi::xml_node current;
+};
+
+TXMLGenerator::TXMLGenerator(const std::string& rootName)
+    : impl_(std::make_unique<Impl>())
+{
+    impl_->root = impl_->document.append_child(rootName.c_str());
+    impl_->current = impl_->root;
+}
+
+TXMLGenerator::~TXMLGenerator() = default;
+
+XmlElement TXMLGenerator::append(const std::string& name, const std::string& parentPath)
+{
+    pugi::xml_node parent = impl_->current;
+    if (!parentPath.empty()) {
+        try {
+            parent = impl_->root.select_node(parentPath.c_str()).node();
+        } catch (const pugi::xpath_exception&) {
+            parent = pugi::xml_node();
+        }
+        if (!parent) {
+            return {};
+        }
+    }
+    return XmlElement{parent.append_child(name.c_str()).internal_object()};
+}
+
+void TXMLGenerator::AddTextElement(const std::string& name, const std::string& text, const std::string& parentPath)
+{
+    const XmlElement e = append(name, parentPath);
+    if (!e.empty()) {
+        pugi::xml_node(e.node).text().set(text.c_str());
+    }
+}
+
+XmlElement TXMLGenerator::AddElement(const std::string& name, bool keepCurrent, const std::string& parentPath)
+{
+    const XmlElement e = append(name, parentPath);
+    if (!keepCurrent && !e.empty()) {
+        impl_->current = pugi::xml_node(e.node);
+    }
+    return e;
+}
+
+XmlElement TXMLGenerator::FindNode(const std::string& path) const
+{
+    try {
+        return XmlElement{impl_->root.select_node(path.c_str()).node().internal_object()};
+    } catch (const pugi::xpath_exception&) {
+        return {};
+    }
+}
+
+void TXMLGenerator::SetCurrentElement(XmlElement element)
+{
+    if (!element.empty()) {
+        impl_->current = pugi::xml_node(element.node);
+    }
+}
+
+XmlElement TXMLGenerator::Root() const
+{
+    return XmlElement{impl_->root.internal_object()};
+}
+
+std::string TXMLGenerator::toString() const
+{
+    std::ostringstream out;
+    impl_->document.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    return out.str();
+}
+
+void TXMLGenerator::Save(const std::string& fileName) const
+{
+    const std::string text = toString();
+    std::FILE* f = std::fopen(fileName.c_str(), "wb");
+    if (f == nullptr) {
+        const int err = errno;
+        throw Error("Não foi possível criar " + fileName + ": " + std::strerror(err), err);
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const int err = errno;
+    if (std::fclose(f) != 0 || !written) {
+        throw Error("Não foi possível gravar " + fileName + ": " + std::strerror(err), err);
+    }
+}
+
+}  // namespace vek::dataset
