@@ -71,6 +71,10 @@ inline constexpr std::string_view PrefixoCanal = "<<CANAL_ZEB>>";
 // True when the first 13 characters, upper-cased, are the prefix.
 bool temPrefixoCanal(std::string_view message);
 
+// The characters before the first "|", removed from the text with that "|";
+// the whole text (leaving it empty) when it has none.
+std::string ExtrairCampo(std::string& texto);
+
 // The client side of every exchange with the agency's server. Operations are
 // blocking calls on the caller's thread; each reads the configuration file
 // first, reports progress through its event, and lets the user interface
@@ -116,6 +120,7 @@ public:
     TStatusQueryListEvent AoConsultaHistoricoTx;
 
     // --- operations ---
+    void EnviarArquivo(TResultadoEnvio& resultado);
     void ListarTiposArquivoEnvio(std::string& lista);
     void ListarTiposArquivoDownload(std::string& lista);
 
@@ -158,6 +163,14 @@ public:
     void enviarMensagem(const std::vector<std::uint8_t>& frame);
     [[nodiscard]] std::string NomeSistemaOperacional() const;
 
+    // The three upload steps, in the order EnviarArquivo runs them.
+    void PrepararArquivo();
+    void SolicitarAutorizacao();
+    void TransmitirArquivo();
+    // The block size the preparation cuts with: 1280 at the start of every
+    // upload, lowered to 1267 for an upload whose enciphered size is a multiple of it.
+    [[nodiscard]] int TamanhoBloco() const { return tamanhoBloco_; }
+
     [[nodiscard]] const std::string& host() const { return host_; }
     [[nodiscard]] int porta() const { return porta_; }
     [[nodiscard]] int portaFTP() const { return portaFTP_; }
@@ -190,9 +203,9 @@ private:
     char traceSwitch_ = 'N';
     char traceCipherSwitch_ = 'S';
 
-    platform::TcpSocket socket_;
+    int tamanhoBloco_ = 1280;
 
-    friend class UploadSteps;
+    platform::TcpSocket socket_;
 };
 
 }  // namespace vek::channel

@@ -1,0 +1,183 @@
+#include "cli/Cli.h"
+
+#include "cli/CliContext.h"
+#include "cli/CliUiServices.h"
+#include "platform/Error.h"
+#include "platform/UiServices.h"
+
+#include <cstdio>
+#include <iostream>
+#include <termios.h>
+#include <unistd.h>
+
+namespace vek::cli {
+
+std::optional<std::string> ParsedArgs::get(const std::string& name) const
+{
+    const auto it = options.find(name);
+    if (it == options.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::string ParsedArgs::required(const std::string& name) const
+{
+    auto v = get(name);
+    if (!v) {
+        throw UsageError("falta a opção --" + name);
+    }
+    return *v;
+}
+
+ParsedArgs parseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs)
+{
+    ParsedArgs parsed;
+    bool onlyPositional = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (onlyPositional || a.size() < 3 || a.rfind("--", 0) != 0) {
+            if (a == "--") {
+                onlyPositional = true;
+                continue;
+            }
+            if (!onlyPositional && a.size() > 1 && a[0] == '-' && a != "-o") {
+                throw UsageError("opção desconhecida: " + a);
+            }
+            if (a == "-o") {
+                if (i + 1 >= args.size()) {
+                    throw UsageError("a opção -o precisa de um valor");
+                }
+                parsed.options["o"] = args[++i];
+                continue;
+            }
+            parsed.positional.push_back(a);
+            continue;
+        }
+        std::string name = a.substr(2);
+        std::optional<std::string> value;
+        if (const auto eq = name.find('='); eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        const OptionSpec* spec = nullptr;
+        for (const auto& s : specs) {
+            if (name == s.name) {
+                spec = &s;
+            }
+        }
+        if (spec == nullptr) {
+            throw UsageError("opção desconhecida: --" + name);
+        }
+        if (spec->takesValue) {
+            if (!value) {
+                if (i + 1 >= args.size()) {
+                    throw UsageError("a opção --" + name + " precisa de um valor");
+                }
+                value = args[++i];
+            }
+            parsed.options[name] = *value;
+        } else {
+            if (value) {
+                throw UsageError("a opção --" + name + " não aceita valor");
+            }
+            parsed.options[name] = "";
+        }
+    }
+    return parsed;
+}
+
+void printError(std::ostream& err, const std::string& message)
+{
+    err << "Erro: " << message << '\n';
+}
+
+std::string readPassword(const char* variable, const char* prompt)
+{
+    if (const char* v = std::getenv(variable)) {
+        return v;
+    }
+    if (!isatty(STDIN_FILENO)) {
+        throw UsageError(std::string("senha não informada: defina ") + variable);
+    }
+    std::fprintf(stderr, "%s", prompt);
+    std::fflush(stderr);
+    termios old{};
+    tcgetattr(STDIN_FILENO, &old);
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    std::string line;
+    std::getline(std::cin, line);
+    tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    std::fprintf(stderr, "\n");
+    return line;
+}
+
+namespace {
+
+void printHelp(std::ostream& out)
+{
+    out << "Uso: vek-cli COMANDO [opções] [argumentos]\n\n"
+           "O cliente VEK sem janela. Configuração, rastreamento, temp/ e Protocolos/ ficam no\n"
+           "diretório base: VEK_DIR, ou o diretório do programa.\n"
+           "Senhas: VEK_SENHA (atual) e VEK_NOVA_SENHA (nova); sem elas, num terminal, o programa pergunta.\n\n"
+           "Comandos:\n";
+    for (const auto& c : commands()) {
+        out << "  " << c.name;
+        for (std::size_t n = std::string(c.name).size(); n < 16; ++n) {
+            out << ' ';
+        }
+        out << c.summary << '\n';
+    }
+    out << "\n`vek-cli COMANDO --help` mostra o uso de cada comando.\n"
+           "Saída: 0 sucesso; 1 a operação falhou ou o servidor recusou; 2 erro de uso ou de entrada.\n";
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.empty()) {
+        printHelp(err);
+        return ExitUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        printHelp(out);
+        return ExitOk;
+    }
+    const Command* command = nullptr;
+    for (const auto& c : commands()) {
+        if (args[0] == c.name) {
+            command = &c;
+        }
+    }
+    if (command == nullptr) {
+        err << "vek-cli: comando desconhecido: " << args[0] << "\n";
+        printHelp(err);
+        return ExitUsage;
+    }
+    Context ctx{std::vector<std::string>(args.begin() + 1, args.end()), out, err, args[0]};
+    for (const auto& a : ctx.args) {
+        if (a == "--help" || a == "-h") {
+            out << "Uso: vek-cli " << command->usage << "\n\n" << command->summary << "\n";
+            return ExitOk;
+        }
+    }
+    CliUiServices ui(err);
+    platform::ScopedUi scope(ui);
+    try {
+        return command->run(ctx);
+    } catch (const UsageError& e) {
+        err << "vek-cli " << command->name << ": " << e.what() << "\nUso: vek-cli " << command->usage << "\n";
+        return ExitUsage;
+    } catch (const Error& e) {
+        printError(err, e.what());
+        return ExitFailed;
+    } catch (const std::exception& e) {
+        printError(err, e.what());
+        return ExitFailed;
+    }
+}
+
+}  // namespace vek::cli

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "cli/Cli.h"
+
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vek::cli {
+
+// A usage error: printed with the command's usage, exit code 2.
+class UsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct OptionSpec
+{
+    const char* name;
+    bool takesValue;
+};
+
+// GNU-style options of one command ("--name value", "--name=value") and its
+// positional arguments.
+struct ParsedArgs
+{
+    std::map<std::string, std::string> options;
+    std::vector<std::string> positional;
+
+    [[nodiscard]] bool has(const std::string& name) const { return options.count(name) != 0; }
+    [[nodiscard]] std::optional<std::string> get(const std::string& name) const;
+    // Throws UsageError when absent.
+    [[nodiscard]] std::string required(const std::string& name) const;
+};
+
+ParsedArgs parseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs);
+
+struct Context
+{
+    std::vector<std::string> args;  // after the command name
+    std::ostream& out;
+    std::ostream& err;
+    std::string firstArgument;  // the program's first argument, for the channel
+};
+
+struct Command
+{
+    const char* name;
+    const char* usage;
+    const char* summary;
+    std::function<int(Context&)> run;
+};
+
+const std::vector<Command>& commands();
+
+// The "Erro: " line of an error raised by an operation.
+void printError(std::ostream& err, const std::string& message);
+
+// Passwords: the variable when set (even empty), else a prompt without echo
+// on a terminal, else a usage error.
+std::string readPassword(const char* variable, const char* prompt);
+
+int cmdTiposEnvio(Context& ctx);
+int cmdTiposDownload(Context& ctx);
+int cmdDecifrarTrace(Context& ctx);
+int cmdCrc32(Context& ctx);
+int cmdTiger(Context& ctx);
+
+}  // namespace vek::cli

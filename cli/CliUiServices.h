@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/UiServices.h"
+
+#include <iosfwd>
+
+namespace vek::cli {
+
+// Message boxes become "VEK: " lines on standard error; questions are
+// answered yes (nobody is there to answer them).
+class CliUiServices final : public platform::UiServices
+{
+public:
+    explicit CliUiServices(std::ostream& err)
+        : err_(err)
+    {
+    }
+    void processEvents() override {}
+    bool showMessage(const std::string& text, platform::MessageKind kind) override;
+    void setBusy(bool) override {}
+
+private:
+    std::ostream& err_;
+};
+
+}  // namespace vek::cli

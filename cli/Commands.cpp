@@ -1,0 +1,23 @@
+#include "cli/CliContext.h"
+
+namespace vek::cli {
+
+const std::vector<Command>& commands()
+{
+    static const std::vector<Command> all{
+        {"tipos-envio", "tipos-envio", "Lista os tipos de arquivo que a operadora pode enviar.", cmdTiposEnvio},
+        {"tipos-download",
+         "tipos-download",
+         "Lista os tipos de arquivo que a operadora pode receber.",
+         cmdTiposDownload},
+        {"decifrar-trace",
+         "decifrar-trace [ARQUIVO]",
+         "Mostra o arquivo de rastreamento (padrão: TraceVEK.log do diretório base) com as linhas decifradas.",
+         cmdDecifrarTrace},
+        {"crc32", "crc32 ARQUIVO", "Mostra o CRC-32 do arquivo (8 dígitos hexadecimais).", cmdCrc32},
+        {"tiger", "tiger ARQUIVO", "Mostra o hash Tiger do arquivo (48 dígitos hexadecimais).", cmdTiger},
+    };
+    return all;
+}
+
+}  // namespace vek::cli

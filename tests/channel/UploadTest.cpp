@@ -1,0 +1,362 @@
+#include "channel/MessageCodes.h"
+#include "channel/TCanalZEBCliente.h"
+#include "crypto/TBlowfishQv.h"
+#include "platform/Error.h"
+
+#include "tests/fixtures/FakeZebServer.h"
+#include "tests/fixtures/RecordingUiServices.h"
+#include "tests/fixtures/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace vek::channel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeScript;
+using test::FakeStep;
+
+// An odd 64-bit modulus and exponent 3: the 131-bit key spans three chunks.
+const std::string Modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
+const std::string Exponent("\x03", 1);
+
+const char* const Generic =
+    "Erro ao transmitir o arquivo para a ZEB.\n\rCertifique-se de estar conectado à Internet, e que as "
+    "configurações\n\rde sua rede mantem abertas as portas necessárias para conexão com o servidor da ZEB";
+
+FakeScript authorized()
+{
+    return {FakeStep::expect(CMD_PEDIDO_ENVIO),
+            FakeStep::reply(CMD_ACEITO),
+            FakeStep::reply(CMD_CHAVE_MODULO, Modulus),
+            FakeStep::reply(CMD_CHAVE_EXPOENTE, Exponent)};
+}
+
+// Authorization, key, hash, size and one block (small files fit in one).
+FakeScript upToBlocks(std::uint8_t blockReply = CMD_ACK)
+{
+    FakeScript s = authorized();
+    for (const auto& step : {FakeStep::expect(CMD_CHAVE_SIMETRICA),
+                             FakeStep::expect(CMD_HASH_ARQUIVO),
+                             FakeStep::reply(CMD_ACK),
+                             FakeStep::expect(CMD_TAMANHO),
+                             FakeStep::reply(CMD_ACK),
+                             FakeStep::expect(CMD_BLOCO),
+                             FakeStep::reply(blockReply),
+                             FakeStep::expect(CMD_FIM_DADOS)}) {
+        s.push_back(step);
+    }
+    return s;
+}
+
+FakeScript with(FakeScript s, std::initializer_list<FakeStep> more)
+{
+    s.insert(s.end(), more);
+    return s;
+}
+
+struct Upload
+{
+    explicit Upload(const test::Sandbox& box, std::uint16_t port)
+    {
+        test::writeClientConfig(box.path().string(), port, "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n");
+        setenv("TMPDIR", box.path().c_str(), 1);
+        canal.timeouts.streamTimeout = 1500ms;
+        canal.timeouts.waitForData = 1500ms;
+        canal.timeouts.connectPause = 10ms;
+        canal.timeouts.connectBudget = 50ms;
+        canal.CD_Operadora = "123456";
+        canal.Senha = "demo";
+        canal.Arquivo = box.write("dados.xml", "<dados>conteúdo</dados>").string();
+        canal.SetTipo_Arquivo("xml");
+        canal.AoEnviarArquivo = [this](TCanalZEBCliente&, const TStatusUpload& s) { reports.push_back(s); };
+    }
+    ~Upload() { unsetenv("TMPDIR"); }
+
+    // Runs the upload; returns the error text ("" on success).
+    std::string run()
+    {
+        try {
+            canal.EnviarArquivo(resultado);
+            return {};
+        } catch (const Error& e) {
+            return e.what();
+        }
+    }
+
+    TCanalZEBCliente canal;
+    TResultadoEnvio resultado;
+    std::vector<TStatusUpload> reports;
+};
+
+TEST(EnviarArquivo, SendsTheWholeExchangeAndKeepsTheReceipt)
+{
+    test::Sandbox box;
+    test::RecordingUiServices ui;
+    platform::ScopedUi scope(ui);
+    FakeScript script = upToBlocks();
+    script.insert(script.begin(), FakeStep::expect(CMD_PRE_VALIDACAO));
+    test::FakeZebServer server(
+        {with(script, {FakeStep::reply(CMD_PROTOCOLO, "2026000042|09/12/2026 14:05:09|127.0.0.1|ABC|DEF"),
+                             FakeStep::expect(CMD_ACK)})});
+    Upload up(box, server.port());
+    up.canal.StrValidacaoLivre = "validação livre";
+    up.canal.HashArquivo = "0A1B2C3D";
+    up.canal.Arquivo = "\"" + up.canal.Arquivo + "\"";
+    EXPECT_EQ(up.run(), "");
+    EXPECT_TRUE(server.waitDone());
+    for (const auto& e : server.errors()) {
+        ADD_FAILURE() << e;
+    }
+
+    EXPECT_TRUE(up.resultado.Sucesso);
+    EXPECT_EQ(up.resultado.Protocolo, "2026000042");
+    EXPECT_EQ(up.resultado.DataHora, "09/12/2026 14:05:09");
+    EXPECT_EQ(up.resultado.EnderecoIP, "127.0.0.1");
+    EXPECT_EQ(up.resultado.Autenticacao, "ABC|DEF");
+    EXPECT_EQ(up.canal.Prot_Ultimo_Envio(), "2026000042");
+    EXPECT_EQ(up.canal.Arquivo, (box.path() / "dados.xml").string());
+    EXPECT_FALSE(up.canal.socCliente().connected());
+    EXPECT_FALSE(up.canal.ChaveServidor);
+
+    const auto sent = server.received();
+    ASSERT_EQ(sent.size(), 8U);
+    EXPECT_EQ(sent[0].code, CMD_PRE_VALIDACAO);
+    EXPECT_EQ(sent[0].text(), "valida\xE7\xE3o livre");
+    const std::string pedido = sent[1].text();
+    const std::string prefix = "VEK-4.0.8|VEK-4.0.8|123456|XML|" + up.canal.NomeSistemaOperacional() + "|dados.xml|";
+    ASSERT_EQ(pedido.rfind(prefix, 0), 0U) << pedido;
+    EXPECT_EQ(crypto::DecryptProtocolText(pedido.substr(prefix.size())), "demo");
+    EXPECT_EQ(sent[3].text(), "0A1B2C3D");
+    ASSERT_EQ(sent[4].payload.size(), 4U);
+    const auto size = sent[4].payload[0] | (sent[4].payload[1] << 8);
+    EXPECT_EQ(size, static_cast<int>(sent[5].payload.size()));
+    EXPECT_EQ(size, up.canal.TamanhoCifrado);
+    EXPECT_EQ(sent[6].code, CMD_FIM_DADOS);
+    EXPECT_EQ(sent[6].length, 0);
+    EXPECT_EQ(sent[7].code, CMD_ACK);
+
+    EXPECT_EQ(ui.busyCalls(), (std::vector<bool>{true, false}));
+    ASSERT_FALSE(up.reports.empty());
+    const auto& last = up.reports.back();
+    EXPECT_EQ(last.StatusTransmissao, tseFinalizada);
+    EXPECT_EQ(last.Mensagem, "Arquivo enviado com sucesso...");
+    // One block reports 100.00% and is capped at 100.
+    bool sawBlock = false;
+    for (const auto& r : up.reports) {
+        if (r.Mensagem.rfind("Enviando dados do arquivo: ", 0) == 0) {
+            sawBlock = true;
+            EXPECT_EQ(r.Mensagem, "Enviando dados do arquivo: 100.00% concluído.");
+            EXPECT_EQ(r.PercentTransmissao, 100);
+        }
+    }
+    EXPECT_TRUE(sawBlock);
+}
+
+TEST(EnviarArquivo, FailurePathsEndWithTheDesignedTextAndNothingLeftOpen)
+{
+    struct Case
+    {
+        const char* name;
+        FakeScript script;
+        std::string error;
+        std::string mensagemErro;
+        std::size_t messageBoxes;
+    };
+    const std::array cases{
+        Case{"refused with a reason",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_NEGADO, "Senha inv\xE1lida")},
+             " O servidor reportou que esta transmissão foi rejeitada. Mensagem: Senha inválida",
+             " O servidor reportou que esta transmissão foi rejeitada. Mensagem: Senha inválida",
+             1},
+        Case{"refused with a blank reason",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_NEGADO, "  ")},
+             " O servidor reportou que esta transmissão foi rejeitada. Mensagem:   ",
+             " O servidor reportou que esta transmissão foi rejeitada. Mensagem:   ",
+             0},
+        Case{"keys out of order",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO),
+              FakeStep::reply(CMD_ACEITO),
+              FakeStep::reply(CMD_CHAVE_EXPOENTE, Exponent),
+              FakeStep::reply(CMD_CHAVE_MODULO, Modulus)},
+             " Erro de comunicação na leitura das chaves...",
+             " Erro de comunicação na leitura das chaves...",
+             0},
+        Case{"an empty modulus",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO),
+              FakeStep::reply(CMD_ACEITO),
+              FakeStep::reply(CMD_CHAVE_MODULO),
+              FakeStep::reply(CMD_CHAVE_EXPOENTE, Exponent)},
+             Generic,
+             "Erro ao enviar dados para a ZEB.",
+             0},
+        Case{"a reply that is neither 3 nor 94",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_PROTOCOLO, "1|2|3|4")},
+             " O servidor da ZEB respondeu à solicitação de autorização com uma mensagem inesperada (código 12). "
+             "Transmissão não efetuada.",
+             " O servidor da ZEB respondeu à solicitação de autorização com uma mensagem inesperada (código 12). "
+             "Transmissão não efetuada.",
+             0},
+        Case{"silence after the request",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::pause(5s)},
+             " Erro ao ler dados do socket: \"Tempo esgotado ao ler do socket\" / Código de erro do Windows: 110",
+             " Erro ao ler dados do socket: \"Tempo esgotado ao ler do socket\" / Código de erro do Windows: 110",
+             0},
+        Case{"final refusal with a text",
+             with(upToBlocks(), {FakeStep::reply(CMD_NEGADO, "abc")}),
+             " Erro ao confirmar transmissão: abc",
+             " Erro ao confirmar transmissão: abc",
+             0},
+        Case{"final refusal without text",
+             with(upToBlocks(), {FakeStep::reply(CMD_NEGADO)}),
+             " Erro ao receber o protocolo de confirmação da transmissão do arquivo. Transmissão não efetuada.",
+             " Erro ao receber o protocolo de confirmação da transmissão do arquivo. Transmissão não efetuada.",
+             0},
+        Case{"server closing mid-transmission",
+             with(authorized(), {FakeStep::expect(CMD_CHAVE_SIMETRICA), FakeStep::close()}),
+             Generic,
+             "Erro ao enviar dados para a ZEB.",
+             0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Sandbox box;
+        test::RecordingUiServices ui;
+        platform::ScopedUi scope(ui);
+        test::FakeZebServer server({c.script});
+        Upload up(box, server.port());
+        EXPECT_EQ(up.run(), c.error);
+        EXPECT_FALSE(up.resultado.Sucesso);
+        EXPECT_EQ(up.resultado.MensagemErro, c.mensagemErro);
+        EXPECT_EQ(ui.messages().size(), c.messageBoxes);
+        EXPECT_FALSE(up.canal.socCliente().connected());
+        EXPECT_FALSE(up.canal.ChaveServidor);
+        EXPECT_EQ(ui.busyCalls(), (std::vector<bool>{true, false}));
+        ASSERT_FALSE(up.reports.empty());
+        const auto& last = up.reports.back();
+        EXPECT_TRUE(last.StatusConexao == tseErro || last.StatusTransmissao == tseErro);
+        EXPECT_TRUE(up.canal.Prot_Ultimo_Envio().empty());
+    }
+}
+
+TEST(EnviarArquivo, ABlockAnsweredWithAnotherCodeDoesNotStopTheUpload)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({with(upToBlocks(CMD_NEGADO), {FakeStep::reply(CMD_PROTOCOLO, "P|D")})});
+    Upload up(box, server.port());
+    EXPECT_EQ(up.run(), "");
+    EXPECT_EQ(up.resultado.Protocolo, "P");
+    EXPECT_EQ(up.resultado.DataHora, "D");
+    EXPECT_EQ(up.resultado.EnderecoIP, "");
+    EXPECT_EQ(up.resultado.Autenticacao, "");
+    EXPECT_NE(box.read("TraceVEK.log").find("Servidor n\xE3o respondeu com ACK!"), std::string::npos);
+}
+
+TEST(EnviarArquivo, AFailureAfterASuccessKeepsTheEarlierProtocol)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({with(upToBlocks(), {FakeStep::reply(CMD_PROTOCOLO, "P1|D1|ip|a")}),
+                                {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_NEGADO, "")}});
+    Upload up(box, server.port());
+    EXPECT_EQ(up.run(), "");
+    up.resultado = {};
+    EXPECT_NE(up.run(), "");
+    EXPECT_FALSE(up.resultado.Sucesso);
+    EXPECT_EQ(up.resultado.Protocolo, "P1");
+    EXPECT_EQ(up.resultado.DataHora, "D1");
+}
+
+TEST(EnviarArquivo, ValidationAndPreparationFailures)
+{
+    test::Sandbox box;
+    test::RecordingUiServices ui;
+    platform::ScopedUi scope(ui);
+    Upload up(box, 1);
+    up.canal.CD_Operadora.clear();
+    EXPECT_EQ(up.run(), "Registro ZEB da Operadora não foi informado.");
+    up.canal.CD_Operadora = "123456";
+    up.canal.Senha.clear();
+    EXPECT_EQ(up.run(), "A senha de transmissão deve ser informada, obrigatoriamente, e não pode ser nula (vazia)");
+    EXPECT_TRUE(up.reports.empty());
+    EXPECT_TRUE(ui.busyCalls().empty());
+
+    up.canal.Senha = "demo";
+    up.canal.Arquivo = (box.path() / "nao-existe.xml").string();
+    const auto error = up.run();
+    EXPECT_EQ(error.rfind(" Erro na preparação dos dados. Código de erro do Windows: ", 0), 0U) << error;
+    EXPECT_EQ(up.reports.back().StatusPreparacao, tseErro);
+    EXPECT_EQ(up.reports.back().Mensagem, "Erro na preparação dos dados.");
+    EXPECT_EQ(ui.busyCalls(), (std::vector<bool>{true, false}));
+}
+
+TEST(EnviarArquivo, ConnectionFailureFailsWithConectarsMessage)
+{
+    test::Sandbox box;
+    std::uint16_t port = 0;
+    {
+        platform::TcpListener l;
+        l.listen("127.0.0.1", 0);
+        port = l.localPort();
+    }
+    Upload up(box, port);
+    const auto error = up.run();
+    EXPECT_EQ(error.rfind(" Erro ao conectar-se com o servidor da ZEB: ", 0), 0U) << error;
+    EXPECT_EQ(up.reports.back().StatusConexao, tseErro);
+    EXPECT_EQ(up.reports.back().PercentConexao, 50);
+}
+
+TEST(TransmitirArquivo, ReportsBlocksInWindowsOfAHundredEveryThreeHundred)
+{
+    test::Sandbox box;
+    FakeScript script = authorized();
+    script.insert(script.end(),
+                  {FakeStep::expect(CMD_CHAVE_SIMETRICA),
+                   FakeStep::expect(CMD_HASH_ARQUIVO),
+                   FakeStep::reply(CMD_ACK),
+                   FakeStep::expect(CMD_TAMANHO),
+                   FakeStep::reply(CMD_ACK),
+                   FakeStep::ackBlocks(),
+                   FakeStep::reply(CMD_PROTOCOLO, "P|D|I|A")});
+    test::FakeZebServer server({script});
+    Upload up(box, server.port());
+    // Random bytes do not compress: about 500 blocks of 1280 bytes.
+    std::string data(500 * 1280 - 3000, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : data) {
+        x = x * 1103515245U + 12345U;
+        c = static_cast<char>(x >> 24);
+    }
+    up.canal.Arquivo = box.write("aleatorio.bin", data).string();
+    EXPECT_EQ(up.run(), "");
+    const auto blocks = up.canal.BlocosDados.size();
+    ASSERT_GE(blocks, 480U);
+    ASSERT_LE(blocks, 500U);
+    std::vector<std::string> texts;
+    for (const auto& r : up.reports) {
+        if (r.Mensagem.rfind("Enviando dados do arquivo: ", 0) == 0) {
+            texts.push_back(r.Mensagem);
+        }
+    }
+    // Blocks 1 to 79 and 280 to 379.
+    ASSERT_EQ(texts.size(), 179U);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "Enviando dados do arquivo: %.2f%% conclu", 100.0 * 280 / blocks);
+    EXPECT_EQ(texts[79].rfind(expected, 0), 0U) << texts[79];
+}
+
+TEST(ExtrairCampo, TakesFieldsUpToEachBar)
+{
+    std::string r = "P|D";
+    EXPECT_EQ(ExtrairCampo(r), "P");
+    EXPECT_EQ(ExtrairCampo(r), "D");
+    EXPECT_EQ(r, "");
+    EXPECT_EQ(ExtrairCampo(r), "");
+    r = "|x|";
+    EXPECT_EQ(ExtrairCampo(r), "");
+    EXPECT_EQ(r, "x|");
+}
+
+}  // namespace
+}  // namespace vek::channel
