@@ -65,6 +65,7 @@ void printError(std::ostream& err, const std::string& message);
 // on a terminal, else a usage error.
 std::string readPassword(const char* variable, const char* prompt);
 
+int cmdEnviar(Context& ctx);
 int cmdTiposEnvio(Context& ctx);
 int cmdTiposDownload(Context& ctx);
 int cmdDecifrarTrace(Context& ctx);

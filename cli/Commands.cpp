@@ -5,6 +5,10 @@ namespace vek::cli {
 const std::vector<Command>& commands()
 {
     static const std::vector<Command> all{
+        {"enviar",
+         "enviar --registro R [--tipo T] [--aplicacao A] [--versao V] [--validacao TEXTO] [--hash H] ARQUIVO",
+         "Envia um arquivo à ZEB e grava o registro da transmissão em Protocolos/ (senha em VEK_SENHA).",
+         cmdEnviar},
         {"tipos-envio", "tipos-envio", "Lista os tipos de arquivo que a operadora pode enviar.", cmdTiposEnvio},
         {"tipos-download",
          "tipos-download",

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <unistd.h>
 
 namespace vek::cli {
 namespace {
@@ -63,6 +64,51 @@ TEST(VekCli, TypeListFailurePrintsTheRaisedTextWithItsPrefixAndNothingOnStdout)
     r = runCli({"tipos-envio"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err.rfind("Erro: <<CANAL_ZEB>> O servidor da ZEB enviou uma mensagem inválida", 0), 0U) << r.err;
+}
+
+TEST(VekCli, EnviarPrintsTheReceiptAndWritesTheRecord)
+{
+    test::Sandbox box;
+    const std::string modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
+    test::FakeZebServer server({{FakeStep::expect(channel::CMD_PEDIDO_ENVIO),
+                                 FakeStep::reply(channel::CMD_ACEITO),
+                                 FakeStep::reply(channel::CMD_CHAVE_MODULO, modulus),
+                                 FakeStep::reply(channel::CMD_CHAVE_EXPOENTE, "\x03"),
+                                 FakeStep::expect(channel::CMD_CHAVE_SIMETRICA),
+                                 FakeStep::expect(channel::CMD_HASH_ARQUIVO),
+                                 FakeStep::reply(channel::CMD_ACK),
+                                 FakeStep::expect(channel::CMD_TAMANHO),
+                                 FakeStep::reply(channel::CMD_ACK),
+                                 FakeStep::ackBlocks(),
+                                 FakeStep::reply(channel::CMD_PROTOCOLO, "77|09/12/2026 10:11:12|127.0.0.1|AB12"),
+                                 FakeStep::expect(channel::CMD_ACK)},
+                                {FakeStep::expect(channel::CMD_PEDIDO_ENVIO),
+                                 FakeStep::reply(channel::CMD_NEGADO, "Tipo n\xE3o permitido")}});
+    test::writeClientConfig(box.path().string(), server.port());
+    const auto file = box.write("entrada/Dados.Xml", "<a>1</a>");
+    setenv("VEK_SENHA", "demo", 1);
+    auto r = runCli({"enviar", "--registro", "123456", file.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string prefix = "Protocolo: 77\nDataHora: 09/12/2026 10:11:12\nEnderecoIP: 127.0.0.1\nAutenticacao: AB12\n"
+                               "Registro: " + (box.path() / "Protocolos").string() + "/VEK-Dados.Xml-";
+    EXPECT_EQ(r.out.rfind(prefix, 0), 0U) << r.out;
+    const std::string record = r.out.substr(r.out.find("Registro: ") + 10, std::string::npos);
+    const auto xml = test::readFile(record.substr(0, record.size() - 1));
+    EXPECT_NE(xml.find("<tipo_Arquivo>Xml</tipo_Arquivo>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<protocoloTX>77</protocoloTX>"), std::string::npos);
+    const auto pedido = server.received()[0].text();
+    EXPECT_NE(pedido.find("|123456|XML|"), std::string::npos) << pedido;
+
+    r = runCli({"enviar", "--registro", "123456", "--tipo", "abc", file.string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "VEK: Tipo não permitido\nErro:  O servidor reportou que esta transmissão foi rejeitada. Mensagem: "
+              "Tipo não permitido\n");
+    unsetenv("VEK_SENHA");
+    if (isatty(STDIN_FILENO) == 0) {
+        EXPECT_EQ(runCli({"enviar", "--registro", "123456", file.string()}).code, 2);  // no password, no terminal
+    }
 }
 
 TEST(VekCli, UsageErrorsExitWithTwo)

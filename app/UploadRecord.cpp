@@ -1,0 +1,29 @@
+#include "app/UploadRecord.h"
+
+#include "channel/TCanalZEBCliente.h"
+#include "dataset/TransmissionRecord.h"
+#include "platform/BaseDir.h"
+
+namespace vek::app {
+
+std::optional<std::filesystem::path> gravarRegistroEnvio(const DadosRegistro& dados,
+                                                         const channel::TResultadoEnvio& resultado,
+                                                         const channel::TCanalZEBCliente& canal,
+                                                         const std::string& nomeArquivo)
+{
+    const dataset::RegistroTransmissao registro{.operadora = dados.registro,
+                                                .tipo_Arquivo = dados.tipoArquivo,
+                                                .arquivo = dados.arquivo,
+                                                .dataTransmissao = resultado.DataHora,
+                                                .protocoloTX = resultado.Protocolo,
+                                                .aplicativo = canal.ID_Aplicacao_no_Servidor(),
+                                                .informacoesArquivo = dados.informacoes,
+                                                .clienteTransmissao = canal.VersaoTransmissor()};
+    const auto base = platform::baseDir();
+    if (!dataset::gravarRegistroTransmissao(registro, base, nomeArquivo)) {
+        return std::nullopt;
+    }
+    return base / "Protocolos" / nomeArquivo;
+}
+
+}  // namespace vek::app
