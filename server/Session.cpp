@@ -1,0 +1,104 @@
+#include "server/Session.h"
+
+#include "channel/MessageCodes.h"
+#include "platform/Error.h"
+#include "platform/Win1252.h"
+#include "server/ZebServer.h"
+
+#include <sys/socket.h>
+
+namespace vek::server {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How often a connection waiting for its next request looks at the stop flag.
+constexpr auto StopPoll = 100ms;
+
+}  // namespace
+
+Session::Session(const ServerContext& context, platform::TcpSocket socket)
+    : context_(context)
+    , socket_(std::move(socket))
+{
+    try {
+        peer_ = socket_.peerAddress();
+    } catch (const Error&) {
+        peer_ = "?";
+    }
+}
+
+void Session::run()
+{
+    try {
+        while (waitForRequest()) {
+            const channel::Message m = read();
+            switch (m.code) {
+            case channel::CMD_TIPOS_ENVIO:
+                answerTiposEnvio();
+                break;
+            case channel::CMD_TIPOS_DOWNLOAD:
+                answerTiposDownload();
+                break;
+            case channel::CMD_PRE_VALIDACAO:
+                validationText_ = platform::fromWin1252(m.text());
+                break;
+            case channel::CMD_PEDIDO_ENVIO:
+                runUpload(m);
+                return;
+            default:
+                log("mensagem inesperada " + channel::debugName(m.code) + "; conexão encerrada");
+                return;
+            }
+        }
+    } catch (const Error& e) {
+        log(e.what());
+    }
+}
+
+bool Session::waitForRequest()
+{
+    const auto deadline = std::chrono::steady_clock::now() + context_.config.idleTimeout;
+    while (!context_.stopping.load()) {
+        if (socket_.waitReadable(StopPoll)) {
+            // Readable with nothing to read: the client closed.
+            char c = 0;
+            return ::recv(socket_.fd(), &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+    }
+    return false;
+}
+
+channel::Message Session::read()
+{
+    return channel::readFrame(socket_, context_.config.timeouts.streamTimeout);
+}
+
+void Session::send(std::uint8_t code, std::string_view payload)
+{
+    channel::writeFrame(socket_, channel::frameOf(code, payload), context_.config.timeouts.streamTimeout);
+}
+
+void Session::send(std::uint8_t code, std::span<const std::uint8_t> payload)
+{
+    channel::writeFrame(socket_,
+                        channel::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload),
+                        context_.config.timeouts.streamTimeout);
+}
+
+void Session::deny(const std::string& reason)
+{
+    send(channel::CMD_NEGADO, platform::toWin1252(reason));
+}
+
+void Session::log(const std::string& line) const
+{
+    if (context_.config.log) {
+        context_.config.log(peer_ + ": " + line);
+    }
+}
+
+}  // namespace vek::server

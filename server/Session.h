@@ -1,0 +1,59 @@
+#pragma once
+
+#include "channel/Frame.h"
+#include "platform/Socket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace vek::server {
+
+class Authenticator;
+class ServerKey;
+class Store;
+struct ServerConfig;
+
+// What every connection shares.
+struct ServerContext
+{
+    const ServerConfig& config;
+    Store& store;
+    const ServerKey& key;
+    const Authenticator& authenticator;
+    const std::atomic<bool>& stopping;
+};
+
+// One client connection: reads requests and runs the exchange each one opens,
+// until the client closes, stays silent too long, or sends a frame that no
+// exchange expects there (the connection is then closed). Each exchange's
+// code lives in the file named after it.
+class Session
+{
+public:
+    Session(const ServerContext& context, platform::TcpSocket socket);
+    void run();
+
+private:
+    // False when the client closed, the idle time ran out or the server stops.
+    bool waitForRequest();
+    channel::Message read();
+    void send(std::uint8_t code, std::string_view payload = {});
+    void send(std::uint8_t code, std::span<const std::uint8_t> payload);
+    // CMD_NEGADO with the reason, in Windows-1252.
+    void deny(const std::string& reason);
+    void log(const std::string& line) const;
+
+    // TypeLists.cpp
+    void answerTiposEnvio();
+    void answerTiposDownload();
+    // Upload.cpp
+    void runUpload(const channel::Message& request);
+
+    const ServerContext& context_;
+    platform::TcpSocket socket_;
+    std::string peer_;
+    std::string validationText_;  // message 18, for the upload that follows
+};
+
+}  // namespace vek::server

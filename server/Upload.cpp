@@ -1,0 +1,344 @@
+#include "channel/MessageCodes.h"
+#include "crypto/TBlowfishQv.h"
+#include "platform/Clock.h"
+#include "platform/Error.h"
+#include "platform/Win1252.h"
+#include "server/Authenticator.h"
+#include "server/ServerKey.h"
+#include "server/Session.h"
+#include "server/Store.h"
+#include "server/UploadDecoder.h"
+#include "server/ZebServer.h"
+
+#include <gcrypt.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+namespace vek::server {
+namespace {
+
+constexpr std::size_t RequestFields = 7;
+constexpr std::size_t MaxStoredNameBytes = 200;
+constexpr std::size_t CrcTextLength = 8;
+constexpr std::size_t TigerTextLength = 48;
+
+struct UploadRequest
+{
+    std::string version;
+    std::string application;
+    std::string operatorId;
+    std::string fileType;
+    std::string systemName;
+    std::string fileName;
+    std::string password;  // deciphered, Windows-1252
+};
+
+std::vector<std::string> splitFields(const std::string& text)
+{
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (;;) {
+        const auto bar = text.find('|', from);
+        fields.push_back(text.substr(from, bar - from));
+        if (bar == std::string::npos) {
+            return fields;
+        }
+        from = bar + 1;
+    }
+}
+
+// Version, application, operator, file type, system name, file name and the
+// enciphered password. Fields carry no escaping: a "|" inside the file name
+// would split it, so whatever lies between the system name and the password
+// is taken as the name.
+std::optional<UploadRequest> parseRequest(const std::string& text)
+{
+    const auto f = splitFields(text);
+    if (f.size() < RequestFields) {
+        return std::nullopt;
+    }
+    UploadRequest r;
+    r.version = platform::fromWin1252(f[0]);
+    r.application = platform::fromWin1252(f[1]);
+    r.operatorId = platform::fromWin1252(f[2]);
+    r.fileType = platform::upperText(platform::fromWin1252(f[3]));
+    r.systemName = platform::fromWin1252(f[4]);
+    std::string name = f[5];
+    for (std::size_t i = 6; i + 1 < f.size(); ++i) {
+        name += "|" + f[i];
+    }
+    r.fileName = platform::fromWin1252(name);
+    r.password = crypto::DecryptProtocolText(f.back());
+    return r;
+}
+
+// The operator's file name made safe to store: no directories, no control
+// characters, not too long for the file system.
+std::string storedNameOf(const std::string& fileName)
+{
+    std::string name = fileName;
+    if (const auto slash = name.find_last_of("/\\"); slash != std::string::npos) {
+        name.erase(0, slash + 1);
+    }
+    for (char& c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '_';
+        }
+    }
+    if (name.size() > MaxStoredNameBytes) {
+        std::size_t cut = MaxStoredNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        name.resize(cut);
+    }
+    if (name.empty() || name == "." || name == "..") {
+        name = "arquivo";
+    }
+    return name;
+}
+
+bool isHexText(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+std::string upperAscii(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string randomTag()
+{
+    std::array<unsigned char, 8> nonce{};
+    gcry_create_nonce(nonce.data(), nonce.size());
+    std::string out;
+    char buf[3];
+    for (const unsigned char b : nonce) {
+        std::snprintf(buf, sizeof buf, "%02x", b);
+        out += buf;
+    }
+    return out;
+}
+
+std::string isoText(const platform::LocalDateTime& t)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    return buf;
+}
+
+}  // namespace
+
+void Session::runUpload(const channel::Message& message)
+{
+    using namespace channel;
+    const ServerConfig& config = context_.config;
+
+    const auto request = parseRequest(message.text());
+    if (!request) {
+        deny("Pedido de envio inválido: são esperados " + std::to_string(RequestFields) + " campos.");
+        return;
+    }
+    if (request->operatorId.empty() || !context_.store.checkOperator(request->operatorId, request->password)) {
+        log("envio recusado: registro ou senha inválidos para a operadora " + request->operatorId);
+        deny("Registro ZEB ou senha de transmissão inválidos.");
+        return;
+    }
+    const auto codes = listCodes(context_.store.tiposEnvio());
+    if (std::find(codes.begin(), codes.end(), request->fileType) == codes.end()) {
+        log("envio recusado: tipo " + request->fileType + " fora da lista");
+        deny("Tipo de arquivo \"" + request->fileType + "\" não permitido para envio.");
+        return;
+    }
+    send(CMD_ACEITO);
+    send(CMD_CHAVE_MODULO, context_.key.modulus());
+    send(CMD_CHAVE_EXPOENTE, context_.key.publicExponent());
+
+    // From here a refusal can only reach the operator as the reply to the end
+    // of data; it is also given at once to each message, so that a client
+    // that looks at the replies can stop early. The data that still comes is
+    // read and dropped.
+    std::string refusal;
+
+    Message m = read();
+    if (m.code != CMD_CHAVE_SIMETRICA) {
+        log("esperada a chave simétrica, recebida " + debugName(m.code) + "; conexão encerrada");
+        return;
+    }
+    std::vector<std::uint8_t> key;
+    try {
+        key = context_.key.unwrap(m.payload, UploadDecoder::KeySize);
+    } catch (const Error& e) {
+        refusal = e.what();
+    }
+
+    m = read();
+    if (m.code != CMD_HASH_ARQUIVO) {
+        log("esperado o hash do arquivo, recebido " + debugName(m.code) + "; conexão encerrada");
+        return;
+    }
+    const std::string hashText = upperAscii(m.text());
+    const bool hashIsCrc = hashText.size() == CrcTextLength && isHexText(hashText);
+    const bool hashIsTiger = hashText.size() == TigerTextLength && isHexText(hashText);
+    if (refusal.empty() && !hashText.empty() && !hashIsCrc && !hashIsTiger) {
+        refusal = "Hash do arquivo em formato não reconhecido: \"" + platform::fromWin1252(m.text()) +
+                  "\" (esperados 8 dígitos hexadecimais do CRC-32 ou 48 do hash Tiger).";
+    }
+    if (refusal.empty()) {
+        send(CMD_ACK);
+    } else {
+        deny(refusal);
+    }
+
+    m = read();
+    if (m.code != CMD_TAMANHO) {
+        log("esperado o tamanho do arquivo, recebido " + debugName(m.code) + "; conexão encerrada");
+        return;
+    }
+    if (m.payload.size() != 4) {
+        log("tamanho do arquivo com " + std::to_string(m.payload.size()) + " bytes; conexão encerrada");
+        return;
+    }
+    const std::int64_t announced =
+        decodeHeader(std::array<std::uint8_t, HeaderSize>{0, m.payload[0], m.payload[1], m.payload[2], m.payload[3]})
+            .length;
+    if (announced < 0) {
+        log("tamanho negativo anunciado; conexão encerrada");
+        return;
+    }
+    if (refusal.empty() && announced > config.maxUploadSize) {
+        refusal = "Arquivo de " + std::to_string(announced) + " bytes cifrados maior que o limite de " +
+                  std::to_string(config.maxUploadSize) + " bytes aceito pelo servidor.";
+    }
+    const std::filesystem::path receivedDir = config.dataDir / ReceivedDirName;
+    std::optional<UploadDecoder> decoder;
+    if (refusal.empty()) {
+        try {
+            decoder.emplace(std::span<const std::uint8_t, UploadDecoder::KeySize>(key.data(), key.size()),
+                            announced,
+                            receivedDir / (".recebendo-" + randomTag()),
+                            config.maxExpandedSize);
+        } catch (const Error& e) {
+            log(e.what());
+            refusal = "Erro interno do servidor ao receber o arquivo. Tente novamente mais tarde.";
+        }
+    }
+    std::fill(key.begin(), key.end(), 0);
+    if (refusal.empty()) {
+        send(CMD_ACK);
+    } else {
+        deny(refusal);
+    }
+
+    std::int64_t arrived = 0;
+    for (;;) {
+        m = read();
+        if (m.code == CMD_FIM_DADOS) {
+            break;
+        }
+        if (m.code != CMD_BLOCO) {
+            log("esperado um bloco, recebida " + debugName(m.code) + "; conexão encerrada");
+            return;
+        }
+        arrived += static_cast<std::int64_t>(m.payload.size());
+        if (arrived > announced) {
+            // Nothing the client could still send would be kept.
+            log("dados além do tamanho anunciado; conexão encerrada");
+            if (refusal.empty()) {
+                deny("O cliente enviou mais dados que o tamanho anunciado (" + std::to_string(announced) + " bytes).");
+            }
+            return;
+        }
+        if (refusal.empty()) {
+            try {
+                decoder->feed(m.payload);
+            } catch (const Error& e) {
+                refusal = e.what();
+            }
+        }
+        if (refusal.empty()) {
+            send(CMD_ACK);
+        } else {
+            deny(refusal);
+        }
+    }
+
+    if (refusal.empty()) {
+        try {
+            decoder->finish();
+        } catch (const Error& e) {
+            refusal = e.what();
+        }
+    }
+    if (refusal.empty() && hashIsCrc && decoder->crc32Text() != hashText) {
+        refusal = "O CRC-32 do arquivo recebido (" + decoder->crc32Text() + ") não confere com o informado (" +
+                  hashText + ").";
+    }
+    if (refusal.empty() && hashIsTiger && decoder->tigerText() != hashText) {
+        refusal = "O hash Tiger do arquivo recebido (" + decoder->tigerText() + ") não confere com o informado (" +
+                  hashText + ").";
+    }
+    if (!refusal.empty()) {
+        log("envio da operadora " + request->operatorId + " recusado: " + refusal);
+        deny(refusal);
+        return;
+    }
+
+    // The file is in its place before its row exists, and the receipt goes
+    // out only after both.
+    const platform::LocalDateTime now = platform::localNow();
+    UploadRecord record;
+    std::filesystem::path finalPath;
+    try {
+        record.protocol = context_.store.nextProtocol();
+        finalPath = receivedDir / (std::to_string(record.protocol) + "-" + storedNameOf(request->fileName));
+        decoder->commitTo(finalPath);
+        record.operatorId = request->operatorId;
+        record.fileType = request->fileType;
+        record.fileName = request->fileName;
+        record.size = decoder->expandedSize();
+        record.storedPath = finalPath.string();
+        record.receivedAt = isoText(now);
+        record.clientAddress = peer_;
+        record.authentication = context_.authenticator.code(record.protocol, record.operatorId, decoder->sha256());
+        record.hashText = hashText;
+        record.validationText = validationText_;
+        record.application = request->application;
+        record.version = request->version;
+        record.systemName = request->systemName;
+        context_.store.addUpload(record);
+    } catch (const Error& e) {
+        log(std::string("falha ao guardar o envio: ") + e.what());
+        if (!finalPath.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(finalPath, ignored);
+        }
+        deny("Erro interno do servidor ao guardar o arquivo. Tente novamente mais tarde.");
+        return;
+    }
+
+    send(CMD_PROTOCOLO,
+         platform::toWin1252(std::to_string(record.protocol) + "|" + platform::formatTimestamp(now) + "|" +
+                             record.clientAddress + "|" + record.authentication));
+    log("protocolo " + std::to_string(record.protocol) + ": " + record.fileName + " da operadora " + record.operatorId);
+    // The client acknowledges the receipt; the upload is stored whatever it does.
+    try {
+        m = read();
+        if (m.code != CMD_ACK) {
+            log("confirmação do protocolo com " + debugName(m.code));
+        }
+    } catch (const Error& e) {
+        log(std::string("sem confirmação do protocolo: ") + e.what());
+    }
+}
+
+}  // namespace vek::server

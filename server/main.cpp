@@ -1,0 +1,23 @@
+#include "server/CommandLine.h"
+
+#include <csignal>
+#include <iostream>
+#include <pthread.h>
+
+int main(int argc, char** argv)
+{
+    // Every thread inherits the blocked signals; only sigwait below takes them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client that goes away mid-write must not end the server.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return vek::server::runZebd(args, std::cout, std::cerr, [&stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    });
+}
