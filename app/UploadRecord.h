@@ -14,10 +14,10 @@ namespace vek::app {
 // What the window holds about the upload whose record is written.
 struct DadosRegistro
 {
-    std::string registro;      // operator registry number
-    std::string tipoArquivo;   // as held: the extension in the name's case, or the type given
-    std::string arquivo;       // the path as chosen or given
-    std::string informacoes;   // additional information; empty in interactive mode
+    std::string registro;     // operator registry number
+    std::string tipoArquivo;  // as held: the extension in the name's case, or the type given
+    std::string arquivo;      // the path as chosen or given
+    std::string informacoes;  // additional information; empty in interactive mode
 };
 
 // Writes the transmission record of an upload into "Protocolos" under the

@@ -52,9 +52,8 @@ std::vector<std::uint8_t> bytesOf(std::string_view text);
 // Reads one whole frame, each read limited by `timeout`; for the server side
 // and test peers (the client's reader, with its traces, is LerMensagem).
 // Throws vek::Error on failure and on a length above maxLength.
-Message readFrame(platform::TcpSocket& socket,
-                  std::chrono::milliseconds timeout,
-                  std::int32_t maxLength = MaxPayloadLength);
+Message
+readFrame(platform::TcpSocket& socket, std::chrono::milliseconds timeout, std::int32_t maxLength = MaxPayloadLength);
 void writeFrame(platform::TcpSocket& socket, std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout);
 
 }  // namespace vek::channel

@@ -173,7 +173,8 @@ void TCanalZEBCliente::GravarTrace(const std::string& text)
     const bool closed = std::fclose(f) == 0;
     if (written != line.size() || !closed) {
         const int err = written != line.size() ? writeErr : errno;
-        throw Error("Erro de E/S ao gravar o arquivo de rastreamento " + path.string() + ": " + std::strerror(err), err);
+        throw Error("Erro de E/S ao gravar o arquivo de rastreamento " + path.string() + ": " + std::strerror(err),
+                    err);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "platform/Socket.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,12 +55,20 @@ struct TResultadoEnvio
     std::string MensagemErro;
 };
 
+enum class ResultadoAlteracaoSenha
+{
+    Aceita,    // the server accepted (code 3)
+    Recusada,  // the server refused (code 94)
+    Ignorada,  // another reply code: nothing was shown
+    Falhou,    // no connection, or a read or write failed
+};
+
 class TCanalZEBCliente;
 
 using TSendFileEvent = std::function<void(TCanalZEBCliente& Sender, const TStatusUpload& StatusEnvio)>;
 using TRetrieveFileEvent = std::function<void(TCanalZEBCliente& Sender, const TStatusDownload& StatusDownload)>;
-using TStatusQueryListEvent = std::function<
-    void(TCanalZEBCliente& Sender, TTipoStatusEtapa Status, std::int32_t percentFeito, const std::string& TextoInfo)>;
+using TStatusQueryListEvent = std::function<void(
+    TCanalZEBCliente& Sender, TTipoStatusEtapa Status, std::int32_t percentFeito, const std::string& TextoInfo)>;
 
 // The operating-system text that requests carry, from the family, version
 // and service-pack values.
@@ -121,6 +130,14 @@ public:
 
     // --- operations ---
     void EnviarArquivo(TResultadoEnvio& resultado);
+    void ConsultarListaDownload(const std::string& tipoArquivo,
+                                const std::string& competencia,
+                                const std::string& disponibilizacao,
+                                std::string& arquivoLista);
+    void ConsultarHistoricoTx(const std::string& dataInicio, const std::string& dataFim, std::string& arquivoLista);
+    // Never fails towards the caller: the outcome is shown in message boxes.
+    // The result only tells a command line what happened.
+    ResultadoAlteracaoSenha AlterarSenha(const std::string& novaSenha);
     void ListarTiposArquivoEnvio(std::string& lista);
     void ListarTiposArquivoDownload(std::string& lista);
 
@@ -167,6 +184,12 @@ public:
     void PrepararArquivo();
     void SolicitarAutorizacao();
     void TransmitirArquivo();
+    // Receives a gzipped list file into temp/, expands it and returns its path.
+    std::string ReceberArquivoLista(const TStatusQueryListEvent& evento);
+    void LerCredenciaisDownload();
+    // The working directory beside the program.
+    [[nodiscard]] static std::filesystem::path diretorioTemp();
+
     // The block size the preparation cuts with: 1280 at the start of every
     // upload, lowered to 1267 for an upload whose enciphered size is a multiple of it.
     [[nodiscard]] int TamanhoBloco() const { return tamanhoBloco_; }

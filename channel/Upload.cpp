@@ -156,7 +156,8 @@ void TCanalZEBCliente::SolicitarAutorizacao()
         try {
             GravarTrace("Tentando conectar em " + endereco);
             pctConexao = 50;
-            ReportarEnvio(tseFinalizada, 100, tseExecutando, 50, tseNada, 0, "Solicitando autorização para transmissão...");
+            ReportarEnvio(
+                tseFinalizada, 100, tseExecutando, 50, tseNada, 0, "Solicitando autorização para transmissão...");
             Conectar();
 
             const auto writeOrFail = [this](const std::vector<std::uint8_t>& frame) {
@@ -219,7 +220,8 @@ void TCanalZEBCliente::SolicitarAutorizacao()
                               tseNada,
                               0,
                               "A transmissão do arquivo foi rejeitada, verificar normas em vigor.");
-                throw Error("<<CANAL_ZEB>> O servidor reportou que esta transmissão foi rejeitada. Mensagem: " + motivo);
+                throw Error("<<CANAL_ZEB>> O servidor reportou que esta transmissão foi rejeitada. Mensagem: " +
+                            motivo);
             } else {
                 // Without the key the transmission cannot start: stop here with a clear text.
                 GravarTrace("Resposta inesperada à solicitação de autorização: " + debugName(resposta.code));

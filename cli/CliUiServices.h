@@ -13,8 +13,7 @@ class CliUiServices final : public platform::UiServices
 public:
     explicit CliUiServices(std::ostream& err)
         : err_(err)
-    {
-    }
+    {}
     void processEvents() override {}
     bool showMessage(const std::string& text, platform::MessageKind kind) override;
     void setBusy(bool) override {}

@@ -11,7 +11,8 @@ namespace {
 std::string bar(int percent, int width)
 {
     const int filled = percent * width / 100;
-    return std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(width - filled), '.');
+    return std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '.');
 }
 
 char mark(channel::TTipoStatusEtapa s)
@@ -60,8 +61,7 @@ std::string duration(double seconds)
 ProgressBar::ProgressBar(std::ostream& err, bool enabled)
     : err_(err)
     , enabled_(enabled)
-{
-}
+{}
 
 ProgressBar::~ProgressBar()
 {

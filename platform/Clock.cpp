@@ -70,8 +70,7 @@ std::string formatTimestampMs(const LocalDateTime& t)
 std::string formatTimestamp(const LocalDateTime& t)
 {
     char buf[32];
-    std::snprintf(
-        buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute, t.second);
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute, t.second);
     return buf;
 }
 

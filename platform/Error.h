@@ -14,8 +14,7 @@ public:
     explicit Error(const std::string& message, int code = 0)
         : std::runtime_error(message)
         , code_(code)
-    {
-    }
+    {}
 
     [[nodiscard]] int code() const noexcept { return code_; }
 

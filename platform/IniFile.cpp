@@ -63,8 +63,7 @@ std::optional<std::pair<std::string, std::string>> entryOf(const std::string& li
 
 IniFile::IniFile(std::filesystem::path path)
     : path_(std::move(path))
-{
-}
+{}
 
 std::vector<std::string> IniFile::loadLines() const
 {
@@ -94,8 +93,8 @@ std::optional<std::string> IniFile::read(const std::string& section, const std::
         if (auto entry = entryOf(line); entry && equalsNoCase(entry->first, key)) {
             std::string value = entry->second;
             // The profile API drops one pair of enclosing quotes.
-            if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
-                                      (value.front() == '\'' && value.back() == '\''))) {
+            if (value.size() >= 2 &&
+                ((value.front() == '"' && value.back() == '"') || (value.front() == '\'' && value.back() == '\''))) {
                 value = value.substr(1, value.size() - 2);
             }
             return value;
@@ -104,9 +103,8 @@ std::optional<std::string> IniFile::read(const std::string& section, const std::
     return std::nullopt;
 }
 
-std::string IniFile::readString(const std::string& section,
-                                const std::string& key,
-                                const std::string& defaultValue) const
+std::string
+IniFile::readString(const std::string& section, const std::string& key, const std::string& defaultValue) const
 {
     return read(section, key).value_or(defaultValue);
 }

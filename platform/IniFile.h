@@ -20,9 +20,8 @@ public:
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
 
     [[nodiscard]] std::optional<std::string> read(const std::string& section, const std::string& key) const;
-    [[nodiscard]] std::string readString(const std::string& section,
-                                         const std::string& key,
-                                         const std::string& defaultValue) const;
+    [[nodiscard]] std::string
+    readString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
     // The default when the key is absent or its value is not a whole number.
     [[nodiscard]] int readInteger(const std::string& section, const std::string& key, int defaultValue) const;
 

@@ -70,8 +70,7 @@ std::string addressText(const sockaddr_in& a)
 
 TcpSocket::TcpSocket(int fd)
     : fd_(fd)
-{
-}
+{}
 
 TcpSocket::~TcpSocket()
 {

@@ -11,8 +11,7 @@ class Converter
 public:
     Converter(const char* to, const char* from)
         : cd_(iconv_open(to, from))
-    {
-    }
+    {}
     ~Converter()
     {
         if (cd_ != reinterpret_cast<iconv_t>(-1)) {

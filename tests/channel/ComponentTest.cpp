@@ -1,7 +1,6 @@
 #include "channel/TCanalZEBCliente.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Win1252.h"
-
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
 

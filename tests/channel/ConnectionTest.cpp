@@ -2,7 +2,6 @@
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Error.h"
 #include "platform/Socket.h"
-
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
@@ -66,8 +65,8 @@ TEST(Conectar, GivesUpOnARefusingPortWithTheLastRefusal)
     } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()),
                   "<<CANAL_ZEB>> Erro ao conectar-se com o servidor da ZEB: \"Não foi possível conectar a 127.0.0.1:" +
-                      std::to_string(c.canal.porta()) + ": Connection refused\". Código de erro do Windows: " +
-                      std::to_string(ECONNREFUSED));
+                      std::to_string(c.canal.porta()) +
+                      ": Connection refused\". Código de erro do Windows: " + std::to_string(ECONNREFUSED));
     }
     // 20 ms pauses until the spent time exceeds 200 ms: 11 attempts.
     EXPECT_EQ(count(traceText(box), "Erro ao conectar: "), 11U);

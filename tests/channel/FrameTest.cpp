@@ -1,4 +1,5 @@
 #include "channel/Frame.h"
+
 #include "channel/MessageCodes.h"
 
 #include <gtest/gtest.h>

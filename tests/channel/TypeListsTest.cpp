@@ -2,7 +2,6 @@
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Error.h"
 #include "platform/Socket.h"
-
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
 

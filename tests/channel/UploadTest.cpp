@@ -2,7 +2,6 @@
 #include "channel/TCanalZEBCliente.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Error.h"
-
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
@@ -99,8 +98,9 @@ TEST(EnviarArquivo, SendsTheWholeExchangeAndKeepsTheReceipt)
     FakeScript script = upToBlocks();
     script.insert(script.begin(), FakeStep::expect(CMD_PRE_VALIDACAO));
     test::FakeZebServer server(
-        {with(script, {FakeStep::reply(CMD_PROTOCOLO, "2026000042|09/12/2026 14:05:09|127.0.0.1|ABC|DEF"),
-                             FakeStep::expect(CMD_ACK)})});
+        {with(script,
+              {FakeStep::reply(CMD_PROTOCOLO, "2026000042|09/12/2026 14:05:09|127.0.0.1|ABC|DEF"),
+               FakeStep::expect(CMD_ACK)})});
     Upload up(box, server.port());
     up.canal.StrValidacaoLivre = "validação livre";
     up.canal.HashArquivo = "0A1B2C3D";

@@ -1,7 +1,7 @@
-#include "channel/MessageCodes.h"
 #include "cli/Cli.h"
-#include "crypto/TBlowfishQv.h"
 
+#include "channel/MessageCodes.h"
+#include "crypto/TBlowfishQv.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
 
@@ -53,9 +53,9 @@ TEST(VekCli, TypeListsPrintThePayloadAsSent)
 TEST(VekCli, TypeListFailurePrintsTheRaisedTextWithItsPrefixAndNothingOnStdout)
 {
     test::Sandbox box;
-    test::FakeZebServer server({{FakeStep::expect(channel::CMD_TIPOS_ENVIO), FakeStep::close()},
-                                {FakeStep::expect(channel::CMD_TIPOS_ENVIO),
-                                 FakeStep::raw({9, 0xFF, 0xFF, 0xFF, 0x7F})}});
+    test::FakeZebServer server(
+        {{FakeStep::expect(channel::CMD_TIPOS_ENVIO), FakeStep::close()},
+         {FakeStep::expect(channel::CMD_TIPOS_ENVIO), FakeStep::raw({9, 0xFF, 0xFF, 0xFF, 0x7F})}});
     test::writeClientConfig(box.path().string(), server.port());
     auto r = runCli({"tipos-envio"});
     EXPECT_EQ(r.code, 1);
@@ -70,27 +70,29 @@ TEST(VekCli, EnviarPrintsTheReceiptAndWritesTheRecord)
 {
     test::Sandbox box;
     const std::string modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
-    test::FakeZebServer server({{FakeStep::expect(channel::CMD_PEDIDO_ENVIO),
-                                 FakeStep::reply(channel::CMD_ACEITO),
-                                 FakeStep::reply(channel::CMD_CHAVE_MODULO, modulus),
-                                 FakeStep::reply(channel::CMD_CHAVE_EXPOENTE, "\x03"),
-                                 FakeStep::expect(channel::CMD_CHAVE_SIMETRICA),
-                                 FakeStep::expect(channel::CMD_HASH_ARQUIVO),
-                                 FakeStep::reply(channel::CMD_ACK),
-                                 FakeStep::expect(channel::CMD_TAMANHO),
-                                 FakeStep::reply(channel::CMD_ACK),
-                                 FakeStep::ackBlocks(),
-                                 FakeStep::reply(channel::CMD_PROTOCOLO, "77|09/12/2026 10:11:12|127.0.0.1|AB12"),
-                                 FakeStep::expect(channel::CMD_ACK)},
-                                {FakeStep::expect(channel::CMD_PEDIDO_ENVIO),
-                                 FakeStep::reply(channel::CMD_NEGADO, "Tipo n\xE3o permitido")}});
+    test::FakeZebServer server(
+        {{FakeStep::expect(channel::CMD_PEDIDO_ENVIO),
+          FakeStep::reply(channel::CMD_ACEITO),
+          FakeStep::reply(channel::CMD_CHAVE_MODULO, modulus),
+          FakeStep::reply(channel::CMD_CHAVE_EXPOENTE, "\x03"),
+          FakeStep::expect(channel::CMD_CHAVE_SIMETRICA),
+          FakeStep::expect(channel::CMD_HASH_ARQUIVO),
+          FakeStep::reply(channel::CMD_ACK),
+          FakeStep::expect(channel::CMD_TAMANHO),
+          FakeStep::reply(channel::CMD_ACK),
+          FakeStep::ackBlocks(),
+          FakeStep::reply(channel::CMD_PROTOCOLO, "77|09/12/2026 10:11:12|127.0.0.1|AB12"),
+          FakeStep::expect(channel::CMD_ACK)},
+         {FakeStep::expect(channel::CMD_PEDIDO_ENVIO), FakeStep::reply(channel::CMD_NEGADO, "Tipo n\xE3o permitido")}});
     test::writeClientConfig(box.path().string(), server.port());
     const auto file = box.write("entrada/Dados.Xml", "<a>1</a>");
     setenv("VEK_SENHA", "demo", 1);
     auto r = runCli({"enviar", "--registro", "123456", file.string()});
     EXPECT_EQ(r.code, 0) << r.err;
-    const std::string prefix = "Protocolo: 77\nDataHora: 09/12/2026 10:11:12\nEnderecoIP: 127.0.0.1\nAutenticacao: AB12\n"
-                               "Registro: " + (box.path() / "Protocolos").string() + "/VEK-Dados.Xml-";
+    const std::string prefix =
+        "Protocolo: 77\nDataHora: 09/12/2026 10:11:12\nEnderecoIP: 127.0.0.1\nAutenticacao: AB12\n"
+        "Registro: " +
+        (box.path() / "Protocolos").string() + "/VEK-Dados.Xml-";
     EXPECT_EQ(r.out.rfind(prefix, 0), 0U) << r.out;
     const std::string record = r.out.substr(r.out.find("Registro: ") + 10, std::string::npos);
     const auto xml = test::readFile(record.substr(0, record.size() - 1));
@@ -130,8 +132,9 @@ TEST(VekCli, DecifrarTracePrintsCipheredAndPlainLines)
     test::Sandbox box;
     const std::string line1 = "05/03/2007 14:02:09.031 - Conex\xE3o";
     const std::string line2 = "05/03/2007 14:02:09.040 - *** ENVIO DE ARQUIVO *** \r\r";
-    box.write("TraceVEK.log", crypto::EncryptVEKText(line1) + "\r\n" + line2 + "\r\n" +
-                                  crypto::EncryptVEKText("05/03/2007 14:02:10.000 - fim") + "\r\n");
+    box.write("TraceVEK.log",
+              crypto::EncryptVEKText(line1) + "\r\n" + line2 + "\r\n" +
+                  crypto::EncryptVEKText("05/03/2007 14:02:10.000 - fim") + "\r\n");
     const auto r = runCli({"decifrar-trace"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out,

@@ -1,0 +1,93 @@
+#include "channel/MessageCodes.h"
+#include "channel/TCanalZEBCliente.h"
+#include "crypto/TBlowfishQv.h"
+#include "platform/Clock.h"
+#include "platform/Error.h"
+#include "platform/UiServices.h"
+#include "platform/Win1252.h"
+
+namespace vek::channel {
+
+void TCanalZEBCliente::ConsultarHistoricoTx(const std::string& dataInicio,
+                                            const std::string& dataFim,
+                                            std::string& arquivoLista)
+{
+    if (CD_Operadora.empty()) {
+        throw Error("O registro da Operadora não foi informado.");
+    }
+    if (Senha.empty()) {
+        throw Error("A Senha não foi informada !");
+    }
+    aplicarNomeTraceLinhaComando();
+    LerConfiguracao();
+    arquivoLista.clear();
+    const auto report = [this](TTipoStatusEtapa s, int p, const std::string& t) {
+        if (AoConsultaHistoricoTx) {
+            AoConsultaHistoricoTx(*this, s, p, t);
+        }
+        platform::ui().processEvents();
+    };
+
+    try {
+        try {
+            const std::string endereco = host_ + ":" + std::to_string(porta_);
+            report(tseExecutando, 0, "Tentando abrir conexão TCP com o endereço " + endereco);
+            GravarTrace("Tentando abrir conexão com endereço: " + endereco);
+            Conectar();
+            const std::string pedido = VersaoTransmissor() + "|" + ID_Aplicacao_no_Servidor() + "|" + CD_Operadora +
+                                       "|" + NomeSistemaOperacional() + "|" + dataInicio + "|" + dataFim + "|";
+            report(tseExecutando, 10, "Solicitando a lista de protocolos...");
+            enviarMensagem(
+                frameOf(CMD_PEDIDO_HISTORICO,
+                        platform::toWin1252(pedido) + crypto::EncryptProtocolText(platform::toWin1252(Senha))));
+            GravarTrace("Enviada mensagem de autenticação para a consulta ao histórico de transmissões.");
+            const Message resposta = LerMensagem();
+            GravarTrace("Recebida a resposta do servidor");
+            const std::string t = platform::fromWin1252(resposta.text());
+            if (resposta.code == CMD_NEGADO) {
+                GravarTrace("Conexão negada: " + t);
+                platform::ui().showMessage(t, platform::MessageKind::Information);
+                report(tseErro, 10, "Conexão negada: " + t);
+                throw Error("<<CANAL_ZEB>> " + t);
+            }
+            if (resposta.code != CMD_ACEITO) {
+                fecharSocket();
+                return;
+            }
+            GravarTrace("Conexão aceita");
+            platform::ui().processEvents();
+            const Message resultado = LerMensagem();
+            if (resultado.text() == "0") {
+                const std::string vazia =
+                    "Lista de protocolos vazia (não há transmissões efetuadas no período informado)";
+                report(tseErro, 100, vazia);
+                GravarTrace(vazia);
+                fecharSocket();
+                platform::ui().showMessage("Não há transmissões efetuadas no período informado.",
+                                           platform::MessageKind::Information);
+                return;
+            }
+            report(tseExecutando, 20, "Recebendo a lista de protocolos... ");
+            const std::string caminho = ReceberArquivoLista(AoConsultaHistoricoTx);
+            EnviarAck();
+            platform::sleepFor(timeouts.downloadPause);
+            fecharSocket();
+            if (!caminho.empty()) {
+                arquivoLista = caminho;
+            }
+        } catch (...) {
+            fecharSocket();
+            throw;
+        }
+    } catch (const Error& e) {
+        const std::string message = e.what();
+        if (temPrefixoCanal(message)) {
+            throw Error(message.substr(PrefixoCanal.size()), e.code());
+        }
+        throw Error("Erro ao buscar a lista de arquivos para download. Código de erro do windows: " +
+                        std::to_string(e.code()),
+                    e.code());
+    }
+}
+
+}  // namespace vek::channel

@@ -1,0 +1,425 @@
+#include "channel/MessageCodes.h"
+#include "channel/TCanalZEBCliente.h"
+#include "crypto/TBlowfishQv.h"
+#include "crypto/TGzip.h"
+#include "platform/Error.h"
+#include "platform/Socket.h"
+#include "tests/fixtures/FakeZebServer.h"
+#include "tests/fixtures/RecordingUiServices.h"
+#include "tests/fixtures/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace vek::channel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeScript;
+using test::FakeStep;
+
+const std::string ListaXml = "<?xml version=\"1.0\"?><DATAPACKET Version=\"2.0\"/>";
+
+// The gzip bytes of a small list file.
+std::string gzipOf(const test::Sandbox& box, const std::string& content)
+{
+    const auto src = box.write("fonte.xml", content);
+    crypto::TGzip gz;
+    gz.FileSource = src.string();
+    gz.FileDestination = (box.path() / "fonte.gz").string();
+    EXPECT_EQ(gz.Compress(), 0);
+    return box.read("fonte.gz");
+}
+
+struct Client
+{
+    explicit Client(const test::Sandbox& box, std::uint16_t port)
+    {
+        test::writeClientConfig(box.path().string(), port, "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n");
+        canal.timeouts.streamTimeout = 1500ms;
+        canal.timeouts.waitForData = 1500ms;
+        canal.timeouts.connectPause = 10ms;
+        canal.timeouts.connectBudget = 50ms;
+        canal.CD_Operadora = "123456";
+        canal.Senha = "demo";
+        canal.AoConsultarListaDownload = [this](TCanalZEBCliente&, TTipoStatusEtapa s, int p, const std::string& t) {
+            reports.push_back({s, p, t});
+        };
+        canal.AoConsultaHistoricoTx = canal.AoConsultarListaDownload;
+    }
+    struct Report
+    {
+        TTipoStatusEtapa status;
+        int percent;
+        std::string text;
+    };
+    std::string list(const std::string& tipo = "RET", const std::string& comp = "", const std::string& disp = "")
+    {
+        std::string path = "x";
+        canal.ConsultarListaDownload(tipo, comp, disp, path);
+        return path;
+    }
+    TCanalZEBCliente canal;
+    std::vector<Report> reports;
+};
+
+FakeScript listWithFile(const std::string& gz, const std::string& header, const std::string& credentials)
+{
+    return {FakeStep::expect(CMD_PEDIDO_LISTA),
+            FakeStep::reply(CMD_ACEITO),
+            FakeStep::reply(CMD_ACEITO, "1"),
+            FakeStep::reply(CMD_TAMANHO, header),
+            FakeStep::reply(CMD_BLOCO, gz),
+            FakeStep::expect(CMD_ACK),
+            FakeStep::reply(CMD_FIM_DADOS),
+            FakeStep::expect(CMD_LISTA_RECEBIDA),
+            FakeStep::reply(CMD_ACEITO, crypto::EncryptProtocolText(credentials)),
+            FakeStep::expect(CMD_ACK)};
+}
+
+TEST(ConsultarListaDownload, ReceivesExpandsAndKeepsTheCredentials)
+{
+    test::Sandbox box;
+    const std::string gz = gzipOf(box, ListaXml);
+    test::FakeZebServer server({listWithFile(gz, std::to_string(gz.size()) + "|Xlista.xml", "usuario|senha|id|7")});
+    Client c(box, server.port());
+    const auto path = c.list("ret", "  /    ", "03/2006");
+    EXPECT_EQ(path, (box.path() / "temp" / "lista.xml").string());
+    EXPECT_EQ(test::readFile(path), ListaXml);
+    EXPECT_FALSE(std::filesystem::exists(box.path() / "temp" / "dados.gz"));
+    EXPECT_EQ(c.canal.UsuarioDownload, "usuario");
+    EXPECT_EQ(c.canal.SenhaDownload, "senha");
+    EXPECT_EQ(c.canal.IdentificadorDownload, "id|7");
+    EXPECT_FALSE(c.canal.socCliente().connected());
+    ASSERT_TRUE(server.waitDone());
+    EXPECT_TRUE(server.errors().empty());
+    const std::string pedido = server.received()[0].text();
+    const std::string prefix = "VEK-4.0.8|VEK-4.0.8|RET|123456|" + c.canal.NomeSistemaOperacional() + "||03/2006|";
+    ASSERT_EQ(pedido.rfind(prefix, 0), 0U) << pedido;
+    EXPECT_EQ(crypto::DecryptProtocolText(pedido.substr(prefix.size())), "demo");
+    ASSERT_GE(c.reports.size(), 5U);
+    EXPECT_EQ(c.reports[0].percent, 0);
+    EXPECT_EQ(c.reports[1].text, "Solicitando a lista de arquivos...");
+    EXPECT_EQ(c.reports.back().percent, 100);
+}
+
+TEST(ConsultarListaDownload, CredentialSplitting)
+{
+    struct Case
+    {
+        const char* plain;
+        const char* user;
+        const char* password;
+        const char* id;
+    };
+    const std::array cases{
+        Case{"u|p|t", "u", "p", "t"},
+        Case{"u|p", "u", "", "p"},
+        Case{"semBarra", "", "", "semBarra"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.plain);
+        test::Sandbox box;
+        const std::string gz = gzipOf(box, ListaXml);
+        test::FakeZebServer server({listWithFile(gz, std::to_string(gz.size()) + "|Xl.xml", k.plain)});
+        Client c(box, server.port());
+        c.list();
+        EXPECT_EQ(c.canal.UsuarioDownload, k.user);
+        EXPECT_EQ(c.canal.SenhaDownload, k.password);
+        EXPECT_EQ(c.canal.IdentificadorDownload, k.id);
+    }
+}
+
+TEST(ConsultarListaDownload, BlockPercentsFollowTheAnnouncedSize)
+{
+    test::Sandbox box;
+    const std::string gz = gzipOf(box, ListaXml);
+    std::string padded = gz + std::string(1500 - gz.size(), '\0');  // trailing garbage after the gzip member
+    test::FakeZebServer server({{FakeStep::expect(CMD_PEDIDO_LISTA),
+                                 FakeStep::reply(CMD_ACEITO),
+                                 FakeStep::reply(CMD_NEGADO, "9"),
+                                 FakeStep::reply(CMD_TAMANHO, "1000|Xl.xml"),
+                                 FakeStep::reply(CMD_BLOCO, padded.substr(0, 500)),
+                                 FakeStep::expect(CMD_ACK),
+                                 FakeStep::reply(CMD_BLOCO, padded.substr(500, 500)),
+                                 FakeStep::expect(CMD_ACK),
+                                 FakeStep::reply(CMD_BLOCO, padded.substr(1000, 500)),
+                                 FakeStep::expect(CMD_ACK),
+                                 FakeStep::reply(CMD_FIM_DADOS),
+                                 FakeStep::expect(CMD_LISTA_RECEBIDA),
+                                 FakeStep::reply(CMD_ACEITO, crypto::EncryptProtocolText("a|b|c")),
+                                 FakeStep::expect(CMD_ACK)}});
+    Client c(box, server.port());
+    c.list();
+    std::vector<int> percents;
+    for (const auto& r : c.reports) {
+        if (r.text == "Recebendo arquivo de lista... ") {
+            percents.push_back(r.percent);
+        }
+    }
+    EXPECT_EQ(percents, (std::vector<int>{30, 65, 100, 100, 100}));
+}
+
+TEST(ConsultarListaDownload, OutcomesWithoutAList)
+{
+    struct Case
+    {
+        const char* name;
+        FakeScript script;
+        std::string comp;
+        std::string error;  // empty: no error
+        std::vector<std::string> boxes;
+    };
+    const std::array cases{
+        Case{"denial",
+             {FakeStep::expect(CMD_PEDIDO_LISTA), FakeStep::reply(CMD_NEGADO, "Senha inv\xE1lida")},
+             "",
+             " Senha inválida",
+             {"Senha inválida"}},
+        Case{"empty list, any code",
+             {FakeStep::expect(CMD_PEDIDO_LISTA), FakeStep::reply(CMD_ACEITO), FakeStep::reply(CMD_NEGADO, "0")},
+             "",
+             "",
+             {"A consulta efetuada, com os parâmetros informados, não retornou nenhum arquivo disponível."}},
+        Case{"empty list with a filter",
+             {FakeStep::expect(CMD_PEDIDO_LISTA), FakeStep::reply(CMD_ACEITO), FakeStep::reply(CMD_ACEITO, "0")},
+             "01/2026",
+             "",
+             {"A consulta efetuada, com os parâmetros informados, não retornou nenhum arquivo disponível.\rOs "
+              "filtros de competencia e geração do arquivo são opcionais, experimente consultar novamente \rsem "
+              "preenchê-los."}},
+        Case{"unexpected first code", {FakeStep::expect(CMD_PEDIDO_LISTA), FakeStep::reply(CMD_ACK)}, "", "", {}},
+        Case{"unexpected code among the blocks",
+             {FakeStep::expect(CMD_PEDIDO_LISTA),
+              FakeStep::reply(CMD_ACEITO),
+              FakeStep::reply(CMD_ACEITO, "1"),
+              FakeStep::reply(CMD_TAMANHO, "10|Xl.xml"),
+              FakeStep::reply(CMD_CHAVE_EXPOENTE, "x")},
+             "",
+             "Erro inesperado ao buscar a lista de arquivos para download.",
+             {}},
+        Case{"hostile list-file name",
+             {FakeStep::expect(CMD_PEDIDO_LISTA),
+              FakeStep::reply(CMD_ACEITO),
+              FakeStep::reply(CMD_ACEITO, "1"),
+              FakeStep::reply(CMD_TAMANHO, "10|X../")},
+             "",
+             " O servidor da ZEB enviou um nome de arquivo de lista inválido: \"../\".",
+             {}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        test::Sandbox box;
+        test::RecordingUiServices ui;
+        platform::ScopedUi scope(ui);
+        test::FakeZebServer server({k.script});
+        Client c(box, server.port());
+        std::string error;
+        std::string path = "x";
+        try {
+            path = c.list("RET", k.comp);
+        } catch (const Error& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, k.error);
+        std::vector<std::string> boxes;
+        for (const auto& m : ui.messages()) {
+            boxes.push_back(m.text);
+        }
+        EXPECT_EQ(boxes, k.boxes);
+        if (k.error.empty()) {
+            EXPECT_EQ(path, "");
+        }
+        EXPECT_FALSE(c.canal.socCliente().connected());
+    }
+}
+
+TEST(ConsultarListaDownload, HostileNamesStayInsideTemp)
+{
+    for (const std::string name : {"../../fora.xml", "/etc/fora.xml", "C:\\x\\..\\fora.xml"}) {
+        SCOPED_TRACE(name);
+        test::Sandbox box;
+        const std::string gz = gzipOf(box, ListaXml);
+        test::FakeZebServer server({listWithFile(gz, std::to_string(gz.size()) + "|X" + name, "u|p|t")});
+        Client c(box, server.port());
+        EXPECT_EQ(c.list(), (box.path() / "temp" / "fora.xml").string());
+        EXPECT_FALSE(std::filesystem::exists(box.path().parent_path() / "fora.xml"));
+    }
+}
+
+TEST(ConsultarListaDownload, ValidationComesFirst)
+{
+    test::Sandbox box;
+    Client c(box, 1);
+    c.canal.CD_Operadora.clear();
+    EXPECT_THROW(
+        {
+            try {
+                c.list();
+            } catch (const Error& e) {
+                EXPECT_STREQ(e.what(), "O registro da Operadora não foi informado.");
+                throw;
+            }
+        },
+        Error);
+    c.canal.CD_Operadora = "1";
+    c.canal.Senha.clear();
+    try {
+        c.list();
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "A Senha não foi informada !");
+    }
+    EXPECT_TRUE(c.reports.empty());
+}
+
+TEST(ConsultarHistoricoTx, ReceivesTheListAcknowledgesOnceAndPauses)
+{
+    test::Sandbox box;
+    const std::string gz = gzipOf(box, ListaXml);
+    test::FakeZebServer server({{FakeStep::expect(CMD_PEDIDO_HISTORICO),
+                                 FakeStep::reply(CMD_ACEITO),
+                                 FakeStep::reply(CMD_ACEITO, "1"),
+                                 FakeStep::reply(CMD_TAMANHO, std::to_string(gz.size()) + "|Xhist.xml"),
+                                 FakeStep::reply(CMD_BLOCO, gz),
+                                 FakeStep::expect(CMD_ACK),
+                                 FakeStep::reply(CMD_FIM_DADOS),
+                                 FakeStep::expect(CMD_ACK)}});
+    Client c(box, server.port());
+    std::string path;
+    const auto start = std::chrono::steady_clock::now();
+    c.canal.ConsultarHistoricoTx("01/01/2006", "30/06/2006", path);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
+    EXPECT_EQ(test::readFile(path), ListaXml);
+    ASSERT_TRUE(server.waitDone());
+    EXPECT_TRUE(server.errors().empty());
+    EXPECT_EQ(server.receivedCodes(), (std::vector<std::uint8_t>{CMD_PEDIDO_HISTORICO, CMD_ACK, CMD_ACK}));
+    const std::string pedido = server.received()[0].text();
+    EXPECT_NE(pedido.find("|01/01/2006|30/06/2006|"), std::string::npos) << pedido;
+    EXPECT_EQ(c.reports[1].text, "Solicitando a lista de protocolos...");
+}
+
+TEST(ConsultarHistoricoTx, DenialEmptyPeriodAndSilentEnd)
+{
+    struct Case
+    {
+        const char* name;
+        FakeScript script;
+        std::string error;
+        std::vector<std::string> boxes;
+    };
+    const std::array cases{
+        Case{"denial", {FakeStep::expect(CMD_PEDIDO_HISTORICO), FakeStep::reply(CMD_NEGADO, "X")}, " X", {"X"}},
+        Case{"empty period",
+             {FakeStep::expect(CMD_PEDIDO_HISTORICO), FakeStep::reply(CMD_ACEITO), FakeStep::reply(CMD_TAMANHO, "0")},
+             "",
+             {"Não há transmissões efetuadas no período informado."}},
+        Case{"code 39 first", {FakeStep::expect(CMD_PEDIDO_HISTORICO), FakeStep::reply(CMD_ACK)}, "", {}},
+        Case{"server closes", {FakeStep::expect(CMD_PEDIDO_HISTORICO), FakeStep::close()}, "", {}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        test::Sandbox box;
+        test::RecordingUiServices ui;
+        platform::ScopedUi scope(ui);
+        test::FakeZebServer server({k.script});
+        Client c(box, server.port());
+        std::string path = "x";
+        std::string error;
+        try {
+            c.canal.ConsultarHistoricoTx("01/01/2006", "30/06/2006", path);
+        } catch (const Error& e) {
+            error = e.what();
+        }
+        if (std::string(k.name) == "server closes") {
+            EXPECT_EQ(error, "Erro ao buscar a lista de arquivos para download. Código de erro do windows: 0");
+        } else {
+            EXPECT_EQ(error, k.error);
+        }
+        std::vector<std::string> boxes;
+        for (const auto& m : ui.messages()) {
+            boxes.push_back(m.text);
+        }
+        EXPECT_EQ(boxes, k.boxes);
+        EXPECT_EQ(path, "");
+        ASSERT_TRUE(server.waitDone());
+        EXPECT_EQ(server.receivedCodes(), (std::vector<std::uint8_t>{CMD_PEDIDO_HISTORICO}));
+    }
+}
+
+TEST(AlterarSenha, EveryOutcomeIsShownAndNothingIsRaised)
+{
+    struct Case
+    {
+        const char* name;
+        FakeScript script;
+        ResultadoAlteracaoSenha result;
+        std::vector<std::string> boxes;
+        std::vector<std::uint8_t> sent;
+    };
+    const std::array cases{
+        Case{"accepted",
+             {FakeStep::expect(CMD_ALTERAR_SENHA), FakeStep::reply(CMD_ACEITO, "Senha alterada.")},
+             ResultadoAlteracaoSenha::Aceita,
+             {"Senha alterada."},
+             {CMD_ALTERAR_SENHA, CMD_ACK}},
+        Case{"refused",
+             {FakeStep::expect(CMD_ALTERAR_SENHA), FakeStep::reply(CMD_NEGADO, "Senha atual n\xE3o confere.")},
+             ResultadoAlteracaoSenha::Recusada,
+             {"Senha atual não confere."},
+             {CMD_ALTERAR_SENHA}},
+        Case{"code 39",
+             {FakeStep::expect(CMD_ALTERAR_SENHA), FakeStep::reply(CMD_ACK)},
+             ResultadoAlteracaoSenha::Ignorada,
+             {},
+             {CMD_ALTERAR_SENHA}},
+        Case{"closed",
+             {FakeStep::expect(CMD_ALTERAR_SENHA), FakeStep::close()},
+             ResultadoAlteracaoSenha::Falhou,
+             {"Houve um erro ao tentar alterar a senha. "},
+             {CMD_ALTERAR_SENHA}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        test::Sandbox box;
+        test::RecordingUiServices ui;
+        platform::ScopedUi scope(ui);
+        test::FakeZebServer server({k.script});
+        Client c(box, server.port());
+        EXPECT_EQ(c.canal.AlterarSenha(""), k.result);
+        std::vector<std::string> boxes;
+        for (const auto& m : ui.messages()) {
+            boxes.push_back(m.text);
+        }
+        EXPECT_EQ(boxes, k.boxes);
+        EXPECT_EQ(c.canal.Senha, "demo");
+        ASSERT_TRUE(server.waitDone());
+        EXPECT_EQ(server.receivedCodes(), k.sent);
+        const std::string pedido = server.received()[0].text();
+        const std::string prefix = "VEK-4.0.8|123456|" + c.canal.NomeSistemaOperacional() + "|";
+        ASSERT_EQ(pedido.rfind(prefix, 0), 0U);
+        EXPECT_EQ(pedido.substr(prefix.size()), crypto::EncryptProtocolText("demo") + "|");  // empty new password
+    }
+}
+
+TEST(AlterarSenha, ServerDownShowsTheFailureBox)
+{
+    test::Sandbox box;
+    test::RecordingUiServices ui;
+    platform::ScopedUi scope(ui);
+    std::uint16_t port = 0;
+    {
+        platform::TcpListener l;
+        l.listen("127.0.0.1", 0);
+        port = l.localPort();
+    }
+    Client c(box, port);
+    EXPECT_EQ(c.canal.AlterarSenha("nova"), ResultadoAlteracaoSenha::Falhou);
+    ASSERT_EQ(ui.messages().size(), 1U);
+    EXPECT_EQ(ui.messages()[0].text, "Houve um erro ao tentar alterar a senha. ");
+    EXPECT_EQ(ui.messages()[0].kind, platform::MessageKind::Error);
+}
+
+}  // namespace
+}  // namespace vek::channel
