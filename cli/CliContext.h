@@ -66,6 +66,7 @@ void printError(std::ostream& err, const std::string& message);
 std::string readPassword(const char* variable, const char* prompt);
 
 int cmdEnviar(Context& ctx);
+int cmdAlterarSenha(Context& ctx);
 int cmdTiposEnvio(Context& ctx);
 int cmdTiposDownload(Context& ctx);
 int cmdDecifrarTrace(Context& ctx);
