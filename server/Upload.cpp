@@ -253,6 +253,7 @@ void Session::runUpload(const channel::Message& message)
         if (arrived > announced) {
             // Nothing the client could still send would be kept.
             log("dados além do tamanho anunciado; conexão encerrada");
+            decoder.reset();
             if (refusal.empty()) {
                 deny("O cliente enviou mais dados que o tamanho anunciado (" + std::to_string(announced) + " bytes).");
             }
@@ -289,6 +290,7 @@ void Session::runUpload(const channel::Message& message)
     }
     if (!refusal.empty()) {
         log("envio da operadora " + request->operatorId + " recusado: " + refusal);
+        decoder.reset();  // its partial file is gone before the client hears the refusal
         deny(refusal);
         return;
     }

@@ -1,10 +1,12 @@
 #include "server/UploadDecoder.h"
 
 #include "crypto/Gcrypt.h"
+#include "crypto/UploadPreparation.h"
 #include "platform/Error.h"
 #include "server/DataFiles.h"
 
 #include <gcrypt.h>
+#define ZLIB_CONST
 #include <zlib.h>
 
 #include <algorithm>
@@ -12,13 +14,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
 namespace vek::server {
 namespace {
 
-constexpr std::size_t AesBlock = 16;
 constexpr std::size_t OutputPiece = 64 * 1024;
 
 const char* const Corrupted =
@@ -47,21 +49,17 @@ std::string hexUpper(const unsigned char* bytes, std::size_t n)
 
 struct UploadDecoder::Impl
 {
-    gcry_cipher_hd_t ecb = nullptr;  // raw block operations (initial vector, tail)
-    gcry_cipher_hd_t cbc = nullptr;  // the chain over whole blocks
-    gcry_md_hd_t md = nullptr;       // Tiger and SHA-256 of the expanded bytes
+    std::optional<crypto::UploadDecipherer> decipherer;
+    gcry_md_hd_t md = nullptr;  // Tiger and SHA-256 of the expanded bytes
     z_stream z{};
     bool zOpen = false;
     bool zEnded = false;  // the last gzip member ended and nothing followed yet
     std::uint32_t crc = 0;
 
     std::int64_t announced = 0;
-    std::int64_t wholeBlocksEnd = 0;  // bytes covered by whole 16-byte blocks
     std::int64_t received = 0;
     std::int64_t expanded = 0;
     std::int64_t maxExpanded = 0;
-    std::vector<std::uint8_t> pending;                // received bytes not yet deciphered
-    std::array<std::uint8_t, AesBlock> lastCipher{};  // chaining value of the tail
     bool finished = false;
 
     std::filesystem::path temp;
@@ -73,8 +71,6 @@ struct UploadDecoder::Impl
 
     ~Impl()
     {
-        gcry_cipher_close(ecb);
-        gcry_cipher_close(cbc);
         gcry_md_close(md);
         if (zOpen) {
             inflateEnd(&z);
@@ -110,11 +106,11 @@ struct UploadDecoder::Impl
     }
 
     // Feeds deciphered (still gzipped) bytes to the expander.
-    void expand(std::uint8_t* data, std::size_t n)
+    void expand(std::span<const std::uint8_t> data)
     {
         std::array<std::uint8_t, OutputPiece> out{};
-        z.next_in = data;
-        z.avail_in = static_cast<uInt>(n);
+        z.next_in = data.data();
+        z.avail_in = static_cast<uInt>(data.size());
         while (z.avail_in > 0) {
             if (zEnded) {
                 // gzip allows members one after the other
@@ -165,23 +161,11 @@ UploadDecoder::UploadDecoder(std::span<const std::uint8_t, KeySize> key,
     crypto::ensureGcrypt();
     Impl& s = *impl_;
     s.announced = cipheredSize;
-    s.wholeBlocksEnd = cipheredSize - cipheredSize % static_cast<std::int64_t>(AesBlock);
     s.maxExpanded = maxExpanded;
-
-    // AES-192 key = Tiger (first variant) of the 16 key bytes.
-    std::array<std::uint8_t, 24> aesKey{};
-    gcry_md_hash_buffer(GCRY_MD_TIGER1, aesKey.data(), key.data(), key.size());
-    check(gcry_cipher_open(&s.ecb, GCRY_CIPHER_AES192, GCRY_CIPHER_MODE_ECB, 0), "AES");
-    check(gcry_cipher_open(&s.cbc, GCRY_CIPHER_AES192, GCRY_CIPHER_MODE_CBC, 0), "AES");
-    check(gcry_cipher_setkey(s.ecb, aesKey.data(), aesKey.size()), "chave");
-    check(gcry_cipher_setkey(s.cbc, aesKey.data(), aesKey.size()), "chave");
-    std::fill(aesKey.begin(), aesKey.end(), 0);
-
-    // The initial vector is the encryption of a zero block.
-    std::array<std::uint8_t, AesBlock> iv{};
-    check(gcry_cipher_encrypt(s.ecb, iv.data(), iv.size(), nullptr, 0), "vetor inicial");
-    check(gcry_cipher_setiv(s.cbc, iv.data(), iv.size()), "vetor inicial");
-    s.lastCipher = iv;
+    crypto::SymmetricKey symmetric{};
+    std::copy(key.begin(), key.end(), symmetric.begin());
+    s.decipherer.emplace(symmetric);
+    std::fill(symmetric.begin(), symmetric.end(), 0);
 
     check(gcry_md_open(&s.md, GCRY_MD_TIGER1, 0), "Tiger");
     check(gcry_md_enable(s.md, GCRY_MD_SHA256), "SHA-256");
@@ -206,21 +190,8 @@ void UploadDecoder::feed(std::span<const std::uint8_t> block)
     if (static_cast<std::int64_t>(block.size()) > s.announced - s.received) {
         throw Error("O cliente enviou mais dados que o tamanho anunciado (" + std::to_string(s.announced) + " bytes).");
     }
-    s.pending.insert(s.pending.end(), block.begin(), block.end());
-    const std::int64_t decipheredSoFar = s.received - static_cast<std::int64_t>(s.pending.size() - block.size());
     s.received += static_cast<std::int64_t>(block.size());
-
-    // Whole blocks go through the chain now; the tail waits for finish().
-    const std::int64_t wholeAvailable =
-        std::min<std::int64_t>(s.wholeBlocksEnd - decipheredSoFar, static_cast<std::int64_t>(s.pending.size()));
-    const std::size_t n = static_cast<std::size_t>(wholeAvailable) / AesBlock * AesBlock;
-    if (n == 0) {
-        return;
-    }
-    std::copy_n(s.pending.begin() + static_cast<std::ptrdiff_t>(n - AesBlock), AesBlock, s.lastCipher.begin());
-    check(gcry_cipher_decrypt(s.cbc, s.pending.data(), n, nullptr, 0), "bloco");
-    s.expand(s.pending.data(), n);
-    s.pending.erase(s.pending.begin(), s.pending.begin() + static_cast<std::ptrdiff_t>(n));
+    s.expand(s.decipherer->update(block));
 }
 
 void UploadDecoder::finish()
@@ -230,16 +201,8 @@ void UploadDecoder::finish()
         throw Error("Tamanho recebido (" + std::to_string(s.received) + " bytes) diferente do anunciado (" +
                     std::to_string(s.announced) + " bytes).");
     }
-    if (!s.pending.empty()) {
-        // The last 1 to 15 bytes: XOR with the encryption of the chaining value.
-        std::array<std::uint8_t, AesBlock> v = s.lastCipher;
-        check(gcry_cipher_encrypt(s.ecb, v.data(), v.size(), nullptr, 0), "final");
-        for (std::size_t i = 0; i < s.pending.size(); ++i) {
-            s.pending[i] ^= v[i];
-        }
-        s.expand(s.pending.data(), s.pending.size());
-        s.pending.clear();
-    }
+    // The last 1 to 15 bytes follow the tail rule.
+    s.expand(s.decipherer->finish());
     if (!s.zEnded) {
         throw Error(Corrupted);
     }

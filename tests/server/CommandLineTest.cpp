@@ -1,0 +1,224 @@
+#include "server/CommandLine.h"
+
+#include "channel/MessageCodes.h"
+#include "server/Store.h"
+#include "server/ZebServer.h"
+#include "tests/server/ServerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <future>
+#include <regex>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace vek::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct CommandRun
+{
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+CommandRun zebd(const std::vector<std::string>& args)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    CommandRun r;
+    r.code = server::runZebd(args, out, err, [] {});
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+// Sets an environment variable for one scope.
+class EnvVar
+{
+public:
+    EnvVar(const char* name, const char* value)
+        : name_(name)
+    {
+        if (value) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~EnvVar() { unsetenv(name_); }
+    EnvVar(const EnvVar&) = delete;
+    EnvVar& operator=(const EnvVar&) = delete;
+
+private:
+    const char* name_;
+};
+
+std::uint16_t portOf(const std::string& line)
+{
+    std::smatch m;
+    if (!std::regex_search(line, m, std::regex(R"(^zebd: mensagens 127\.0\.0\.1:(\d+) ftp 127\.0\.0\.1:(\d+))"))) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(std::stoi(m[1]));
+}
+
+TEST(CommandLine, OperadoraSetsThePasswordFromTheEnvironment)
+{
+    Sandbox dir(false);
+    const std::string dados = dir.path().string();
+    struct Case
+    {
+        const char* name;
+        std::vector<std::string> args;
+        const char* senha;
+        int code;
+    };
+    const std::array cases{
+        Case{"no password", {"operadora", "--dados", dados, "--registro", "123456"}, nullptr, server::ExitUsage},
+        Case{"empty password", {"operadora", "--dados", dados, "--registro", "123456"}, "", server::ExitUsage},
+        Case{"registry not six digits", {"operadora", "--dados", dados, "--registro", "12345"}, "x", server::ExitUsage},
+        Case{"blank at the end", {"operadora", "--dados", dados, "--registro", "123456"}, "senha ", server::ExitUsage},
+        Case{"no registry", {"operadora", "--dados", dados}, "x", server::ExitUsage},
+        Case{"accepted", {"operadora", "--dados", dados, "--registro", "123456"}, "Sênha", server::ExitOk},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EnvVar senha("ZEB_SENHA", c.senha);
+        const CommandRun r = zebd(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+    }
+    server::Store store(dir.path() / server::StoreFileName);
+    // Kept as the client will send it: Windows-1252.
+    EXPECT_TRUE(store.checkOperator("123456", "S\xEAnha"));
+}
+
+TEST(CommandLine, TiposSetsTheListsAndRefusesMalformedItems)
+{
+    Sandbox dir(false);
+    const std::string dados = dir.path().string();
+    CommandRun r =
+        zebd({"tipos", "--dados", dados, "--envio", "ABC#Primeiro|DEF#Segundo", "--download", "RET#Retorno"});
+    ASSERT_EQ(r.code, server::ExitOk) << r.err;
+    EXPECT_EQ(r.out, "envio\tABC#Primeiro|DEF#Segundo\ndownload\tRET#Retorno\n");
+
+    for (const char* bad : {"ABCD#Código longo", "AB#Curto", "ABC Descrição sem separador", "ABC#Um||"}) {
+        SCOPED_TRACE(bad);
+        r = zebd({"tipos", "--dados", dados, "--envio", bad});
+        EXPECT_EQ(r.code, server::ExitUsage);
+    }
+    server::Store store(dir.path() / server::StoreFileName);
+    EXPECT_EQ(store.tiposEnvio(), "ABC#Primeiro|DEF#Segundo");
+}
+
+TEST(CommandLine, UsageErrorsExitWithTwo)
+{
+    for (const auto& args : {std::vector<std::string>{"--porta", "70000"},
+                             {"--porta"},
+                             {"--desconhecida", "1"},
+                             {"comando-inexistente"},
+                             {"recebidos", "--dados"}}) {
+        const CommandRun r = zebd(args);
+        EXPECT_EQ(r.code, server::ExitUsage) << args[0];
+        EXPECT_EQ(r.err.rfind("Erro: ", 0), 0U) << r.err;
+    }
+    EXPECT_EQ(zebd({"--help"}).code, server::ExitOk);
+}
+
+// The serving command in-process: the listening line, an upload, then the
+// received list.
+TEST(CommandLine, ServesUntilToldToStopAndListsWhatArrived)
+{
+    Sandbox dir(false);
+    std::filesystem::copy_file(sharedServerKey(), dir.path() / server::KeyFileName);
+    const std::string dados = dir.path().string();
+    std::promise<std::uint16_t> listening;
+    std::promise<void> stop;
+    std::ostringstream out;
+    std::ostringstream err;
+    auto serving = std::async(std::launch::async, [&] {
+        return server::runZebd({"--dados", dados, "--porta", "0", "--porta-ftp", "0", "--demo"}, out, err, [&] {
+            listening.set_value(portOf(out.str()));
+            stop.get_future().wait();
+        });
+    });
+    auto port = listening.get_future();
+    ASSERT_EQ(port.wait_for(30s), std::future_status::ready) << err.str();
+    const std::uint16_t p = port.get();
+    ASSERT_NE(p, 0) << out.str();
+
+    UploadInput in;
+    in.nome = "nota\tfiscal.xml";
+    const UploadOutcome upload = runUpload(p, in);
+    ASSERT_TRUE(upload.final.has_value());
+    ASSERT_EQ(upload.final->code, channel::CMD_PROTOCOLO) << upload.final->text();
+    const std::string protocol = upload.final->text().substr(0, upload.final->text().find('|'));
+
+    stop.set_value();
+    ASSERT_EQ(serving.wait_for(30s), std::future_status::ready);
+    EXPECT_EQ(serving.get(), server::ExitOk);
+
+    const CommandRun r = zebd({"recebidos", "--dados", dados});
+    ASSERT_EQ(r.code, server::ExitOk) << r.err;
+    const std::string stored = (dir.path() / server::ReceivedDirName / (protocol + "-nota_fiscal.xml")).string();
+    EXPECT_EQ(r.out,
+              "PROTOCOLO\tOPERADORA\tTIPO\tNOME\tTAMANHO\tCAMINHO\n" + protocol + "\t123456\tXML\tnota fiscal.xml\t" +
+                  std::to_string(in.content.size()) + "\t" + stored + "\n");
+}
+
+// The program itself: it prints its ports, and SIGTERM ends it cleanly.
+TEST(CommandLine, TheProgramStopsCleanlyOnSigterm)
+{
+    Sandbox dir(false);
+    std::filesystem::copy_file(sharedServerKey(), dir.path() / server::KeyFileName);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    const std::string program = std::string(VEK_BIN_DIR) + "/zebd";
+    const std::string dados = dir.path().string();
+    std::vector<std::string> args{program, "--dados", dados, "--porta", "0", "--porta-ftp", "0", "--demo"};
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+
+    std::string line;
+    char c = 0;
+    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') {
+        line += c;
+    }
+    ::close(pipeFds[0]);
+    const std::uint16_t port = portOf(line);
+    EXPECT_NE(port, 0) << line;
+    if (port != 0) {
+        platform::TcpSocket s = connectTo(port);
+        sendFrame(s, channel::CMD_TIPOS_ENVIO, {});
+        EXPECT_EQ(receive(s).code, channel::CMD_TIPOS_ENVIO);
+    }
+
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace vek::test

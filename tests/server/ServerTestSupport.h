@@ -1,0 +1,81 @@
+#pragma once
+
+#include "channel/Frame.h"
+#include "platform/Socket.h"
+#include "server/ZebServer.h"
+#include "tests/fixtures/Sandbox.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vek::test {
+
+// An RSA key generated once per test program and copied into every data
+// directory, so that each server does not pay for a fresh 2048-bit key.
+const std::filesystem::path& sharedServerKey();
+
+// A zebd in-process on free loopback ports with a sandboxed --dados, demo
+// data and short waits. The destructor stops it.
+class RunningServer
+{
+public:
+    explicit RunningServer(const std::function<void(server::ServerConfig&)>& adjust = {});
+    ~RunningServer();
+
+    [[nodiscard]] std::uint16_t port() const { return server_.ports().mensagens; }
+    [[nodiscard]] server::ZebServer& server() { return server_; }
+    [[nodiscard]] const std::filesystem::path& dataDir() const { return sandbox_.path(); }
+    [[nodiscard]] std::vector<std::string> logLines() const;
+    void stop() { server_.stop(); }
+
+private:
+    Sandbox sandbox_{false};
+    mutable std::mutex logMutex_;
+    std::vector<std::string> log_;
+    server::ZebServer server_;
+};
+
+platform::TcpSocket connectTo(std::uint16_t port);
+void sendFrame(platform::TcpSocket& socket, std::uint8_t code, std::span<const std::uint8_t> payload);
+void sendText(platform::TcpSocket& socket, std::uint8_t code, const std::string& win1252);
+channel::Message receive(platform::TcpSocket& socket);
+// True when the server closed the connection (within a few seconds).
+bool closedByPeer(platform::TcpSocket& socket);
+
+// What a test client puts into one upload, and what it heard back.
+struct UploadInput
+{
+    std::string registro = "123456";
+    std::string senha = "demo";
+    std::string tipo = "XML";
+    std::string nome = "dados.xml";
+    std::string validacao;
+    std::string content = "<dados>um arquivo pequeno</dados>";
+    std::string hash;                       // message 43
+    std::optional<std::int32_t> announced;  // message 7; the real size when empty
+    // Wrap this key instead of the one the file was enciphered with.
+    std::optional<std::array<std::uint8_t, 16>> wrappedKey;
+    // Extra bytes appended to the last block (data beyond the announced size).
+    std::string trailing;
+};
+
+struct UploadOutcome
+{
+    channel::Message authorization;  // reply to message 1
+    std::vector<std::uint8_t> modulus;
+    std::vector<std::uint8_t> exponent;
+    std::vector<std::uint8_t> replies;      // codes of the replies to 43, 7 and each block
+    std::optional<channel::Message> final;  // reply to message 10
+    bool closedEarly = false;               // the server closed before the end
+};
+
+// Runs the client's side of an upload by hand: frames built with
+// MontarMensagem, the key wrapped with the server's public key by the
+// agency's encoding, the file gzipped and enciphered by the upload format.
+UploadOutcome runUpload(std::uint16_t port, const UploadInput& input);
+
+}  // namespace vek::test
