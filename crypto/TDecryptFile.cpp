@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace vek::crypto {
 
@@ -63,7 +64,17 @@ public:
     void apply(std::uint8_t* data, std::size_t size, std::uint64_t index) const
     {
         const std::uint8_t* k = stream_.data() + index % period_;
-        for (std::size_t i = 0; i < size; ++i) {
+        std::size_t i = 0;
+        // Eight bytes at a time; the key stream may start at any offset.
+        for (; i + 8 <= size; i += 8) {
+            std::uint64_t d = 0;
+            std::uint64_t x = 0;
+            std::memcpy(&d, data + i, 8);
+            std::memcpy(&x, k + i, 8);
+            d ^= x;
+            std::memcpy(data + i, &d, 8);
+        }
+        for (; i < size; ++i) {
             data[i] ^= k[i];
         }
     }

@@ -1,0 +1,114 @@
+#include "bench/BenchData.h"
+#include "crypto/PosixFile.h"
+#include "crypto/UploadPreparation.h"
+
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace vek;
+
+// Resident memory of the process right now.
+double residentMiB()
+{
+    long pages = 0;
+    long resident = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) {
+            resident = 0;
+        }
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
+
+void prepare(benchmark::State& state, const std::filesystem::path& file)
+{
+    const auto temp = bench::benchDir() / "temp";
+    std::filesystem::create_directories(temp);
+    std::int64_t enciphered = 0;
+    const double baseline = residentMiB();
+    for (auto _ : state) {
+        crypto::PreparedUpload up = crypto::prepareUpload(file.string(), temp, crypto::UploadBlockSize, {});
+        enciphered = up.tamanhoCifrado;
+        benchmark::DoNotOptimize(up.blocks.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * std::filesystem::file_size(file)));
+    state.counters["enciphered_MiB"] = static_cast<double>(enciphered) / (1 << 20);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["maxrss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024;
+    state.counters["baseline_MiB"] = baseline;
+}
+
+// zlib level 1 alone, file to file, with the same read size: the floor.
+void zlibLevel1(benchmark::State& state, const std::filesystem::path& file)
+{
+    const auto out = bench::benchDir() / "temp" / "zlib1.out";
+    std::filesystem::create_directories(out.parent_path());
+    std::vector<std::uint8_t> in(1 << 20);
+    std::vector<std::uint8_t> buffer(256 * 1024);
+    for (auto _ : state) {
+        crypto::PosixFile source;
+        crypto::PosixFile destination;
+        if (!source.openRead(file.string()) || !destination.create(out.string())) {
+            state.SkipWithError("open");
+            return;
+        }
+        z_stream z{};
+        deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        auto drain = [&](int flush) {
+            do {
+                z.next_out = buffer.data();
+                z.avail_out = static_cast<uInt>(buffer.size());
+                deflate(&z, flush);
+                (void)destination.writeAll(buffer.data(), buffer.size() - z.avail_out);
+            } while (z.avail_out == 0);
+        };
+        for (;;) {
+            const auto n = source.readFull(in.data(), in.size());
+            if (n <= 0) {
+                break;
+            }
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(n);
+            drain(Z_NO_FLUSH);
+        }
+        drain(Z_FINISH);
+        deflateEnd(&z);
+    }
+    std::filesystem::remove(out);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * std::filesystem::file_size(file)));
+}
+
+void BM_PrepareUpload_Compressible(benchmark::State& s)
+{
+    prepare(s, bench::compressibleFile());
+}
+void BM_PrepareUpload_Random(benchmark::State& s)
+{
+    prepare(s, bench::randomFile());
+}
+void BM_ZlibLevel1_Compressible(benchmark::State& s)
+{
+    zlibLevel1(s, bench::compressibleFile());
+}
+void BM_ZlibLevel1_Random(benchmark::State& s)
+{
+    zlibLevel1(s, bench::randomFile());
+}
+
+BENCHMARK(BM_PrepareUpload_Compressible)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PrepareUpload_Random)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ZlibLevel1_Compressible)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ZlibLevel1_Random)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
