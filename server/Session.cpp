@@ -53,6 +53,9 @@ void Session::run()
         }
     } catch (const Error& e) {
         log(e.what());
+    } catch (const std::exception& e) {
+        // Whatever went wrong ends this connection only, never the server.
+        log(std::string("erro inesperado: ") + e.what());
     }
 }
 
@@ -74,7 +77,7 @@ bool Session::waitForRequest()
 
 channel::Message Session::read()
 {
-    return channel::readFrame(socket_, context_.config.timeouts.streamTimeout);
+    return channel::readFrame(socket_, context_.config.timeouts.streamTimeout, context_.config.maxFrameLength);
 }
 
 void Session::send(std::uint8_t code, std::string_view payload)

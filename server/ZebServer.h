@@ -25,6 +25,9 @@ struct ServerConfig
     // Largest enciphered upload accepted, and what it may expand to.
     std::int64_t maxUploadSize = 1024LL * 1024 * 1024;
     std::int64_t maxExpandedSize = 8LL * 1024 * 1024 * 1024;
+    // Largest frame payload a client may announce. Clients send blocks of
+    // 1280 bytes and short texts; every connection may hold one such frame.
+    std::int32_t maxFrameLength = 1024 * 1024;
     // streamTimeout bounds every read and write, as on the client.
     channel::Timeouts timeouts;
     // How long an open connection may stay silent before its next request.
