@@ -259,17 +259,18 @@ void Session::runUpload(const channel::Message& message)
             }
             return;
         }
-        if (refusal.empty()) {
-            try {
-                decoder->feed(m.payload);
-            } catch (const Error& e) {
-                refusal = e.what();
-            }
-        }
-        if (refusal.empty()) {
-            send(CMD_ACK);
-        } else {
+        // The acknowledgement goes out first, so the client sends the next
+        // block while this one is deciphered and written; a failure here is
+        // refused at the next block or in the final reply.
+        if (!refusal.empty()) {
             deny(refusal);
+            continue;
+        }
+        send(CMD_ACK);
+        try {
+            decoder->feed(m.payload);
+        } catch (const Error& e) {
+            refusal = e.what();
         }
     }
 

@@ -22,6 +22,7 @@ namespace vek::server {
 namespace {
 
 constexpr std::size_t OutputPiece = 64 * 1024;
+constexpr std::size_t WriteChunk = 256 * 1024;
 
 const char* const Corrupted =
     "Arquivo recebido não pôde ser decifrado e expandido (dados corrompidos ou chave incorreta).";
@@ -68,6 +69,8 @@ struct UploadDecoder::Impl
 
     std::array<std::uint8_t, 32> sha{};
     std::string tiger;
+    std::vector<std::uint8_t> outBuffer = std::vector<std::uint8_t>(OutputPiece);
+    std::vector<std::uint8_t> pending;
 
     ~Impl()
     {
@@ -92,6 +95,17 @@ struct UploadDecoder::Impl
         }
         crc = static_cast<std::uint32_t>(::crc32(crc, data, static_cast<uInt>(n)));
         gcry_md_write(md, data, n);
+        // Blocks are small: gather their output so the disk sees large writes.
+        pending.insert(pending.end(), data, data + n);
+        if (pending.size() >= WriteChunk) {
+            flush();
+        }
+    }
+
+    void flush()
+    {
+        const std::uint8_t* data = pending.data();
+        std::size_t n = pending.size();
         while (n > 0) {
             const ssize_t w = ::write(fd, data, n);
             if (w < 0) {
@@ -103,12 +117,13 @@ struct UploadDecoder::Impl
             data += w;
             n -= static_cast<std::size_t>(w);
         }
+        pending.clear();
     }
 
     // Feeds deciphered (still gzipped) bytes to the expander.
     void expand(std::span<const std::uint8_t> data)
     {
-        std::array<std::uint8_t, OutputPiece> out{};
+        auto& out = outBuffer;
         z.next_in = data.data();
         z.avail_in = static_cast<uInt>(data.size());
         while (z.avail_in > 0) {
@@ -206,6 +221,7 @@ void UploadDecoder::finish()
     if (!s.zEnded) {
         throw Error(Corrupted);
     }
+    s.flush();
     if (::fsync(s.fd) != 0) {
         throw Error("Falha ao gravar o arquivo recebido " + s.temp.string(), errno);
     }

@@ -1,0 +1,144 @@
+// The upload over loopback against an in-process zebd, beside the physical
+// limit of its stop-and-wait pattern: a bare ping-pong of one 1285-byte frame
+// and one 5-byte reply, the shape of one data block and its acknowledgement.
+#include "channel/Frame.h"
+#include "channel/MessageCodes.h"
+#include "channel/TCanalZEBCliente.h"
+#include "platform/Socket.h"
+#include "server/ZebServer.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t UploadBytes = 100 * 1000 * 1000;
+
+std::filesystem::path benchDir()
+{
+    const char* dir = std::getenv("VEK_BENCH_DIR");
+    std::filesystem::path p = dir != nullptr ? dir : "/tmp/vek-bench";
+    std::filesystem::create_directories(p);
+    return p;
+}
+
+// 100 MB of pseudo-random bytes: nothing to compress, about 78,000 blocks.
+std::filesystem::path uploadFile()
+{
+    const auto path = benchDir() / "upload-100mb.bin";
+    if (!std::filesystem::exists(path) || std::filesystem::file_size(path) != UploadBytes) {
+        std::mt19937_64 gen(42);
+        std::vector<std::uint64_t> buf(UploadBytes / 8);
+        for (auto& v : buf) {
+            v = gen();
+        }
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(buf.data()), UploadBytes);
+    }
+    return path;
+}
+
+void BM_StopAndWaitLimit(benchmark::State& state)
+{
+    const auto blocks = static_cast<int>(state.range(0));
+    vek::platform::TcpListener listener;
+    listener.listen("127.0.0.1", 0);
+    std::thread server([&] {
+        auto conn = listener.accept(10s);
+        std::array<std::uint8_t, 1285> frame{};
+        const auto ack = vek::channel::MontarMensagem(vek::channel::CMD_ACK, 0);
+        try {
+            for (;;) {
+                conn.readExact(frame, 30s);
+                conn.writeAll(ack, 30s);
+            }
+        } catch (const std::exception&) {
+        }
+    });
+    vek::platform::TcpSocket client;
+    client.connect("127.0.0.1", listener.localPort(), 5s);
+    const std::vector<std::uint8_t> payload(1280, 0xAB);
+    const auto frame = vek::channel::MontarMensagem(vek::channel::CMD_BLOCO, 1280, payload);
+    std::array<std::uint8_t, 5> reply{};
+    for (auto _ : state) {
+        for (int i = 0; i < blocks; ++i) {
+            client.writeAll(frame, 30s);
+            client.readExact(reply, 30s);
+        }
+    }
+    client.close();
+    server.join();
+    state.counters["blocks_per_s"] =
+        benchmark::Counter(static_cast<double>(blocks) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
+}
+
+void BM_Upload100MB(benchmark::State& state)
+{
+    const auto file = uploadFile();
+    const auto base = benchDir() / "upload-run";
+    std::filesystem::remove_all(base);
+    std::filesystem::create_directories(base / "cliente");
+    vek::server::ZebServer server;
+    vek::server::ServerConfig config;
+    config.dataDir = base / "dados";
+    config.messagePort = 0;
+    config.ftpPort = 0;
+    config.demo = true;
+    server.start(config);
+    std::ofstream(base / "cliente" / "vek.INI")
+        << "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=" << server.ports().mensagens << "\r\n";
+    setenv("VEK_DIR", (base / "cliente").c_str(), 1);
+
+    double prep = 0;
+    double auth = 0;
+    double transfer = 0;
+    double blocks = 0;
+    for (auto _ : state) {
+        vek::channel::TCanalZEBCliente canal;
+        canal.CD_Operadora = "123456";
+        canal.Senha = "demo";
+        canal.Arquivo = file.string();
+        canal.SetTipo_Arquivo("XML");
+        const auto start = Clock::now();
+        Clock::time_point prepared{};
+        Clock::time_point authorized{};
+        canal.AoEnviarArquivo = [&](vek::channel::TCanalZEBCliente&, const vek::channel::TStatusUpload& s) {
+            if (prepared == Clock::time_point{} && s.StatusPreparacao == vek::channel::tseFinalizada) {
+                prepared = Clock::now();
+            }
+            if (authorized == Clock::time_point{} && s.StatusConexao == vek::channel::tseFinalizada) {
+                authorized = Clock::now();
+            }
+        };
+        vek::channel::TResultadoEnvio r;
+        canal.EnviarArquivo(r);
+        const auto end = Clock::now();
+        prep += std::chrono::duration<double>(prepared - start).count();
+        auth += std::chrono::duration<double>(authorized - prepared).count();
+        transfer += std::chrono::duration<double>(end - authorized).count();
+        blocks += static_cast<double>(canal.BlocosDados.size());
+    }
+    server.stop();
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["preparation_s"] = prep / n;
+    state.counters["authorization_s"] = auth / n;
+    state.counters["transmission_s"] = transfer / n;
+    state.counters["blocks_per_s"] = blocks / transfer;
+}
+
+}  // namespace
+
+BENCHMARK(BM_StopAndWaitLimit)->Arg(78200)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Upload100MB)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StopAndWaitLimit)->Arg(78200)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+BENCHMARK_MAIN();
