@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/Win1252.h"
+#include "server/Availability.h"
 #include "server/Store.h"
 #include "server/ZebServer.h"
 
@@ -223,6 +224,21 @@ int recebidos(const std::vector<std::string>& args, std::ostream& out)
     return ExitOk;
 }
 
+int disponibilizar(const std::vector<std::string>& args, std::ostream& out)
+{
+    const Options o = parseOptions(args, 1, {"dados", "registro", "tipo", "arquivo", "descricao", "competencia"}, {});
+    AvailabilityRequest request;
+    request.registro = o.required("registro");
+    request.tipo = o.required("tipo");
+    request.arquivo = o.required("arquivo");
+    request.descricao = o.required("descricao");
+    request.competencia = o.get("competencia");
+    const std::filesystem::path dir = dataDirOf(o);
+    Store store(dir / StoreFileName);
+    out << makeFileAvailable(store, dir, request).id << "\n";
+    return ExitOk;
+}
+
 }  // namespace
 
 int runZebd(const std::vector<std::string>& args,
@@ -253,8 +269,7 @@ int runZebd(const std::vector<std::string>& args,
             return recebidos(args, out);
         }
         if (command == "disponibilizar") {
-            err << "Erro: o comando disponibilizar ainda não está disponível nesta versão do zebd\n";
-            return ExitFailure;
+            return disponibilizar(args, out);
         }
         throw UsageError("comando desconhecido: " + command);
     } catch (const UsageError& e) {

@@ -42,6 +42,12 @@ constexpr std::array<const char*, Store::SchemaVersion> Migrations = {
     " validation_text TEXT NOT NULL, application TEXT NOT NULL, version TEXT NOT NULL,"
     " system_name TEXT NOT NULL);"
     "CREATE INDEX uploads_by_operator ON uploads(operator, received_at);",
+    // 3: files available for download
+    "CREATE TABLE available_files(id INTEGER PRIMARY KEY AUTOINCREMENT, operator TEXT NOT NULL,"
+    " file_type TEXT NOT NULL, file_name TEXT NOT NULL, description TEXT NOT NULL, competence TEXT NOT NULL,"
+    " size INTEGER NOT NULL, stored_path TEXT NOT NULL, cipher_key TEXT NOT NULL, registered_at TEXT NOT NULL,"
+    " last_download TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX available_by_operator ON available_files(operator, file_type);",
 };
 
 struct DbCloser
@@ -446,6 +452,54 @@ std::optional<UploadRecord> Store::upload(std::int64_t protocol) const
         return std::nullopt;
     }
     return recordOf(s);
+}
+
+std::int64_t Store::addAvailableFile(const AvailableFile& f)
+{
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db.get(),
+                "INSERT INTO available_files(operator, file_type, file_name, description, competence, size,"
+                " stored_path, cipher_key, registered_at) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) RETURNING id");
+    s.bind(1, f.operatorId)
+        .bind(2, f.fileType)
+        .bind(3, f.fileName)
+        .bind(4, f.description)
+        .bind(5, f.competence)
+        .bind(6, f.size)
+        .bind(7, f.storedPath)
+        .bind(8, f.cipherKey)
+        .bind(9, f.registeredAt.empty() ? nowText() : f.registeredAt);
+    if (!s.step()) {
+        fail(impl_->db.get(), "arquivo disponível sem identificador");
+    }
+    const std::int64_t id = s.integer(0);
+    s.run();
+    return id;
+}
+
+std::vector<AvailableFile> Store::availableFiles() const
+{
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db.get(),
+                "SELECT id, operator, file_type, file_name, description, competence, size, stored_path, cipher_key,"
+                " registered_at, last_download FROM available_files ORDER BY id");
+    std::vector<AvailableFile> out;
+    while (s.step()) {
+        AvailableFile f;
+        f.id = s.integer(0);
+        f.operatorId = s.text(1);
+        f.fileType = s.text(2);
+        f.fileName = s.text(3);
+        f.description = s.text(4);
+        f.competence = s.text(5);
+        f.size = s.integer(6);
+        f.storedPath = s.text(7);
+        f.cipherKey = s.text(8);
+        f.registeredAt = s.text(9);
+        f.lastDownload = s.text(10);
+        out.push_back(std::move(f));
+    }
+    return out;
 }
 
 std::vector<std::string> listCodes(const std::string& list)

@@ -9,6 +9,22 @@
 
 namespace vek::server {
 
+// A file made available to an operator for download. Texts are UTF-8.
+struct AvailableFile
+{
+    std::int64_t id = 0;
+    std::string operatorId;
+    std::string fileType;
+    std::string fileName;  // as the operator will receive it
+    std::string description;
+    std::string competence;    // "MM/AAAA" or empty
+    std::int64_t size = 0;     // bytes of the plain file
+    std::string storedPath;    // the enciphered file
+    std::string cipherKey;     // password of the file cipher
+    std::string registeredAt;  // "yyyy-mm-dd hh:nn:ss", server local time
+    std::string lastDownload;  // same form; empty before the first one
+};
+
 // One received upload, as the history keeps it. Texts are UTF-8.
 struct UploadRecord
 {
@@ -34,7 +50,7 @@ struct UploadRecord
 class Store
 {
 public:
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     // PBKDF2-SHA256 rounds for new password hashes.
     static constexpr unsigned long DefaultKdfIterations = 50000;
 
@@ -74,6 +90,10 @@ public:
     void addUpload(const UploadRecord& record);
     [[nodiscard]] std::vector<UploadRecord> uploads() const;
     [[nodiscard]] std::optional<UploadRecord> upload(std::int64_t protocol) const;
+
+    // Records a file made available; returns its identifier.
+    std::int64_t addAvailableFile(const AvailableFile& file);
+    [[nodiscard]] std::vector<AvailableFile> availableFiles() const;
 
 private:
     struct Impl;

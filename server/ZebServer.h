@@ -78,5 +78,6 @@ inline constexpr const char* StoreFileName = "zeb.sqlite3";
 inline constexpr const char* KeyFileName = "chave-rsa.sexp";
 inline constexpr const char* SecretFileName = "segredo-autenticacao";
 inline constexpr const char* ReceivedDirName = "recebidos";
+inline constexpr const char* AvailableDirName = "disponiveis";
 
 }  // namespace vek::server

@@ -1,12 +1,14 @@
 #include "server/CommandLine.h"
 
 #include "channel/MessageCodes.h"
+#include "crypto/TDecryptFile.h"
 #include "server/Store.h"
 #include "server/ZebServer.h"
 #include "tests/server/ServerTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <future>
@@ -118,6 +120,79 @@ TEST(CommandLine, TiposSetsTheListsAndRefusesMalformedItems)
     }
     server::Store store(dir.path() / server::StoreFileName);
     EXPECT_EQ(store.tiposEnvio(), "ABC#Primeiro|DEF#Segundo");
+}
+
+TEST(CommandLine, DisponibilizarEnciphersACopyThatTheListedKeyRestores)
+{
+    Sandbox dir(false);
+    const std::string dados = dir.path().string();
+    {
+        server::Store store(dir.path() / server::StoreFileName);
+        store.seedDemo();
+    }
+    const std::string original = "linha 1\nlinha 2 com acentuação\n";
+    const auto source = dir.write("entrada/retorno.txt", original);
+    const std::vector<std::string> base{"disponibilizar",
+                                        "--dados",
+                                        dados,
+                                        "--registro",
+                                        "123456",
+                                        "--tipo",
+                                        "ret",
+                                        "--arquivo",
+                                        source.string(),
+                                        "--descricao",
+                                        "Retorno de março"};
+    auto with = [&](const std::string& option, const std::string& value) {
+        auto args = base;
+        const auto it = std::find(args.begin(), args.end(), option);
+        if (it == args.end()) {
+            args.push_back(option);
+            args.push_back(value);
+        } else {
+            *(it + 1) = value;
+        }
+        return args;
+    };
+    struct Case
+    {
+        const char* name;
+        std::vector<std::string> args;
+    };
+    const std::array refused{
+        Case{"unknown operator", with("--registro", "999999")},
+        Case{"type not in the download list", with("--tipo", "XML")},
+        Case{"competence that is no month", with("--competencia", "13/2026")},
+        Case{"missing file", with("--arquivo", (dir.path() / "nada.txt").string())},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        const CommandRun r = zebd(c.args);
+        EXPECT_EQ(r.code, server::ExitFailure);
+        EXPECT_EQ(r.err.rfind("Erro: ", 0), 0U) << r.err;
+    }
+
+    const CommandRun r = zebd(with("--competencia", "03/2026"));
+    ASSERT_EQ(r.code, server::ExitOk) << r.err;
+    server::Store store(dir.path() / server::StoreFileName);
+    const auto files = store.availableFiles();
+    ASSERT_EQ(files.size(), 1U);
+    const auto& f = files[0];
+    EXPECT_EQ(r.out, std::to_string(f.id) + "\n");
+    EXPECT_EQ(f.fileType, "RET");
+    EXPECT_EQ(f.fileName, "retorno.txt");
+    EXPECT_EQ(f.competence, "03/2026");
+    EXPECT_EQ(f.size, static_cast<std::int64_t>(original.size()));
+    EXPECT_NE(readFile(f.storedPath).substr(1), original);
+
+    crypto::TDecryptFile decipher;
+    decipher.SetArquivoOriginal(f.storedPath);
+    decipher.SetArquivoDestino((dir.path() / "restaurado.txt").string());
+    decipher.SetSenha(f.cipherKey);
+    decipher.UsarSenha = true;
+    decipher.ExcecaoErro = true;
+    decipher.Executar();
+    EXPECT_EQ(readFile(dir.path() / "restaurado.txt"), original);
 }
 
 TEST(CommandLine, UsageErrorsExitWithTwo)

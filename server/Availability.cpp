@@ -1,0 +1,139 @@
+#include "server/Availability.h"
+
+#include "crypto/Gcrypt.h"
+#include "crypto/TDecryptFile.h"
+#include "platform/Error.h"
+#include "platform/Win1252.h"
+#include "server/DataFiles.h"
+#include "server/ZebServer.h"
+
+#include <gcrypt.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vek::server {
+namespace {
+
+constexpr std::size_t CipherKeyLength = 16;
+constexpr std::string_view KeyAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// Letters and digits only: the key travels inside the list data packet and
+// through the file cipher's password rule.
+std::string freshCipherKey()
+{
+    crypto::ensureGcrypt();
+    std::string key;
+    while (key.size() < CipherKeyLength) {
+        unsigned char b = 0;
+        gcry_randomize(&b, 1, GCRY_STRONG_RANDOM);
+        // 248 = 4 * 62: keeps every character equally likely.
+        if (b < 248) {
+            key += KeyAlphabet[b % KeyAlphabet.size()];
+        }
+    }
+    return key;
+}
+
+bool isMonth(const std::string& text)
+{
+    if (text.size() != 7 || text[2] != '/') {
+        return false;
+    }
+    const std::string digits = text.substr(0, 2) + text.substr(3);
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    const int month = std::stoi(text.substr(0, 2));
+    return month >= 1 && month <= 12;
+}
+
+std::string randomHex()
+{
+    unsigned char nonce[8];
+    gcry_create_nonce(nonce, sizeof nonce);
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char b : nonce) {
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+    }
+    return out;
+}
+
+void syncFile(const std::filesystem::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int err = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        throw Error("Não foi possível gravar " + file.string(), err);
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+AvailableFile makeFileAvailable(Store& store, const std::filesystem::path& dataDir, const AvailabilityRequest& r)
+{
+    if (!store.hasOperator(r.registro)) {
+        throw Error("Operadora " + r.registro + " não cadastrada.");
+    }
+    const std::string tipo = platform::upperText(r.tipo);
+    const auto codes = listCodes(store.tiposDownload());
+    if (std::find(codes.begin(), codes.end(), tipo) == codes.end()) {
+        throw Error("Tipo " + tipo + " não está na lista de tipos para download.");
+    }
+    if (!r.competencia.empty() && !isMonth(r.competencia)) {
+        throw Error("Competência inválida (use MM/AAAA): " + r.competencia);
+    }
+    if (!std::filesystem::is_regular_file(r.arquivo)) {
+        throw Error("Arquivo não encontrado: " + r.arquivo.string());
+    }
+
+    AvailableFile f;
+    f.operatorId = r.registro;
+    f.fileType = tipo;
+    f.fileName = r.arquivo.filename().string();
+    f.description = r.descricao;
+    f.competence = r.competencia;
+    f.size = static_cast<std::int64_t>(std::filesystem::file_size(r.arquivo));
+    f.cipherKey = freshCipherKey();
+
+    const std::filesystem::path dir = dataDir / AvailableDirName;
+    std::filesystem::create_directories(dir);
+    const std::string tag = randomHex();
+    const std::filesystem::path temp = dir / (".cifrando-" + tag);
+    const std::filesystem::path final = dir / (tag + ".cpt");
+    try {
+        crypto::TEncryptFile cipher;
+        cipher.SetArquivoOriginal(r.arquivo.string());
+        cipher.SetArquivoDestino(temp.string());
+        cipher.SetSenha(platform::toWin1252(f.cipherKey));
+        cipher.UsarSenha = true;
+        cipher.ExcecaoErro = true;
+        cipher.Executar();
+        syncFile(temp);
+        std::filesystem::rename(temp, final);
+        syncDirectory(dir);
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove(temp, ignored);
+        throw;
+    }
+    f.storedPath = final.string();
+    try {
+        f.id = store.addAvailableFile(f);
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove(final, ignored);
+        throw;
+    }
+    return f;
+}
+
+}  // namespace vek::server

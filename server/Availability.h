@@ -1,0 +1,25 @@
+#pragma once
+
+#include "server/Store.h"
+
+#include <filesystem>
+#include <string>
+
+namespace vek::server {
+
+struct AvailabilityRequest
+{
+    std::string registro;
+    std::string tipo;
+    std::filesystem::path arquivo;
+    std::string descricao;
+    std::string competencia;  // "MM/AAAA" or empty
+};
+
+// Enciphers a copy of the file with the download file cipher under a fresh
+// random key into the data directory and records it for the operator.
+// Throws vek::Error when the operator is unknown, the type is not in the
+// download list, the competence is not a month, or the file cannot be read.
+AvailableFile makeFileAvailable(Store& store, const std::filesystem::path& dataDir, const AvailabilityRequest& request);
+
+}  // namespace vek::server
