@@ -260,12 +260,17 @@ std::string TZebFTP::readLine()
 int TZebFTP::ReadReply()
 {
     std::string first;
+    std::size_t total = 0;
     do {
-        first = trim(readLine());
+        first = readLine();
+        total += first.size() + 1;
+        if (total > MaxReplyLength) {
+            throw Error("Resposta inválida do servidor FTP: resposta longa demais", EPROTO);
+        }
+        first = trim(first);
     } while (first.empty());
 
     std::vector<std::string> lines{first};
-    std::size_t total = first.size();
     while (!endsReply(lines.back())) {
         lines.push_back(readLine());
         total += lines.back().size();
@@ -442,11 +447,12 @@ void TZebFTP::transferActive(const std::string& command, TZEBFileStream& stream)
     listener.acceptLimit = waits.dataConnection;
     listener.setEventPump(eventPump);
 
-    // Whether the server took the command: only then does a final reply come.
-    bool accepted = false;
+    // Ends the data operation. The final reply comes only for a command the
+    // server took; before that, waiting for one would only turn the first
+    // failure into a read time-out.
     auto finish = [&](bool readFinalReply) {
         listener.connection().close();
-        if (readFinalReply && accepted && lastReply_.code < 300) {
+        if (readFinalReply) {
             ReadReply();
             checkAllowed({226, 225, 250});
         }
@@ -463,9 +469,7 @@ void TZebFTP::transferActive(const std::string& command, TZEBFileStream& stream)
         SendCommand(portCommand(ExternalIP.empty() ? listener.boundAddress() : ExternalIP, listener.boundPort()),
                     {200});
         SendCommand(command, {RetrCodes.begin(), RetrCodes.end()});
-        accepted = true;
     } catch (...) {
-        // Nothing was accepted, so no final reply will come: the failure goes on at once.
         finish(false);
         throw;
     }

@@ -91,6 +91,7 @@ class TZebFTP
 {
 public:
     TZebFTP() = default;
+    // Closes the control connection without QUIT; call Disconnect first for a clean end.
     ~TZebFTP();
     TZebFTP(const TZebFTP&) = delete;
     TZebFTP& operator=(const TZebFTP&) = delete;
