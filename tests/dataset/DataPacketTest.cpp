@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
 
 namespace vek::dataset {
@@ -72,6 +73,33 @@ TEST(DataPacket, ReadingWhatWasWrittenGivesTheSameRows)
     };
     EXPECT_EQ(readDataPacket(writeDataPacket(hist, history), hist, "historico.zeb"), history);
     EXPECT_TRUE(readDataPacket(writeDataPacket(hist, {}), hist, "vazio.zeb").empty());
+}
+
+TEST(DataPacket, AnotherXmlParserReadsTheWrittenValues)
+{
+    test::Sandbox box;
+    saveDataPacket(box.path() / "lista.zeb", ListTable::definition(), sampleListRows());
+    const std::string script = R"(import sys, xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+print(root.tag, root.get("Version"), len(root.find("METADATA/FIELDS")), len(root.find("ROWDATA")))
+row = root.find("ROWDATA")[0]
+sys.stdout.buffer.write((repr(row.get("DE_CONTEUDO_ARQUIVO")) + "\n").encode("utf-8"))
+sys.stdout.buffer.write((row.get("CD_TIPO_ARQUIVO") + " " + row.get("TAMANHO") + " " + row.get("DT_CADASTRO") + "\n").encode("utf-8"))
+)";
+    const auto scriptPath = box.write("ler.py", script);
+    const std::string command = "/usr/bin/python3 " + scriptPath.string() + " " + (box.path() / "lista.zeb").string();
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[1024];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
+        out.append(buf, n);
+    }
+    ASSERT_EQ(pclose(p), 0) << out;
+    EXPECT_EQ(out,
+              "DATAPACKET 2.0 10 2\n"
+              "'Retorno & <ajustes> \"aspas\" \\'apóstrofo\\'\\tTAB\\r\\nCRLF'\n"
+              "ÇÃ€ -123456789012345678901234.12345678 20261209T14:05:09123\n");
 }
 
 TEST(DataPacket, WritesTheAgreedFormExactly)
