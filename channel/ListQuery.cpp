@@ -33,20 +33,6 @@ void notify(TCanalZEBCliente& canal,
     platform::ui().processEvents();
 }
 
-// The list file's name comes from the server: only a plain name inside temp/
-// is accepted, whatever directories, drive letters or ".." it carries.
-std::string nomeSeguro(const std::string& nome)
-{
-    const auto cut = nome.find_last_of("/\\:");
-    std::string base = cut == std::string::npos ? nome : nome.substr(cut + 1);
-    const auto blank = base.find_first_not_of(' ');
-    if (blank == std::string::npos || base == "." || base == ".." || base == ArquivoRecebido ||
-        base.find('\0') != std::string::npos) {
-        throw Error("<<CANAL_ZEB>> O servidor da ZEB enviou um nome de arquivo de lista inválido: \"" + nome + "\".");
-    }
-    return base;
-}
-
 class GzFile
 {
 public:
@@ -89,6 +75,17 @@ private:
 
 }  // namespace
 
+std::string nomeArquivoSeguro(const std::string& nome)
+{
+    const auto cut = nome.find_last_of("/\\:");
+    const std::string base = cut == std::string::npos ? nome : nome.substr(cut + 1);
+    if (base.find_first_not_of(' ') == std::string::npos || base == "." || base == ".." ||
+        base.find('\0') != std::string::npos) {
+        throw Error("<<CANAL_ZEB>> O servidor da ZEB enviou um nome de arquivo de lista inválido: \"" + nome + "\".");
+    }
+    return base;
+}
+
 std::filesystem::path TCanalZEBCliente::diretorioTemp()
 {
     return platform::baseDir() / "temp";
@@ -130,7 +127,11 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
     }
     const std::string nomeServidor = bar == std::string::npos ? std::string() : h.substr(std::min(h.size(), bar + 2));
     GravarTrace("Tamanho do arquivo " + nomeServidor + ":  " + std::to_string(tamanho) + " bytes");
-    const std::string nome = nomeSeguro(nomeServidor);
+    const std::string nome = nomeArquivoSeguro(nomeServidor);
+    if (nome == ArquivoRecebido) {
+        throw Error("<<CANAL_ZEB>> O servidor da ZEB enviou um nome de arquivo de lista inválido: \"" + nomeServidor +
+                    "\".");
+    }
 
     const auto gzPath = dir / ArquivoRecebido;
     GzFile gz(gzPath);

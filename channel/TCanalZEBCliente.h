@@ -74,6 +74,11 @@ using TStatusQueryListEvent = std::function<void(
 // and service-pack values.
 std::string NomeSistemaOperacional(const platform::OsVersionInfo& info);
 
+// A name that came from the server reduced to a plain file name: no
+// directories, drive letters or "..". Throws a "<<CANAL_ZEB>>" error when
+// nothing usable is left.
+std::string nomeArquivoSeguro(const std::string& nome);
+
 // The prefix of an error text that is meant to reach the user unchanged.
 inline constexpr std::string_view PrefixoCanal = "<<CANAL_ZEB>>";
 
@@ -138,6 +143,16 @@ public:
     // Never fails towards the caller: the outcome is shown in message boxes.
     // The result only tells a command line what happened.
     ResultadoAlteracaoSenha AlterarSenha(const std::string& novaSenha);
+    // Fetches one listed file over FTP and deciphers it into `destino` (temp/
+    // under its listed name when empty). tamanhoEsperadoKB is the listed size
+    // in kilobytes of 1024 bytes.
+    void ReceberArquivo(const std::string& NM_ARQUIVO,
+                        const std::string& DE_PATH_ARQUIVO,
+                        const std::string& ID_ARQUIVO_DISPONIVEL,
+                        const std::string& CD_TIPO_ARQUIVO,
+                        const std::string& CD_CHAVE_CRIPTOGRAFIA,
+                        const std::string& destino,
+                        std::int32_t tamanhoEsperadoKB);
     void ListarTiposArquivoEnvio(std::string& lista);
     void ListarTiposArquivoDownload(std::string& lista);
 
