@@ -67,6 +67,9 @@ std::string readPassword(const char* variable, const char* prompt);
 
 int cmdEnviar(Context& ctx);
 int cmdAlterarSenha(Context& ctx);
+int cmdListar(Context& ctx);
+int cmdBaixar(Context& ctx);
+int cmdHistorico(Context& ctx);
 int cmdTiposEnvio(Context& ctx);
 int cmdTiposDownload(Context& ctx);
 int cmdDecifrarTrace(Context& ctx);

@@ -2,6 +2,11 @@
 
 #include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
+#include "crypto/TGzip.h"
+#include "dataset/DataPacket.h"
+#include "dataset/FieldNames.h"
+#include "dataset/HistoryTable.h"
+#include "dataset/ListTable.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
 
@@ -111,6 +116,113 @@ TEST(VekCli, EnviarPrintsTheReceiptAndWritesTheRecord)
     if (isatty(STDIN_FILENO) == 0) {
         EXPECT_EQ(runCli({"enviar", "--registro", "123456", file.string()}).code, 2);  // no password, no terminal
     }
+}
+
+// A list or history file as the server sends it: a gzipped data packet.
+std::string gzippedPacket(const test::Sandbox& box, const std::string& xml)
+{
+    const auto src = box.write("pacote.xml", xml);
+    crypto::TGzip gz;
+    gz.FileSource = src.string();
+    gz.FileDestination = (box.path() / "pacote.gz").string();
+    EXPECT_EQ(gz.Compress(), 0);
+    return box.read("pacote.gz");
+}
+
+test::FakeScript listScript(std::uint8_t request, const std::string& gz, const std::string& name, bool credentials)
+{
+    test::FakeScript s{FakeStep::expect(request),
+                       FakeStep::reply(channel::CMD_ACEITO),
+                       FakeStep::reply(channel::CMD_ACEITO, "1"),
+                       FakeStep::reply(channel::CMD_TAMANHO, std::to_string(gz.size()) + "|X" + name),
+                       FakeStep::reply(channel::CMD_BLOCO, gz),
+                       FakeStep::expect(channel::CMD_ACK),
+                       FakeStep::reply(channel::CMD_FIM_DADOS)};
+    if (credentials) {
+        s.push_back(FakeStep::expect(channel::CMD_LISTA_RECEBIDA));
+        s.push_back(FakeStep::reply(channel::CMD_ACEITO, crypto::EncryptProtocolText("u|p|i")));
+    }
+    s.push_back(FakeStep::expect(channel::CMD_ACK));
+    return s;
+}
+
+TEST(VekCli, ListarAndHistoricoPrintTheirTables)
+{
+    namespace f = dataset::field;
+    using dataset::Decimal;
+    test::Sandbox box;
+    const auto& lf = dataset::ListTable::definition();
+    const std::vector<dataset::Row> listRows{dataset::makeRow(
+        lf,
+        {{f::NM_ARQUIVO, std::string("retorno\tjan.xml")},
+         {f::DE_CONTEUDO_ARQUIVO, std::string("Retorno de janeiro")},
+         {f::TAMANHO, *Decimal::parse("2.5")},
+         {f::MEDIDA, std::string("KBytes")},
+         {f::DT_CADASTRO, *dataset::parseSqlDateTime("20261209T14:05:09000")},
+         {f::ID_ARQUIVO_DISPONIVEL, *Decimal::parse("42")},
+         {f::CD_CHAVE_CRIPTOGRAFIA, std::string("chave")},
+         {f::DE_PATH_ARQUIVO, std::string("/srv/42")},
+         {f::CD_TIPO_ARQUIVO, std::string("RET")}})};
+    const auto& hf = dataset::HistoryTable::definition();
+    const std::vector<dataset::Row> histRows{dataset::makeRow(
+        hf,
+        {{f::DT_TRANSMISSAO, *dataset::parseSqlDateTime("20261201T08:00:00000")},
+         {f::NM_ARQUIVO, std::string("dados.xml")},
+         {f::CD_TIPO_ARQUIVO, std::string("XML")},
+         {f::CD_PROTOCOLO, std::string("77")},
+         {f::NM_STATUS_PROCESSAMENTO, std::string("Processado")},
+         {f::QT_AVISOS, *Decimal::parse("1")},
+         {f::QT_ERROS, *Decimal::parse("0")},
+         {f::CD_OPERADORA, std::string("123456")}})};
+    const std::string listGz = gzippedPacket(box, dataset::writeDataPacket(lf, listRows));
+    const std::string histGz = gzippedPacket(box, dataset::writeDataPacket(hf, histRows));
+    test::FakeZebServer server({listScript(channel::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
+                                {FakeStep::expect(channel::CMD_PEDIDO_LISTA),
+                                 FakeStep::reply(channel::CMD_ACEITO),
+                                 FakeStep::reply(channel::CMD_ACEITO, "0")},
+                                listScript(channel::CMD_PEDIDO_HISTORICO, histGz, "hist.xml", false)});
+    test::writeClientConfig(box.path().string(), server.port());
+    setenv("VEK_SENHA", "demo", 1);
+
+    auto r = runCli({"listar", "--registro", "123456", "--tipo", "RET", "--competencia", "12/2026"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "NM_ARQUIVO\tDE_CONTEUDO_ARQUIVO\tTAMANHO\tMEDIDA\tULT_DOWNLOAD\tDT_CADASTRO\tID_ARQUIVO_DISPONIVEL\t"
+              "CD_CHAVE_CRIPTOGRAFIA\tDE_PATH_ARQUIVO\tCD_TIPO_ARQUIVO\tTAMANHOFTM\n"
+              "retorno jan.xml\tRetorno de janeiro\t2.5\tKBytes\t\t09/12/2026 14:05:09\t42\tchave\t/srv/42\tRET\t"
+              "2 KBytes(s)\n");
+    r = runCli({"listar", "--registro", "123456", "--tipo", "RET"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1);  // the header only
+    EXPECT_NE(r.err.find("VEK: A consulta efetuada"), std::string::npos) << r.err;
+
+    const auto xlsx = box.path() / "historico.xlsx";
+    r = runCli({"historico", "--registro", "123456", "--inicio", "01/12/2026", "--fim", "09/12/2026", "--xlsx",
+                xlsx.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "DT_TRANSMISSAO\tNM_ARQUIVO\tCD_TIPO_ARQUIVO\tCD_PROTOCOLO\tNM_STATUS_PROCESSAMENTO\tQT_AVISOS\tQT_ERROS\n"
+              "01/12/2026 08:00:00\tdados.xml\tXML\t77\tProcessado\t1\t0\n");
+    EXPECT_TRUE(std::filesystem::exists(xlsx));
+    unsetenv("VEK_SENHA");
+}
+
+TEST(VekCli, InputChecksOfTheQueriesExitWithTwo)
+{
+    test::Sandbox box;
+    setenv("VEK_SENHA", "demo", 1);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"listar", "--registro", "123456", "--tipo", "RET", "--competencia", "13/2026"},
+             {"historico", "--registro", "123456", "--inicio", "10/12/2026", "--fim", "01/12/2026"},
+             {"historico", "--registro", "123456", "--inicio", "01/01/2020", "--fim", "31/12/2020"},
+             {"historico", "--registro", "123456", "--inicio", "31/02/2026", "--fim", "01/03/2026"}}) {
+        SCOPED_TRACE(args[1 + 5 < args.size() ? 6 : 0]);
+        const auto r = runCli(args);
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.rfind("VEK: ", 0) == 0 || r.err.rfind("Erro: ", 0) == 0) << r.err;
+    }
+    unsetenv("VEK_SENHA");
 }
 
 TEST(VekCli, UsageErrorsExitWithTwo)

@@ -1,0 +1,218 @@
+#include "app/HistoricoXlsx.h"
+#include "app/InputChecks.h"
+#include "channel/TCanalZEBCliente.h"
+#include "cli/CliContext.h"
+#include "cli/ProgressBar.h"
+#include "dataset/FieldNames.h"
+#include "dataset/HistoryTable.h"
+#include "dataset/ListTable.h"
+#include "platform/Error.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <ostream>
+#include <unistd.h>
+
+namespace vek::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ListArgs
+{
+    std::string registro;
+    std::string tipo;
+    std::string competencia;
+    std::string disponibilizacao;
+};
+
+// The list query as the filter page runs it; false when an input check failed.
+bool consultarLista(Context& ctx,
+                    const ListArgs& a,
+                    channel::TCanalZEBCliente& canal,
+                    dataset::ListTable& tabela,
+                    int& exitCode)
+{
+    const auto check = app::checkMonthFilters(a.competencia, a.disponibilizacao);
+    if (!check.ok()) {
+        ctx.err << app::cliLine(check) << '\n';
+        exitCode = app::exitCode(check);
+        return false;
+    }
+    canal.PrimeiroArgumento = ctx.firstArgument;
+    canal.CD_Operadora = a.registro;
+    canal.Senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    ProgressBar progress(ctx.err, ProgressBar::isTerminal(STDERR_FILENO));
+    canal.AoConsultarListaDownload =
+        [&progress](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t pct, const std::string& t) {
+            progress.simple(pct, t);
+        };
+    std::string caminho;
+    try {
+        canal.ConsultarListaDownload(a.tipo, a.competencia, a.disponibilizacao, caminho);
+    } catch (...) {
+        progress.finish();
+        throw;
+    }
+    progress.finish();
+    if (!caminho.empty()) {
+        tabela.load(caminho);
+    }
+    return true;
+}
+
+ListArgs listArgs(const ParsedArgs& args)
+{
+    return {args.required("registro"),
+            args.required("tipo"),
+            args.get("competencia").value_or(""),
+            args.get("disponibilizacao").value_or("")};
+}
+
+// Moves a finished download out of temp/, copying when the two places lie
+// on different file systems.
+void moveFile(const fs::path& from, const fs::path& to)
+{
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (!ec) {
+        return;
+    }
+    if (ec != std::errc::cross_device_link) {
+        throw Error("Não foi possível mover " + from.string() + " para " + to.string() + ": " + ec.message(),
+                    ec.value());
+    }
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        fs::remove(to);
+        throw Error("Não foi possível copiar " + from.string() + " para " + to.string() + ": " + ec.message(),
+                    ec.value());
+    }
+    fs::remove(from, ec);
+}
+
+}  // namespace
+
+int cmdListar(Context& ctx)
+{
+    const auto args = parseOptions(
+        ctx.args, {{"registro", true}, {"tipo", true}, {"competencia", true}, {"disponibilizacao", true}});
+    if (!args.positional.empty()) {
+        throw UsageError("argumento inesperado: " + args.positional.front());
+    }
+    channel::TCanalZEBCliente canal;
+    dataset::ListTable tabela;
+    int code = ExitOk;
+    if (!consultarLista(ctx, listArgs(args), canal, tabela, code)) {
+        return code;
+    }
+    tabela.writeTsv(ctx.out);
+    return ExitOk;
+}
+
+int cmdBaixar(Context& ctx)
+{
+    const auto args = parseOptions(ctx.args,
+                                   {{"registro", true},
+                                    {"tipo", true},
+                                    {"id", true},
+                                    {"competencia", true},
+                                    {"disponibilizacao", true},
+                                    {"destino", true},
+                                    {"substituir", false}});
+    if (!args.positional.empty()) {
+        throw UsageError("argumento inesperado: " + args.positional.front());
+    }
+    const std::string id = args.required("id");
+    channel::TCanalZEBCliente canal;
+    dataset::ListTable tabela;
+    int code = ExitOk;
+    if (!consultarLista(ctx, listArgs(args), canal, tabela, code)) {
+        return code;
+    }
+    const auto row = tabela.findById(id);
+    if (!row) {
+        throw Error("Nenhum arquivo com ID_ARQUIVO_DISPONIVEL " + id + " na lista de arquivos disponíveis.");
+    }
+    namespace f = dataset::field;
+    const std::string nome = tabela.asText(*row, f::NM_ARQUIVO);
+    ProgressBar progress(ctx.err, ProgressBar::isTerminal(STDERR_FILENO));
+    canal.AoReceberArquivo = [&progress](channel::TCanalZEBCliente&, const channel::TStatusDownload& s) {
+        progress.simple(s.PercentFeito, s.TextoInfo);
+    };
+    try {
+        canal.ReceberArquivo(nome,
+                             tabela.asText(*row, f::DE_PATH_ARQUIVO),
+                             tabela.asText(*row, f::ID_ARQUIVO_DISPONIVEL),
+                             tabela.asText(*row, f::CD_TIPO_ARQUIVO),
+                             tabela.asText(*row, f::CD_CHAVE_CRIPTOGRAFIA),
+                             "",
+                             static_cast<std::int32_t>(tabela.expectedSizeKb(*row)));
+    } catch (...) {
+        progress.finish();
+        throw;
+    }
+    progress.finish();
+
+    const std::string nomeLocal = channel::nomeArquivoSeguro(nome);
+    const fs::path baixado = channel::TCanalZEBCliente::diretorioTemp() / nomeLocal;
+    if (!fs::exists(baixado)) {
+        throw Error("O arquivo " + baixado.string() + " não foi encontrado após o download.", ENOENT);
+    }
+    fs::path destino = args.has("destino") ? fs::path(*args.get("destino")) : fs::current_path() / nomeLocal;
+    if (fs::is_directory(destino)) {
+        destino /= nomeLocal;
+    }
+    if (fs::exists(destino) && !args.has("substituir")) {
+        throw Error("O arquivo " + destino.string() + " já existe (use --substituir); o download ficou em " +
+                        baixado.string() + ".",
+                    EEXIST);
+    }
+    moveFile(baixado, destino);
+    ctx.out << fs::absolute(destino).string() << '\n';
+    return ExitOk;
+}
+
+int cmdHistorico(Context& ctx)
+{
+    const auto args = parseOptions(ctx.args, {{"registro", true}, {"inicio", true}, {"fim", true}, {"xlsx", true}});
+    if (!args.positional.empty()) {
+        throw UsageError("argumento inesperado: " + args.positional.front());
+    }
+    const std::string registro = args.required("registro");
+    const std::string inicio = args.required("inicio");
+    const std::string fim = args.required("fim");
+    const auto check = app::checkPeriod(inicio, fim);
+    if (!check.ok()) {
+        ctx.err << app::cliLine(check) << '\n';
+        return app::exitCode(check);
+    }
+    channel::TCanalZEBCliente canal;
+    canal.PrimeiroArgumento = ctx.firstArgument;
+    canal.CD_Operadora = registro;
+    canal.Senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    ProgressBar progress(ctx.err, ProgressBar::isTerminal(STDERR_FILENO));
+    canal.AoConsultaHistoricoTx =
+        [&progress](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t pct, const std::string& t) {
+            progress.simple(pct, t);
+        };
+    std::string caminho;
+    try {
+        canal.ConsultarHistoricoTx(inicio, fim, caminho);
+    } catch (...) {
+        progress.finish();
+        throw;
+    }
+    progress.finish();
+    dataset::HistoryTable tabela;
+    if (!caminho.empty()) {
+        tabela.load(caminho);
+    }
+    tabela.writeTsv(ctx.out);
+    if (const auto xlsx = args.get("xlsx")) {
+        app::writeHistoryWorkbook(tabela, *xlsx);
+    }
+    return ExitOk;
+}
+
+}  // namespace vek::cli
