@@ -29,9 +29,21 @@ export VEK_DIR="$WORK/cliente"
 if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && -x "$BIN/vek" ]]; then
     "$BIN/vek"
 else
-    echo "Sem tela disponível: demonstração pelo vek-cli (base em $VEK_DIR)."
-    echo "\$ vek-cli tipos-envio"
-    "$BIN/vek-cli" tipos-envio
-    echo "\$ vek-cli tipos-download"
-    "$BIN/vek-cli" tipos-download
+    echo "Sem tela disponível: demonstração pelo vek-cli (diretório base $VEK_DIR; operadora 123456, senha demo)."
+    export VEK_SENHA=demo
+    CLI="$BIN/vek-cli"
+    run() { echo; echo "\$ vek-cli $*"; "$CLI" "$@" || echo "(saída $?)"; }
+    run tipos-envio
+    run tipos-download
+    AMOSTRA="$WORK/amostra.xml"
+    printf '<?xml version="1.0" encoding="UTF-8"?>\n<declaracao operadora="123456"><item>Demonstração</item></declaracao>\n' > "$AMOSTRA"
+    run enviar --registro 123456 "$AMOSTRA"
+    for cmd in listar historico; do
+        if "$CLI" "$cmd" --help >/dev/null 2>&1; then
+            case $cmd in
+                listar) run listar --registro 123456 --tipo RET ;;
+                historico) run historico --registro 123456 --inicio "$(date -d '-30 days' +%d/%m/%Y)" --fim "$(date +%d/%m/%Y)" ;;
+            esac
+        fi
+    done
 fi
