@@ -1,0 +1,164 @@
+#include "tests/ui/UiTestSupport.h"
+#include "tests/ui/UiTests.h"
+#include "ui/QtUiServices.h"
+#include "ui/SendPage.h"
+#include "ui/TfrmPrincipal.h"
+#include "ui/TqrpRecibo.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace vek;
+using vek::test::child;
+
+// Walks every page and state of the window and saves a PNG of each into the
+// build's screenshots folder, so that the screens can be looked at.
+class ScreenshotsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QStringList saved_;
+
+    void save(QWidget* w, const QString& name)
+    {
+        const QString path = test::screenshotPath(name);
+        QVERIFY2(w->grab().save(path), qPrintable(path));
+        saved_ << name;
+    }
+
+    // The window with a message box drawn over its centre.
+    void saveWithBox(QWidget* w, QWidget* box, const QString& name)
+    {
+        QPixmap shot = w->grab();
+        const QPixmap overlay = box->grab();
+        QPainter p(&shot);
+        p.drawPixmap((shot.width() - overlay.width()) / 2, (shot.height() - overlay.height()) / 2, overlay);
+        p.end();
+        const QString path = test::screenshotPath(name);
+        QVERIFY(shot.save(path));
+        saved_ << name;
+    }
+
+private slots:
+    void walkEveryPageAndState()
+    {
+        test::UiSandbox sandbox;
+        test::Zebd zebd;
+        test::pointClientAt(sandbox.base(), zebd.port());
+        const auto file = sandbox.base() / "arquivos" / "movimento-2026-11.xml";
+        std::filesystem::create_directories(file.parent_path());
+        test::writeFile(file, std::string(200000, 'x'));
+
+        ui::TfrmPrincipal w({});
+        w.show();
+        w.centralizar();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        save(&w, "01-acesso.png");
+
+        // A warning, shown by the real message box.
+        {
+            ui::QtUiServices real;
+            platform::ScopedUi scoped(real);
+            QTest::keyClicks(child<QLineEdit>(&w, "txtRegZEB"), "12345");
+            QTest::keyClicks(child<QLineEdit>(&w, "txtSenha"), "demo");
+            bool shown = false;
+            test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
+                              [&](QWidget* m) {
+                                  saveWithBox(&w, m, "02-acesso-aviso.png");
+                                  shown = true;
+                                  qobject_cast<QMessageBox*>(m)->button(QMessageBox::Ok)->click();
+                              });
+            QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
+            QVERIFY(shown);
+        }
+
+        QTest::keyClicks(child<QLineEdit>(&w, "txtRegZEB"), "6");
+        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
+        QCOMPARE(w.paginaAtual(), ui::pgEnviar);
+        auto* types = child<QComboBox>(&w, "cbxTpoArqEnviar");
+        types->setCurrentIndex(types->findText("XML", Qt::MatchStartsWith));
+        child<QLineEdit>(&w, "txtArqEnviado")->setText(QString::fromStdString(file.string()));
+        save(&w, "03-enviar-escolhendo.png");
+
+        bool sendingSaved = false;
+        auto original = w.canal().AoEnviarArquivo;
+        w.canal().AoEnviarArquivo = [&](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
+            original(c, s);
+            if (!sendingSaved && s.StatusTransmissao == channel::tseExecutando && s.PercentTransmissao >= 30) {
+                save(&w, "04-enviar-enviando.png");
+                sendingSaved = true;
+            }
+        };
+        QTest::mouseClick(w.botao(ui::Botao::Concluir), Qt::LeftButton);
+        QVERIFY(sendingSaved);
+        QVERIFY2(sandbox.ui().messages().empty(), qPrintable(sandbox.messageTexts().join('\n')));
+        save(&w, "05-enviar-enviado.png");
+
+        bool previewSaved = false;
+        test::onNextModal([](QWidget* m) { return qobject_cast<QPrintPreviewDialog*>(m) != nullptr; },
+                          [&](QWidget* m) {
+                              QTest::qWait(200);
+                              save(m, "06-recibo-previa.png");
+                              const QString pdf = test::screenshotPath("recibo.pdf");
+                              QVERIFY(w.findChild<ui::TqrpRecibo*>()->salvarPdf(pdf));
+                              QProcess::execute(
+                                  "pdftoppm",
+                                  {"-png", "-r", "60", "-singlefile", pdf, test::screenshotPath("07-recibo-pdf")});
+                              previewSaved = true;
+                              m->close();
+                          });
+        QTest::mouseClick(child<QPushButton>(&w, "btnImprimirRecibo"), Qt::LeftButton);
+        QVERIFY(previewSaved);
+
+        // A refused upload: the reason in red, and the retry offered.
+        QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
+        QTest::keyClicks(child<QLineEdit>(&w, "txtSenha"), "x");
+        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
+        types->setCurrentIndex(types->findText("XML", Qt::MatchStartsWith));
+        child<QLineEdit>(&w, "txtArqEnviado")->setText(QString::fromStdString(file.string()));
+        w.canal().AoEnviarArquivo = original;
+        QTest::mouseClick(w.botao(ui::Botao::Concluir), Qt::LeftButton);
+        save(&w, "08-enviar-falhou.png");
+
+        // The pages still to come, each in its frame.
+        const std::pair<ui::Pagina, const char*> pages[] = {
+            {ui::pgReceber, "09-receber.png"},
+            {ui::pgCopiarArq, "10-copiar-arquivo.png"},
+            {ui::pgPeriodoConsultaHist, "11-periodo-historico.png"},
+            {ui::pgHistoricoTransmissoes, "12-historico.png"},
+            {ui::pgAlteraSenha, "13-alterar-senha.png"},
+        };
+        for (const auto& [page, name] : pages) {
+            w.irPara(page);
+            save(&w, name);
+        }
+
+        // Closing asks first.
+        {
+            ui::QtUiServices real;
+            platform::ScopedUi scoped(real);
+            test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
+                              [&](QWidget* m) {
+                                  saveWithBox(&w, m, "14-sair.png");
+                                  qobject_cast<QMessageBox*>(m)->button(QMessageBox::No)->click();
+                              });
+            w.close();
+        }
+        QVERIFY(w.isVisible());
+        QCOMPARE(saved_.size(), 13);
+        QVERIFY(QFile::exists(test::screenshotPath("07-recibo-pdf.png")));
+    }
+};
+
+VEK_UI_TEST(ScreenshotsTest);
+
+#include "ScreenshotsTest.moc"

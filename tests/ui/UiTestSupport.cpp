@@ -1,0 +1,129 @@
+#include "tests/ui/UiTestSupport.h"
+
+#include "server/ServerKey.h"
+#include "ui/FileDialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QTimer>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace vek::test {
+
+UiSandbox::UiSandbox()
+{
+    std::filesystem::create_directories(tmp());
+    std::filesystem::create_directories(settingsDir());
+    if (const char* old = std::getenv("TMPDIR")) {
+        previousTmp_ = old;
+    }
+    setenv("TMPDIR", tmp().c_str(), 1);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, QString::fromStdString(settingsDir()));
+    ui::FileDialog::instance().setTestAnswers({});
+}
+
+UiSandbox::~UiSandbox()
+{
+    ui::FileDialog::instance().clearTestAnswers();
+    if (previousTmp_) {
+        setenv("TMPDIR", previousTmp_->c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
+}
+
+QStringList UiSandbox::messageTexts() const
+{
+    QStringList out;
+    for (const auto& m : ui_.messages()) {
+        out << QString::fromStdString(m.text);
+    }
+    return out;
+}
+
+namespace {
+
+// Taken before any test points TMPDIR into its sandbox.
+const std::filesystem::path processTemp = std::filesystem::temp_directory_path();
+
+const std::filesystem::path& sharedKeyFile()
+{
+    struct KeyDir
+    {
+        std::filesystem::path path;
+        KeyDir()
+        {
+            std::string pattern = (processTemp / "vek-ui-key-XXXXXX").string();
+            if (mkdtemp(pattern.data()) == nullptr) {
+                throw std::runtime_error("mkdtemp failed");
+            }
+            path = pattern;
+            (void)server::ServerKey::loadOrCreate(path / server::KeyFileName);
+        }
+        ~KeyDir()
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    };
+    static const KeyDir keyDir;
+    static const std::filesystem::path file = keyDir.path / server::KeyFileName;
+    return file;
+}
+
+}  // namespace
+
+Zebd::Zebd()
+{
+    std::filesystem::copy_file(sharedKeyFile(), data_.path() / server::KeyFileName);
+    server::ServerConfig config;
+    config.dataDir = data_.path();
+    config.messagePort = 0;
+    config.ftpPort = 0;
+    config.demo = true;
+    server_.start(config);
+}
+
+Zebd::~Zebd()
+{
+    server_.stop();
+}
+
+std::uint16_t Zebd::port() const
+{
+    return server_.ports().mensagens;
+}
+
+void pointClientAt(const std::filesystem::path& base, std::uint16_t port)
+{
+    std::ofstream out(base / "vek.INI", std::ios::binary | std::ios::trunc);
+    out << "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=" << port << "\r\n";
+}
+
+void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<void(QWidget*)>& action)
+{
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, isIt, action] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal != nullptr && modal->isVisible() && isIt(modal)) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+        }
+    });
+    timer->start();
+}
+
+QString screenshotPath(const QString& name)
+{
+    QDir().mkpath(VEK_SCREENSHOT_DIR);
+    return QString(VEK_SCREENSHOT_DIR) + "/" + name;
+}
+
+}  // namespace vek::test

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "platform/UiServices.h"
+#include "server/ZebServer.h"
+#include "tests/fixtures/RecordingUiServices.h"
+#include "tests/fixtures/Sandbox.h"
+
+#include <QObject>
+#include <QString>
+#include <QTest>
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vek::test {
+
+// A fresh world for one GUI test: VEK_DIR and TMPDIR in a sandbox, the
+// machine-wide settings redirected into it, recording user-interface
+// services installed and every file dialog answered by the test.
+class UiSandbox
+{
+public:
+    UiSandbox();
+    ~UiSandbox();
+    UiSandbox(const UiSandbox&) = delete;
+    UiSandbox& operator=(const UiSandbox&) = delete;
+
+    [[nodiscard]] std::filesystem::path base() const { return sandbox_.path(); }
+    [[nodiscard]] std::filesystem::path tmp() const { return sandbox_.path() / "tmp"; }
+    [[nodiscard]] std::filesystem::path settingsDir() const { return sandbox_.path() / "etc"; }
+    RecordingUiServices& ui() { return ui_; }
+    // Texts of the messages shown so far.
+    [[nodiscard]] QStringList messageTexts() const;
+
+private:
+    Sandbox sandbox_;
+    std::optional<std::string> previousTmp_;
+    RecordingUiServices ui_;
+    platform::ScopedUi scoped_{ui_};
+};
+
+// zebd in-process on free loopback ports, with the demo data. The key is
+// made once per test program.
+class Zebd
+{
+public:
+    Zebd();
+    ~Zebd();
+
+    [[nodiscard]] std::uint16_t port() const;
+    server::ZebServer& server() { return server_; }
+
+private:
+    Sandbox data_{false};
+    server::ZebServer server_;
+};
+
+// Points the base directory's vek.INI at a message server port.
+void pointClientAt(const std::filesystem::path& base, std::uint16_t port);
+
+template <typename T> T* child(const QObject* root, const char* name)
+{
+    T* found = root->findChild<T*>(name);
+    if (found == nullptr) {
+        qFatal("widget %s not found", name);
+    }
+    return found;
+}
+
+// Runs `action` on the next modal dialog of type T as soon as it shows.
+void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<void(QWidget*)>& action);
+
+// The screenshots' folder (created on demand).
+QString screenshotPath(const QString& name);
+
+}  // namespace vek::test

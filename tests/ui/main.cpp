@@ -1,0 +1,29 @@
+// One program for the window's tests: `ui_tests NAME [QtTest options]` runs
+// the test class NAME; each class is one CTest test.
+#include "tests/ui/UiTests.h"
+#include "ui/Appearance.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    vek::ui::configurarAplicacao(app);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: ui_tests TestClass [QtTest options]\n");
+        return 2;
+    }
+    std::unique_ptr<QObject> test = vek::test::createUiTest(argv[1]);
+    if (!test) {
+        std::fprintf(stderr, "unknown test class %s\n", argv[1]);
+        return 2;
+    }
+    // QtTest sees the program name and the options after the class name.
+    argv[1] = argv[0];
+    return QTest::qExec(test.get(), argc - 1, argv + 1);
+}

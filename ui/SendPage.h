@@ -1,0 +1,68 @@
+#pragma once
+
+#include "channel/TCanalZEBCliente.h"
+#include "ui/WizardPage.h"
+
+#include <QString>
+
+#include <array>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+
+namespace vek::ui {
+
+// pgEnviar: the file type and the file, the upload with its three steps, and
+// the result with the receipt.
+class SendPage : public WizardPage
+{
+    Q_OBJECT
+
+public:
+    explicit SendPage(TfrmPrincipal& janela);
+
+    void aoEntrar() override;
+    void aoConcluir(bool& parar) override;
+
+    // Replaces the type list's items by those of the server's list text; no
+    // item is selected afterwards.
+    void preencherTipos(const std::string& lista);
+    // The upload's progress event.
+    void aoProgressoEnvio(const channel::TStatusUpload& status);
+    // The file-open dialog, reopened while the picked file has another type.
+    void procurarArquivo();
+    // "Imprimir Recibo": the receipt of the last upload in a print preview.
+    void imprimirRecibo();
+
+    // "label (*.ext)|*.ext" for the selected type, or every file.
+    [[nodiscard]] const QString& filtro() const { return filtro_; }
+
+private:
+    void reiniciar();
+    bool executarEnvio();
+    void mostrarFalha(const std::string& mensagem);
+    void definirInformacao(const QString& texto, const QColor& cor);
+
+    QComboBox* cbxTpoArqEnviar_ = nullptr;
+    QLineEdit* txtArqEnviado_ = nullptr;
+    QStackedWidget* ntbEnviar_ = nullptr;
+    QWidget* listaArquivos_ = nullptr;
+    QWidget* status_ = nullptr;
+    QWidget* imprimirRecibo_ = nullptr;
+    std::array<QLabel*, 3> icones_{};
+    std::array<QProgressBar*, 3> medidores_{};
+    QLabel* lblArqEnviado_ = nullptr;
+    QLabel* lblProtocoloEnvio_ = nullptr;
+    QPushButton* btnImprimirRecibo_ = nullptr;
+    QLabel* pnlInfEnvio_ = nullptr;
+    QLabel* pnlInfEnvio2_ = nullptr;
+    QLabel* pnlInfEnvio3_ = nullptr;
+    QString filtro_;
+};
+
+}  // namespace vek::ui

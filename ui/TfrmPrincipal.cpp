@@ -1,0 +1,308 @@
+#include "ui/TfrmPrincipal.h"
+
+#include "app/AppState.h"
+#include "platform/BaseDir.h"
+#include "platform/UiServices.h"
+#include "ui/AccessPage.h"
+#include "ui/Appearance.h"
+#include "ui/PlaceholderPage.h"
+#include "ui/SendPage.h"
+#include "ui/TfrmAjuda.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+#include <QStackedWidget>
+
+#include <filesystem>
+
+namespace vek::ui {
+
+void registrarCaminhoDoPrograma()
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::SystemScope, "ZEB", "VEK");
+    settings.setValue("Path", QString::fromStdString(platform::executablePath().string()));
+    settings.sync();  // a status other than NoError is ignored: nothing reads the value back
+}
+
+TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* parent)
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName("TfrmPrincipal");
+    setWindowTitle("VEK");
+    setFixedSize(691, 493);
+
+    registrarCaminhoDoPrograma();
+
+    canal_.PrimeiroArgumento = args.empty() ? std::string() : args.front();
+    canal_.AoEnviarArquivo = [this](channel::TCanalZEBCliente&, const channel::TStatusUpload& status) {
+        paginaEnviar()->aoProgressoEnvio(status);
+    };
+    // The receive and history pages report their progress here once they exist.
+    canal_.AoConsultarListaDownload =
+        [](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t, const std::string&) {
+            platform::ui().processEvents();
+        };
+    canal_.AoReceberArquivo = [](channel::TCanalZEBCliente&, const channel::TStatusDownload&) {
+        platform::ui().processEvents();
+    };
+    canal_.AoConsultaHistoricoTx =
+        [](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t, const std::string&) {
+            platform::ui().processEvents();
+        };
+
+    assistente_ = new QStackedWidget(this);
+    assistente_->setObjectName("assistente");
+    assistente_->setGeometry(0, 0, 691, 451);
+
+    using N = PlaceholderPage::Navegacao;
+    paginas_[pgAcesso] = new AccessPage(*this);
+    paginas_[pgEnviar] = new SendPage(*this);
+    paginas_[pgReceber] = new PlaceholderPage(
+        *this,
+        "pgReceber",
+        3,
+        "Receber Arquivo",
+        N{{Botao::Inicio, Botao::Anterior, Botao::Proximo, Botao::Sair}, {}, std::nullopt, pgAcesso});
+    paginas_[pgCopiarArq] = new PlaceholderPage(
+        *this,
+        "pgCopiarArq",
+        4,
+        "Receber Arquivo",
+        N{{Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair}, "&Baixar", 75, std::nullopt});
+    paginas_[pgPeriodoConsultaHist] = new PlaceholderPage(
+        *this,
+        "pgPeriodoConsultaHist",
+        5,
+        "Consulta de Histórico de Transmissões",
+        N{{Botao::Inicio, Botao::Anterior, Botao::Proximo, Botao::Sair}, {}, std::nullopt, pgAcesso});
+    paginas_[pgHistoricoTransmissoes] =
+        new PlaceholderPage(*this,
+                            "pgHistoricoTransmissoes",
+                            6,
+                            "Consulta de Histórico de Transmissões",
+                            N{{Botao::Inicio, Botao::Anterior, Botao::Sair}, {}, std::nullopt, std::nullopt});
+    paginas_[pgAlteraSenha] = new PlaceholderPage(
+        *this,
+        "pgAlteraSenha",
+        7,
+        "Alteração de Senha",
+        N{{Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair}, "&Alterar", std::nullopt, pgAcesso});
+    for (WizardPage* p : paginas_) {
+        assistente_->addWidget(p);
+    }
+
+    criarBarraDeBotoes();
+
+    estado_.modoParametros = app::modoArquivoParametros(args);
+    if (!estado_.modoParametros) {
+        irPara(pgAcesso);
+        paginaAcesso()->focarRegistro();
+    } else if (!std::filesystem::is_regular_file(std::filesystem::u8path(args.front()))) {
+        platform::ui().showMessage(app::MsgArquivoParametrosNaoEncontrado, platform::MessageKind::Error);
+        codigoSaidaImediato_ = app::CodigoSaidaSemArquivoParametros;
+    } else {
+        // The unattended upload reads the parameter file here; until it
+        // does, the window opens on the send page as that mode will.
+        assistente_->setCurrentIndex(pgEnviar);
+        mostrarBotoes({Botao::Sair});
+    }
+}
+
+TfrmPrincipal::~TfrmPrincipal() = default;
+
+AccessPage* TfrmPrincipal::paginaAcesso() const
+{
+    return static_cast<AccessPage*>(paginas_[pgAcesso]);
+}
+
+SendPage* TfrmPrincipal::paginaEnviar() const
+{
+    return static_cast<SendPage*>(paginas_[pgEnviar]);
+}
+
+Pagina TfrmPrincipal::paginaAtual() const
+{
+    return static_cast<Pagina>(assistente_->currentIndex());
+}
+
+void TfrmPrincipal::criarBarraDeBotoes()
+{
+    barra_ = new QWidget(this);
+    barra_->setObjectName("barraBotoes");
+    barra_->setGeometry(0, 451, 691, 42);
+    auto* separador = new QFrame(barra_);
+    separador->setFrameShape(QFrame::HLine);
+    separador->setFrameShadow(QFrame::Sunken);
+    separador->setGeometry(0, 0, 691, 2);
+
+    const char* nomes[] = {"inicioButton", "anteriorButton", "proximoButton", "concluirButton", "sairButton"};
+    const char* legendas[] = {"&Início", "< &Anterior", "&Próximo >", "&Concluir", "&Sair"};
+    for (int i = 0; i < 5; ++i) {
+        auto* b = new QPushButton(legendas[i], barra_);
+        b->setObjectName(nomes[i]);
+        b->resize(75, 25);
+        b->setAutoDefault(false);
+        botoes_[i] = b;
+        connect(b, &QPushButton::clicked, this, [this, i] { executarBotao(static_cast<Botao>(i)); });
+    }
+    btnAjuda_ = new QPushButton("A&juda", barra_);
+    btnAjuda_->setObjectName("ajudaButton");
+    btnAjuda_->setGeometry(88, 10, 75, 25);
+    btnAjuda_->setAutoDefault(false);
+    connect(btnAjuda_, &QPushButton::clicked, this, [this] { abrirAjuda(); });
+
+    // Tab order follows the bar from left to right, after the page's fields.
+    QWidget::setTabOrder(btnAjuda_, botoes_[0]);
+    for (int i = 0; i + 1 < 5; ++i) {
+        QWidget::setTabOrder(botoes_[i], botoes_[i + 1]);
+    }
+}
+
+// Visible buttons sit right-aligned in the bar, "&Sair" last and a little apart.
+void TfrmPrincipal::posicionarBotoes()
+{
+    int x = 691 - 8;
+    for (int i = 4; i >= 0; --i) {
+        QPushButton* b = botoes_[i];
+        if (b->isHidden()) {
+            continue;
+        }
+        x -= b->width();
+        b->move(x, 10);
+        x -= i == 4 ? 10 : 4;
+    }
+    // On the first page there is nothing to go back to.
+    const bool primeira = paginaAtual() == pgAcesso;
+    botao(Botao::Inicio)->setEnabled(!primeira);
+    botao(Botao::Anterior)->setEnabled(!primeira);
+}
+
+void TfrmPrincipal::mostrarBotoes(const std::vector<Botao>& mostrar)
+{
+    for (int i = 0; i < 5; ++i) {
+        bool visivel = false;
+        for (const Botao b : mostrar) {
+            visivel = visivel || static_cast<int>(b) == i;
+        }
+        botoes_[i]->setHidden(!visivel);
+    }
+    posicionarBotoes();
+}
+
+void TfrmPrincipal::definirConcluir(const QString& legenda, std::optional<int> largura)
+{
+    QPushButton* b = botao(Botao::Concluir);
+    b->setText(legenda);
+    if (largura) {
+        b->resize(*largura, 25);
+    }
+    posicionarBotoes();
+}
+
+void TfrmPrincipal::irPara(Pagina p)
+{
+    assistente_->setCurrentIndex(p);
+    paginas_[p]->aoEntrar();
+    posicionarBotoes();
+}
+
+void TfrmPrincipal::setAssistenteHabilitado(bool habilitado)
+{
+    assistente_->setEnabled(habilitado);
+    barra_->setEnabled(habilitado);
+}
+
+void TfrmPrincipal::mostrarErro(const std::exception& e)
+{
+    platform::ui().showMessage(e.what(), platform::MessageKind::Error);
+}
+
+void TfrmPrincipal::executarBotao(Botao b)
+{
+    // An error that the page does not handle ends the click in the standard
+    // error box; no page move follows.
+    try {
+        switch (b) {
+        case Botao::Inicio:
+            irPara(pgAcesso);
+            break;
+        case Botao::Anterior:
+            anterior();
+            break;
+        case Botao::Proximo:
+            proximo();
+            break;
+        case Botao::Concluir:
+            concluir();
+            break;
+        case Botao::Sair:
+            close();
+            break;
+        }
+    } catch (const std::exception& e) {
+        mostrarErro(e);
+    }
+}
+
+void TfrmPrincipal::proximo()
+{
+    const Pagina atual = paginaAtual();
+    bool parar = false;
+    paginas_[atual]->aoProximo(parar);
+    if (!parar && atual + 1 < NumeroPaginas) {
+        irPara(static_cast<Pagina>(atual + 1));
+    }
+}
+
+void TfrmPrincipal::anterior()
+{
+    const Pagina atual = paginaAtual();
+    bool parar = false;
+    paginas_[atual]->aoAnterior(parar);
+    if (!parar && atual > 0) {
+        irPara(static_cast<Pagina>(atual - 1));
+    }
+}
+
+void TfrmPrincipal::concluir()
+{
+    bool parar = false;
+    paginas_[paginaAtual()]->aoConcluir(parar);
+}
+
+void TfrmPrincipal::abrirAjuda()
+{
+    TfrmAjuda ajuda(this);
+    ajuda.exec();
+}
+
+void TfrmPrincipal::centralizar()
+{
+    if (QScreen* tela = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        const QRect area = tela->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void TfrmPrincipal::closeEvent(QCloseEvent* event)
+{
+    // While an upload or a download runs the window stays: closing it would
+    // pull the run out from under the blocking call.
+    if (operacaoEmAndamento_ || !platform::ui().showMessage(app::MsgDesejaSair, platform::MessageKind::Question)) {
+        event->ignore();
+        return;
+    }
+    app::limparArquivosTemporarios(platform::baseDir() / "temp", platform::tempDir());
+    event->accept();
+    if (estado_.modoParametros) {
+        QCoreApplication::exit(estado_.codigoSaida);
+    }
+}
+
+}  // namespace vek::ui

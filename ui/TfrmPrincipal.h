@@ -1,0 +1,119 @@
+#pragma once
+
+#include "app/AppState.h"
+#include "channel/TCanalZEBCliente.h"
+
+#include <QPushButton>
+#include <QWidget>
+
+#include <array>
+#include <exception>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QStackedWidget;
+
+namespace vek::ui {
+
+class AccessPage;
+class SendPage;
+class WizardPage;
+
+// The wizard's pages, in wizard order.
+enum Pagina
+{
+    pgAcesso = 0,
+    pgEnviar,
+    pgReceber,
+    pgCopiarArq,
+    pgPeriodoConsultaHist,
+    pgHistoricoTransmissoes,
+    pgAlteraSenha,
+};
+inline constexpr int NumeroPaginas = 7;
+
+enum class Botao
+{
+    Inicio,
+    Anterior,
+    Proximo,
+    Concluir,
+    Sair,
+};
+
+// The main window: a fixed 691 x 493 wizard with a button bar, the state
+// values of the run and the one channel through which every function runs.
+class TfrmPrincipal : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `args` are the command-line arguments without the program name.
+    explicit TfrmPrincipal(const std::vector<std::string>& args, QWidget* parent = nullptr);
+    ~TfrmPrincipal() override;
+
+    // Set when the window must not run: the process ends with this code.
+    [[nodiscard]] std::optional<int> codigoSaidaImediato() const { return codigoSaidaImediato_; }
+
+    app::AppState& estado() { return estado_; }
+    channel::TCanalZEBCliente& canal() { return canal_; }
+
+    [[nodiscard]] Pagina paginaAtual() const;
+    WizardPage* pagina(Pagina p) const { return paginas_[p]; }
+    AccessPage* paginaAcesso() const;
+    SendPage* paginaEnviar() const;
+
+    // Page moves: enters the page (runs its enter handler).
+    void irPara(Pagina p);
+    void mostrarBotoes(const std::vector<Botao>& botoes);
+    // Caption of the finish button; without a width it keeps its width.
+    void definirConcluir(const QString& legenda, std::optional<int> largura = std::nullopt);
+    QPushButton* botao(Botao b) const { return botoes_[static_cast<int>(b)]; }
+    // The whole wizard (pages and buttons) reacts or not.
+    void setAssistenteHabilitado(bool habilitado);
+    // True while an upload or a download runs.
+    [[nodiscard]] bool operacaoEmAndamento() const { return operacaoEmAndamento_; }
+    void setOperacaoEmAndamento(bool emAndamento) { operacaoEmAndamento_ = emAndamento; }
+
+    // The items of the receive page's type list, from the last query.
+    void definirTiposReceber(std::vector<std::string> itens) { tiposReceber_ = std::move(itens); }
+    [[nodiscard]] const std::vector<std::string>& tiposReceber() const { return tiposReceber_; }
+
+    // The standard error box for errors that no page handles.
+    static void mostrarErro(const std::exception& e);
+
+    // Centres the window on its screen.
+    void centralizar();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void criarBarraDeBotoes();
+    void posicionarBotoes();
+    void executarBotao(Botao b);
+    void proximo();
+    void anterior();
+    void concluir();
+    void abrirAjuda();
+
+    app::AppState estado_;
+    channel::TCanalZEBCliente canal_;
+    std::optional<int> codigoSaidaImediato_;
+    std::vector<std::string> tiposReceber_;
+    bool operacaoEmAndamento_ = false;
+
+    QStackedWidget* assistente_ = nullptr;
+    QWidget* barra_ = nullptr;
+    std::array<WizardPage*, NumeroPaginas> paginas_{};
+    std::array<QPushButton*, 5> botoes_{};
+    QPushButton* btnAjuda_ = nullptr;
+};
+
+// Records the executable's path in the machine-wide setting "Path"
+// (organisation "ZEB", application "VEK"); a failed write is ignored.
+void registrarCaminhoDoPrograma();
+
+}  // namespace vek::ui

@@ -1,0 +1,52 @@
+#include "platform/UiServices.h"
+#include "ui/Appearance.h"
+#include "ui/QtUiServices.h"
+#include "ui/TfrmPrincipal.h"
+
+#include <QApplication>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Errors that escape a handler end in the standard error box instead of
+// ending the program.
+class VekApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            vek::ui::TfrmPrincipal::mostrarErro(e);
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    VekApplication app(argc, argv);
+    vek::ui::configurarAplicacao(app);
+    vek::ui::QtUiServices services;
+    vek::platform::ScopedUi scopedUi(services);
+
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.emplace_back(QString::fromLocal8Bit(argv[i]).toStdString());
+    }
+    vek::ui::TfrmPrincipal janela(args);
+    if (const auto codigo = janela.codigoSaidaImediato()) {
+        return *codigo;
+    }
+    janela.show();
+    janela.centralizar();
+    return app.exec();
+}
