@@ -18,6 +18,8 @@ namespace vek::server {
 namespace {
 
 constexpr std::size_t CipherKeyLength = 16;
+constexpr std::size_t MaxNameLength = 200;
+constexpr std::size_t MaxDescriptionLength = 400;
 constexpr std::string_view KeyAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 // Letters and digits only: the key travels inside the list data packet and
@@ -91,6 +93,15 @@ AvailableFile makeFileAvailable(Store& store, const std::filesystem::path& dataD
     if (!r.competencia.empty() && !isMonth(r.competencia)) {
         throw Error("Competência inválida (use MM/AAAA): " + r.competencia);
     }
+    // The list carries the name in 200 characters and the description in 400;
+    // the download request must repeat the name exactly.
+    const std::string name = r.arquivo.filename().string();
+    if (platform::utf8Length(name) > MaxNameLength) {
+        throw Error("Nome de arquivo com mais de " + std::to_string(MaxNameLength) + " caracteres: " + name);
+    }
+    if (r.descricao.empty() || platform::utf8Length(r.descricao) > MaxDescriptionLength) {
+        throw Error("A descrição deve ter de 1 a " + std::to_string(MaxDescriptionLength) + " caracteres.");
+    }
     if (!std::filesystem::is_regular_file(r.arquivo)) {
         throw Error("Arquivo não encontrado: " + r.arquivo.string());
     }
@@ -98,7 +109,7 @@ AvailableFile makeFileAvailable(Store& store, const std::filesystem::path& dataD
     AvailableFile f;
     f.operatorId = r.registro;
     f.fileType = tipo;
-    f.fileName = r.arquivo.filename().string();
+    f.fileName = name;
     f.description = r.descricao;
     f.competence = r.competencia;
     f.size = static_cast<std::int64_t>(std::filesystem::file_size(r.arquivo));

@@ -46,6 +46,15 @@ void Session::run()
             case channel::CMD_PEDIDO_ENVIO:
                 runUpload(m);
                 return;
+            case channel::CMD_PEDIDO_LISTA:
+                runListQuery(m);
+                return;
+            case channel::CMD_PEDIDO_HISTORICO:
+                runHistory(m);
+                return;
+            case channel::CMD_ALTERAR_SENHA:
+                runPasswordChange(m);
+                return;
             default:
                 log("mensagem inesperada " + channel::debugName(m.code) + "; conexão encerrada");
                 return;

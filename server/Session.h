@@ -49,6 +49,16 @@ private:
     void answerTiposDownload();
     // Upload.cpp
     void runUpload(const channel::Message& request);
+    // ListQuery.cpp
+    void runListQuery(const channel::Message& request);
+    // History.cpp
+    void runHistory(const channel::Message& request);
+    // PasswordChange.cpp
+    void runPasswordChange(const channel::Message& request);
+    // ListFile.cpp: a data packet gzipped and sent as the list file `name`:
+    // header 7, blocks 9 each waiting for the client's acknowledgement, 10.
+    // False (logged) when the client answered a block with anything else.
+    bool sendListFile(const std::string& name, const std::string& document);
 
     const ServerContext& context_;
     platform::TcpSocket socket_;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <span>
 #include <sstream>
+#include <string_view>
 
 namespace vek::server {
 namespace {
@@ -48,6 +49,9 @@ constexpr std::array<const char*, Store::SchemaVersion> Migrations = {
     " size INTEGER NOT NULL, stored_path TEXT NOT NULL, cipher_key TEXT NOT NULL, registered_at TEXT NOT NULL,"
     " last_download TEXT NOT NULL DEFAULT '');"
     "CREATE INDEX available_by_operator ON available_files(operator, file_type);",
+    // 4: login of the FTP face, one per list query
+    "CREATE TABLE download_credentials(user TEXT PRIMARY KEY, password_hash BLOB NOT NULL,"
+    " identifier TEXT NOT NULL, operator TEXT NOT NULL, expires_at INTEGER NOT NULL);",
 };
 
 struct DbCloser
@@ -220,6 +224,65 @@ UploadRecord recordOf(const Statement& s)
     r.version = s.text(12);
     r.systemName = s.text(13);
     return r;
+}
+
+constexpr const char* AvailableColumns = "id, operator, file_type, file_name, description, competence, size,"
+                                         " stored_path, cipher_key, registered_at, last_download";
+
+AvailableFile availableOf(const Statement& s)
+{
+    AvailableFile f;
+    f.id = s.integer(0);
+    f.operatorId = s.text(1);
+    f.fileType = s.text(2);
+    f.fileName = s.text(3);
+    f.description = s.text(4);
+    f.competence = s.text(5);
+    f.size = s.integer(6);
+    f.storedPath = s.text(7);
+    f.cipherKey = s.text(8);
+    f.registeredAt = s.text(9);
+    f.lastDownload = s.text(10);
+    return f;
+}
+
+// Letters and digits only: credentials travel joined by "|" and enciphered.
+std::string randomText(std::size_t length)
+{
+    static constexpr std::string_view Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    crypto::ensureGcrypt();
+    std::string out;
+    while (out.size() < length) {
+        std::array<unsigned char, 32> bytes{};
+        gcry_randomize(bytes.data(), bytes.size(), GCRY_STRONG_RANDOM);
+        for (const unsigned char b : bytes) {
+            // 248 = 4 * 62: every character equally likely.
+            if (b < 248 && out.size() < length) {
+                out += Alphabet[b % Alphabet.size()];
+            }
+        }
+    }
+    return out;
+}
+
+std::array<std::uint8_t, HashSize> sha256Of(const std::string& text)
+{
+    crypto::ensureGcrypt();
+    std::array<std::uint8_t, HashSize> out{};
+    gcry_md_hash_buffer(GCRY_MD_SHA256, out.data(), text.data(), text.size());
+    return out;
+}
+
+bool sameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    std::uint8_t diff = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        diff |= static_cast<std::uint8_t>(a[i] ^ b[i]);
+    }
+    return diff == 0;
 }
 
 constexpr const char* UploadColumns =
@@ -480,26 +543,120 @@ std::int64_t Store::addAvailableFile(const AvailableFile& f)
 std::vector<AvailableFile> Store::availableFiles() const
 {
     std::lock_guard lock(impl_->mutex);
-    Statement s(impl_->db.get(),
-                "SELECT id, operator, file_type, file_name, description, competence, size, stored_path, cipher_key,"
-                " registered_at, last_download FROM available_files ORDER BY id");
+    const std::string sql = std::string("SELECT ") + AvailableColumns + " FROM available_files ORDER BY id";
+    Statement s(impl_->db.get(), sql.c_str());
     std::vector<AvailableFile> out;
     while (s.step()) {
-        AvailableFile f;
-        f.id = s.integer(0);
-        f.operatorId = s.text(1);
-        f.fileType = s.text(2);
-        f.fileName = s.text(3);
-        f.description = s.text(4);
-        f.competence = s.text(5);
-        f.size = s.integer(6);
-        f.storedPath = s.text(7);
-        f.cipherKey = s.text(8);
-        f.registeredAt = s.text(9);
-        f.lastDownload = s.text(10);
-        out.push_back(std::move(f));
+        out.push_back(availableOf(s));
     }
     return out;
+}
+
+std::vector<AvailableFile> Store::availableFiles(const std::string& operatorId,
+                                                 const std::string& fileType,
+                                                 const std::string& competence,
+                                                 const std::string& availabilityMonth) const
+{
+    std::lock_guard lock(impl_->mutex);
+    const std::string sql =
+        std::string("SELECT ") + AvailableColumns +
+        " FROM available_files WHERE operator = ?1 AND file_type = ?2 AND (?3 = '' OR competence = ?3)"
+        " AND (?4 = '' OR substr(registered_at, 6, 2) || '/' || substr(registered_at, 1, 4) = ?4)"
+        " ORDER BY registered_at DESC, id DESC";
+    Statement s(impl_->db.get(), sql.c_str());
+    s.bind(1, operatorId).bind(2, fileType).bind(3, competence).bind(4, availabilityMonth);
+    std::vector<AvailableFile> out;
+    while (s.step()) {
+        out.push_back(availableOf(s));
+    }
+    return out;
+}
+
+std::optional<AvailableFile> Store::availableFile(std::int64_t id) const
+{
+    std::lock_guard lock(impl_->mutex);
+    const std::string sql = std::string("SELECT ") + AvailableColumns + " FROM available_files WHERE id = ?1";
+    Statement s(impl_->db.get(), sql.c_str());
+    s.bind(1, id);
+    if (!s.step()) {
+        return std::nullopt;
+    }
+    return availableOf(s);
+}
+
+void Store::recordDownload(std::int64_t id)
+{
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db.get(), "UPDATE available_files SET last_download = ?1 WHERE id = ?2");
+    s.bind(1, nowText()).bind(2, id).run();
+}
+
+std::vector<UploadRecord>
+Store::uploadsOf(const std::string& operatorId, const std::string& fromDay, const std::string& toDay) const
+{
+    std::lock_guard lock(impl_->mutex);
+    const std::string sql = std::string("SELECT ") + UploadColumns +
+                            " FROM uploads WHERE operator = ?1 AND substr(received_at, 1, 10) BETWEEN ?2 AND ?3"
+                            " ORDER BY received_at, protocol";
+    Statement s(impl_->db.get(), sql.c_str());
+    s.bind(1, operatorId).bind(2, fromDay).bind(3, toDay);
+    std::vector<UploadRecord> out;
+    while (s.step()) {
+        out.push_back(recordOf(s));
+    }
+    return out;
+}
+
+DownloadCredentials Store::issueDownloadCredentials(const std::string& operatorId, std::chrono::seconds lifetime)
+{
+    DownloadCredentials c;
+    c.user = "zeb" + randomText(13);
+    c.password = randomText(20);
+    c.identifier = randomText(24);
+    c.operatorId = operatorId;
+    const auto hash = sha256Of(c.password);
+    const std::int64_t now = std::time(nullptr);
+
+    std::lock_guard lock(impl_->mutex);
+    Transaction t(impl_->db.get());
+    Statement(impl_->db.get(), "DELETE FROM download_credentials WHERE expires_at <= ?1").bind(1, now).run();
+    Statement(impl_->db.get(),
+              "INSERT INTO download_credentials(user, password_hash, identifier, operator, expires_at)"
+              " VALUES(?1, ?2, ?3, ?4, ?5)")
+        .bind(1, c.user)
+        .bindBlob(2, hash.data(), hash.size())
+        .bind(3, c.identifier)
+        .bind(4, c.operatorId)
+        .bind(5, now + static_cast<std::int64_t>(lifetime.count()))
+        .run();
+    t.commit();
+    return c;
+}
+
+std::optional<DownloadCredentials> Store::findDownloadCredentials(const std::string& user,
+                                                                  const std::string& password) const
+{
+    std::vector<std::uint8_t> stored;
+    DownloadCredentials c;
+    {
+        std::lock_guard lock(impl_->mutex);
+        Statement s(impl_->db.get(),
+                    "SELECT password_hash, identifier, operator FROM download_credentials"
+                    " WHERE user = ?1 AND expires_at > ?2");
+        s.bind(1, user).bind(2, static_cast<std::int64_t>(std::time(nullptr)));
+        if (!s.step()) {
+            return std::nullopt;
+        }
+        stored = s.blob(0);
+        c.identifier = s.text(1);
+        c.operatorId = s.text(2);
+    }
+    if (!sameBytes(sha256Of(password), stored)) {
+        return std::nullopt;
+    }
+    c.user = user;
+    c.password = password;
+    return c;
 }
 
 std::vector<std::string> listCodes(const std::string& list)

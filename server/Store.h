@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -44,13 +45,23 @@ struct UploadRecord
     std::string systemName;
 };
 
+// Login of the FTP face handed out at the end of a list query: a user and
+// password of its own and an identifier that the download requests repeat.
+struct DownloadCredentials
+{
+    std::string user;
+    std::string password;
+    std::string identifier;
+    std::string operatorId;
+};
+
 // The server's SQLite store: type lists, operators, protocol numbers and the
 // history of received uploads. Safe to use from several threads; other
 // processes (the administration commands) may use the same file at once.
 class Store
 {
 public:
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
     // PBKDF2-SHA256 rounds for new password hashes.
     static constexpr unsigned long DefaultKdfIterations = 50000;
 
@@ -94,6 +105,28 @@ public:
     // Records a file made available; returns its identifier.
     std::int64_t addAvailableFile(const AvailableFile& file);
     [[nodiscard]] std::vector<AvailableFile> availableFiles() const;
+    // An operator's files of one type, optionally only those of a competence
+    // month and those made available in a month (both "MM/AAAA"; empty: any).
+    [[nodiscard]] std::vector<AvailableFile> availableFiles(const std::string& operatorId,
+                                                            const std::string& fileType,
+                                                            const std::string& competence,
+                                                            const std::string& availabilityMonth) const;
+    [[nodiscard]] std::optional<AvailableFile> availableFile(std::int64_t id) const;
+    // Marks the file as downloaded now.
+    void recordDownload(std::int64_t id);
+
+    // An operator's uploads received on the days from..to ("yyyy-mm-dd",
+    // both included), oldest first.
+    [[nodiscard]] std::vector<UploadRecord>
+    uploadsOf(const std::string& operatorId, const std::string& fromDay, const std::string& toDay) const;
+
+    // Fresh random credentials for the operator, valid for `lifetime`. Only a
+    // hash of the password is kept; expired ones are dropped on the way.
+    [[nodiscard]] DownloadCredentials issueDownloadCredentials(const std::string& operatorId,
+                                                               std::chrono::seconds lifetime);
+    // The credentials with this user and password, when they have not expired.
+    [[nodiscard]] std::optional<DownloadCredentials> findDownloadCredentials(const std::string& user,
+                                                                             const std::string& password) const;
 
 private:
     struct Impl;

@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 #include "server/Authenticator.h"
+#include "server/RequestFields.h"
 #include "server/ServerKey.h"
 #include "server/Session.h"
 #include "server/Store.h"
@@ -37,20 +38,6 @@ struct UploadRequest
     std::string fileName;
     std::string password;  // deciphered, Windows-1252
 };
-
-std::vector<std::string> splitFields(const std::string& text)
-{
-    std::vector<std::string> fields;
-    std::size_t from = 0;
-    for (;;) {
-        const auto bar = text.find('|', from);
-        fields.push_back(text.substr(from, bar - from));
-        if (bar == std::string::npos) {
-            return fields;
-        }
-        from = bar + 1;
-    }
-}
 
 // Version, application, operator, file type, system name, file name and the
 // enciphered password. Fields carry no escaping: a "|" inside the file name

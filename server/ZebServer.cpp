@@ -3,6 +3,8 @@
 #include "platform/Error.h"
 #include "platform/Socket.h"
 #include "server/Authenticator.h"
+#include "server/Demo.h"
+#include "server/FtpFace.h"
 #include "server/ServerKey.h"
 #include "server/Session.h"
 #include "server/Store.h"
@@ -23,9 +25,8 @@ using namespace std::chrono_literals;
 constexpr auto AcceptPoll = 50ms;
 constexpr auto RefusalWrite = 1000ms;
 
-// Until the FTP face serves files, its port answers every client with the
-// standard "service not available" reply.
-constexpr std::string_view FtpNotAvailable = "421 Servico FTP indisponivel neste servidor.\r\n";
+// What an FTP client over the connection limit hears before the close.
+constexpr std::string_view FtpTooMany = "421 Conexoes demais; tente novamente mais tarde.\r\n";
 
 struct Worker
 {
@@ -80,15 +81,13 @@ struct ZebServer::Impl
                 if (fds[0].revents != 0) {
                     platform::TcpSocket client = messages.accept(0ms);
                     if (client.connected()) {
-                        serve(std::move(client));
+                        serve(std::move(client), false);
                     }
                 }
                 if (fds[1].revents != 0) {
                     platform::TcpSocket client = ftp.accept(0ms);
                     if (client.connected()) {
-                        client.writeAll(std::span(reinterpret_cast<const std::uint8_t*>(FtpNotAvailable.data()),
-                                                  FtpNotAvailable.size()),
-                                        RefusalWrite);
+                        serve(std::move(client), true);
                     }
                 }
             } catch (const Error& e) {
@@ -97,16 +96,24 @@ struct ZebServer::Impl
         }
     }
 
-    void serve(platform::TcpSocket client)
+    void serve(platform::TcpSocket client, bool ftpFace)
     {
         if (workers.size() >= config.maxConnections) {
             log("limite de " + std::to_string(config.maxConnections) + " conexões atingido; conexão de " +
                 client.peerAddress() + " recusada");
+            if (ftpFace) {
+                client.writeAll(std::span(reinterpret_cast<const std::uint8_t*>(FtpTooMany.data()), FtpTooMany.size()),
+                                RefusalWrite);
+            }
             return;  // closing it is the refusal
         }
         Worker& w = workers.emplace_back();
-        w.thread = std::thread([this, done = w.done, socket = std::move(client)]() mutable {
-            Session(*context, std::move(socket)).run();
+        w.thread = std::thread([this, ftpFace, done = w.done, socket = std::move(client)]() mutable {
+            if (ftpFace) {
+                FtpSession(*context, std::move(socket)).run();
+            } else {
+                Session(*context, std::move(socket)).run();
+            }
             done->store(true);
         });
     }
@@ -135,11 +142,15 @@ void ZebServer::start(ServerConfig config)
                     ec.value());
     }
     s.store.emplace(s.config.dataDir / StoreFileName);
-    if (s.config.demo && s.store->seedDemo()) {
-        s.log("dados de demonstração criados");
-    }
+    const bool seeded = s.config.demo && s.store->seedDemo();
     s.key.emplace(ServerKey::loadOrCreate(s.config.dataDir / KeyFileName, s.config.rsaBits));
     s.authenticator.emplace(s.config.dataDir / SecretFileName);
+    if (seeded) {
+        if (s.config.demoContent) {
+            seedDemoContent(*s.store, s.config.dataDir, *s.authenticator);
+        }
+        s.log("dados de demonstração criados");
+    }
     s.context.emplace(ServerContext{s.config, *s.store, *s.key, *s.authenticator, s.stopping});
 
     s.messages.listen(s.config.address, s.config.messagePort);

@@ -20,6 +20,8 @@ struct ServerConfig
     std::uint16_t messagePort = 8080;  // 0: a free port
     std::uint16_t ftpPort = 2121;      // 0: a free port
     bool demo = false;
+    // With demo: also files available for download and some history.
+    bool demoContent = true;
     // Connections served at once; one more is closed as soon as it is accepted.
     std::size_t maxConnections = 64;
     // Largest enciphered upload accepted, and what it may expand to.
@@ -32,6 +34,10 @@ struct ServerConfig
     channel::Timeouts timeouts;
     // How long an open connection may stay silent before its next request.
     std::chrono::milliseconds idleTimeout{30000};
+    // How long the FTP login of a list query stays valid.
+    std::chrono::seconds downloadCredentialLifetime{std::chrono::hours(8)};
+    // The FTP face's connection to the client's data port must be up within this.
+    std::chrono::milliseconds ftpDataConnect{15000};
     unsigned rsaBits = 2048;
     // One line per notable event (refusals, failures); empty: silent.
     std::function<void(const std::string&)> log;

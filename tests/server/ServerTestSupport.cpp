@@ -5,7 +5,9 @@
 #include "crypto/TBlowfishQv.h"
 #include "crypto/UploadPreparation.h"
 #include "platform/Error.h"
+#include "server/Availability.h"
 #include "server/ServerKey.h"
+#include "server/Store.h"
 
 #include <gcrypt.h>
 #include <zlib.h>
@@ -88,6 +90,9 @@ RunningServer::RunningServer(const std::function<void(server::ServerConfig&)>& a
     config.messagePort = 0;
     config.ftpPort = 0;
     config.demo = true;
+    // The operator and the lists only; a test that wants the demo files and
+    // history turns demoContent back on.
+    config.demoContent = false;
     config.timeouts.streamTimeout = TestTimeout;
     config.idleTimeout = TestTimeout;
     config.log = [this](const std::string& line) {
@@ -109,6 +114,65 @@ std::vector<std::string> RunningServer::logLines() const
 {
     std::lock_guard lock(logMutex_);
     return log_;
+}
+
+ClientOf::ClientOf(RunningServer& zebd)
+{
+    box.write("vek.INI",
+              "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=" + std::to_string(zebd.port()) +
+                  "\r\nPortaFTP=" + std::to_string(zebd.ftpPort()) + "\r\nDepuracao=N\r\n");
+    canal.CD_Operadora = "123456";
+    canal.Senha = "demo";
+    canal.timeouts.streamTimeout = TestTimeout;
+    canal.timeouts.waitForData = TestTimeout;
+    canal.timeouts.listPause = 0ms;
+    canal.timeouts.downloadPause = 0ms;
+}
+
+std::string ClientOf::listar(const std::string& tipo,
+                             std::string& arquivo,
+                             const std::string& competencia,
+                             const std::string& disponibilizacao)
+{
+    try {
+        canal.ConsultarListaDownload(tipo, competencia, disponibilizacao, arquivo);
+        return {};
+    } catch (const Error& e) {
+        return e.what();
+    }
+}
+
+std::string ClientOf::historico(const std::string& inicio, const std::string& fim, std::string& arquivo)
+{
+    try {
+        canal.ConsultarHistoricoTx(inicio, fim, arquivo);
+        return {};
+    } catch (const Error& e) {
+        return e.what();
+    }
+}
+
+std::vector<std::string> ClientOf::boxes() const
+{
+    std::vector<std::string> out;
+    for (const auto& m : ui.messages()) {
+        out.push_back(m.text);
+    }
+    return out;
+}
+
+server::AvailableFile publish(RunningServer& zebd,
+                              const std::string& name,
+                              const std::string& content,
+                              const std::string& type,
+                              const std::string& competence,
+                              const std::string& registro)
+{
+    const auto dir = zebd.dataDir() / "origem";
+    std::filesystem::create_directories(dir);
+    writeFile(dir / name, content);
+    return server::makeFileAvailable(
+        zebd.server().store(), zebd.dataDir(), {registro, type, dir / name, "Arquivo " + name, competence});
 }
 
 platform::TcpSocket connectTo(std::uint16_t port)

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "channel/Frame.h"
+#include "channel/TCanalZEBCliente.h"
 #include "platform/Socket.h"
+#include "server/Store.h"
 #include "server/ZebServer.h"
+#include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
 
 #include <cstdint>
@@ -27,6 +30,7 @@ public:
     ~RunningServer();
 
     [[nodiscard]] std::uint16_t port() const { return server_.ports().mensagens; }
+    [[nodiscard]] std::uint16_t ftpPort() const { return server_.ports().ftp; }
     [[nodiscard]] server::ZebServer& server() { return server_; }
     [[nodiscard]] const std::filesystem::path& dataDir() const { return sandbox_.path(); }
     [[nodiscard]] std::vector<std::string> logLines() const;
@@ -38,6 +42,36 @@ private:
     std::vector<std::string> log_;
     server::ZebServer server_;
 };
+
+// The real client channel pointed at a running server: a base directory of
+// its own (VEK_DIR, for the scope) with vek.INI naming the server's ports,
+// recorded user-interface services, operator 123456 with password "demo".
+struct ClientOf
+{
+    explicit ClientOf(RunningServer& zebd);
+
+    Sandbox box;
+    RecordingUiServices ui;
+    platform::ScopedUi scopedUi{ui};
+    channel::TCanalZEBCliente canal;
+
+    // The operation's error text; empty when it returned normally.
+    std::string listar(const std::string& tipo,
+                       std::string& arquivo,
+                       const std::string& competencia = {},
+                       const std::string& disponibilizacao = {});
+    std::string historico(const std::string& inicio, const std::string& fim, std::string& arquivo);
+    // The texts of the message boxes shown so far.
+    [[nodiscard]] std::vector<std::string> boxes() const;
+};
+
+// A file made available to an operator through the server's own routine.
+server::AvailableFile publish(RunningServer& zebd,
+                              const std::string& name,
+                              const std::string& content,
+                              const std::string& type = "RET",
+                              const std::string& competence = {},
+                              const std::string& registro = "123456");
 
 platform::TcpSocket connectTo(std::uint16_t port);
 void sendFrame(platform::TcpSocket& socket, std::uint8_t code, std::span<const std::uint8_t> payload);

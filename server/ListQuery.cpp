@@ -1,0 +1,94 @@
+#include "channel/MessageCodes.h"
+#include "crypto/TBlowfishQv.h"
+#include "dataset/DataPacket.h"
+#include "dataset/ListTable.h"
+#include "platform/Error.h"
+#include "platform/Win1252.h"
+#include "server/ListRows.h"
+#include "server/RequestFields.h"
+#include "server/Session.h"
+#include "server/Store.h"
+#include "server/ZebServer.h"
+
+#include <algorithm>
+
+namespace vek::server {
+namespace {
+
+// Version, application, file type, operator, system name, competence month,
+// availability month and the enciphered password. The system name may hold
+// bars, so the last three fields are taken from the end.
+constexpr std::size_t ListRequestFields = 8;
+
+}  // namespace
+
+void Session::runListQuery(const channel::Message& message)
+{
+    using namespace channel;
+    const auto f = splitFields(message.text());
+    if (f.size() < ListRequestFields) {
+        deny("Pedido de lista inválido: são esperados " + std::to_string(ListRequestFields) + " campos.");
+        return;
+    }
+    const std::string fileType = platform::upperText(platform::fromWin1252(f[2]));
+    const std::string operatorId = platform::fromWin1252(f[3]);
+    const std::string competence = platform::fromWin1252(f[f.size() - 3]);
+    const std::string availability = platform::fromWin1252(f[f.size() - 2]);
+    const std::string password = crypto::DecryptProtocolText(f.back());
+
+    if (operatorId.empty() || !context_.store.checkOperator(operatorId, password)) {
+        log("lista recusada: registro ou senha inválidos para a operadora " + operatorId);
+        deny("Registro ZEB ou senha de transmissão inválidos.");
+        return;
+    }
+    const auto codes = listCodes(context_.store.tiposDownload());
+    if (std::find(codes.begin(), codes.end(), fileType) == codes.end()) {
+        deny("Tipo de arquivo \"" + fileType + "\" não disponível para download.");
+        return;
+    }
+    if (!competence.empty() && !isMonthText(competence)) {
+        deny("Mês de competência inválido: \"" + competence + "\" (use MM/AAAA).");
+        return;
+    }
+    if (!availability.empty() && !isMonthText(availability)) {
+        deny("Mês de disponibilização inválido: \"" + availability + "\" (use MM/AAAA).");
+        return;
+    }
+
+    const auto files = context_.store.availableFiles(operatorId, fileType, competence, availability);
+    if (files.empty()) {
+        send(CMD_ACEITO);
+        send(CMD_ACEITO, "0");
+        return;
+    }
+    // Everything that can fail is done before the acceptance, so a failure
+    // still reaches the operator as a refusal.
+    std::string document;
+    try {
+        document = dataset::writeDataPacket(dataset::ListTable::definition(), listRows(files));
+    } catch (const Error& e) {
+        log(std::string("lista da operadora ") + operatorId + ": " + e.what());
+        deny("Erro interno do servidor ao montar a lista de arquivos. Tente novamente mais tarde.");
+        return;
+    }
+    send(CMD_ACEITO);
+    send(CMD_ACEITO, std::to_string(files.size()));
+    if (!sendListFile("lista-" + operatorId + ".zeb", document)) {
+        return;
+    }
+    Message m = read();
+    if (m.code != CMD_LISTA_RECEBIDA) {
+        log("esperada a confirmação da lista, recebida " + debugName(m.code) + "; conexão encerrada");
+        return;
+    }
+    const DownloadCredentials login =
+        context_.store.issueDownloadCredentials(operatorId, context_.config.downloadCredentialLifetime);
+    send(CMD_ACEITO,
+         crypto::EncryptProtocolText(platform::toWin1252(login.user + "|" + login.password + "|" + login.identifier)));
+    m = read();
+    if (m.code != CMD_ACK) {
+        log("credenciais de download confirmadas com " + debugName(m.code));
+    }
+}
+
+}  // namespace vek::server
