@@ -90,6 +90,10 @@ bool AccessPage::eventFilter(QObject* watched, QEvent* event)
     // character is dropped before it reaches the field.
     if (watched == txtRegZEB_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
+        // Tab moves the focus; it is no character typed into the field.
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            return WizardPage::eventFilter(watched, event);
+        }
         const QString texto = key->text();
         for (const char32_t c : texto.toUcs4()) {
             if (!app::caractereRegistroAceito(c)) {

@@ -9,6 +9,7 @@
 #include "ui/SendPage.h"
 #include "ui/TfrmAjuda.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFrame>
@@ -114,7 +115,10 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
     }
 }
 
-TfrmPrincipal::~TfrmPrincipal() = default;
+TfrmPrincipal::~TfrmPrincipal()
+{
+    qApp->removeEventFilter(this);
+}
 
 AccessPage* TfrmPrincipal::paginaAcesso() const
 {
@@ -141,26 +145,24 @@ void TfrmPrincipal::criarBarraDeBotoes()
     separador->setFrameShadow(QFrame::Sunken);
     separador->setGeometry(0, 0, 691, 2);
 
+    // Created from left to right, so that Tab follows the bar after the page's fields.
+    btnAjuda_ = new QPushButton("A&juda", barra_);
+    btnAjuda_->setObjectName("ajudaButton");
+    btnAjuda_->setGeometry(88, 10, 75, 25);
+    btnAjuda_->setAutoDefault(false);
+    btnAjuda_->setFont(fontePx("Verdana", 11));
+    connect(btnAjuda_, &QPushButton::clicked, this, [this] { abrirAjuda(); });
+
     const char* nomes[] = {"inicioButton", "anteriorButton", "proximoButton", "concluirButton", "sairButton"};
     const char* legendas[] = {"&Início", "< &Anterior", "&Próximo >", "&Concluir", "&Sair"};
     for (int i = 0; i < 5; ++i) {
         auto* b = new QPushButton(legendas[i], barra_);
         b->setObjectName(nomes[i]);
         b->resize(75, 25);
+        b->setFont(fontePx("Verdana", 11));
         b->setAutoDefault(false);
         botoes_[i] = b;
         connect(b, &QPushButton::clicked, this, [this, i] { executarBotao(static_cast<Botao>(i)); });
-    }
-    btnAjuda_ = new QPushButton("A&juda", barra_);
-    btnAjuda_->setObjectName("ajudaButton");
-    btnAjuda_->setGeometry(88, 10, 75, 25);
-    btnAjuda_->setAutoDefault(false);
-    connect(btnAjuda_, &QPushButton::clicked, this, [this] { abrirAjuda(); });
-
-    // Tab order follows the bar from left to right, after the page's fields.
-    QWidget::setTabOrder(btnAjuda_, botoes_[0]);
-    for (int i = 0; i + 1 < 5; ++i) {
-        QWidget::setTabOrder(botoes_[i], botoes_[i + 1]);
     }
 }
 
@@ -214,8 +216,43 @@ void TfrmPrincipal::irPara(Pagina p)
 
 void TfrmPrincipal::setAssistenteHabilitado(bool habilitado)
 {
-    assistente_->setEnabled(habilitado);
+    if (habilitado == assistenteHabilitado_) {
+        return;
+    }
+    assistenteHabilitado_ = habilitado;
     barra_->setEnabled(habilitado);
+    // The pages would grey out as disabled widgets; their input is dropped instead.
+    if (habilitado) {
+        qApp->removeEventFilter(this);
+    } else {
+        qApp->installEventFilter(this);
+    }
+}
+
+bool TfrmPrincipal::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!assistenteHabilitado_ && watched->isWidgetType()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu: {
+            auto* widget = static_cast<QWidget*>(watched);
+            if (widget == assistente_ || assistente_->isAncestorOf(widget)) {
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TfrmPrincipal::mostrarErro(const std::exception& e)

@@ -71,8 +71,10 @@ public:
     // Caption of the finish button; without a width it keeps its width.
     void definirConcluir(const QString& legenda, std::optional<int> largura = std::nullopt);
     QPushButton* botao(Botao b) const { return botoes_[static_cast<int>(b)]; }
-    // The whole wizard (pages and buttons) reacts or not.
+    // The whole wizard (pages and buttons) reacts or not. The pages keep
+    // their look while disabled, so that gauges and texts stay readable.
     void setAssistenteHabilitado(bool habilitado);
+    [[nodiscard]] bool assistenteHabilitado() const { return assistenteHabilitado_; }
     // True while an upload or a download runs.
     [[nodiscard]] bool operacaoEmAndamento() const { return operacaoEmAndamento_; }
     void setOperacaoEmAndamento(bool emAndamento) { operacaoEmAndamento_ = emAndamento; }
@@ -89,6 +91,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void criarBarraDeBotoes();
@@ -104,6 +107,7 @@ private:
     std::optional<int> codigoSaidaImediato_;
     std::vector<std::string> tiposReceber_;
     bool operacaoEmAndamento_ = false;
+    bool assistenteHabilitado_ = true;
 
     QStackedWidget* assistente_ = nullptr;
     QWidget* barra_ = nullptr;

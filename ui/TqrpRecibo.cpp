@@ -152,14 +152,17 @@ void TqrpRecibo::visualizar()
     QPrintPreviewDialog previa(&impressora, dono_);
     previa.setObjectName("previaRecibo");
     previa.setWindowTitle("Recibo de transmissão");
-    previa.resize(760, 680);
+    previa.resize(960, 720);
     connect(&previa, &QPrintPreviewDialog::paintRequested, &previa, [this](QPrinter* destino) {
         QPainter painter(destino);
         desenhar(painter, destino->resolution());
     });
     if (auto* barra = previa.findChild<QToolBar*>()) {
-        barra->addSeparator();
-        QAction* salvar = barra->addAction("Salvar como PDF");
+        // First in the bar, so that a narrow preview never hides it.
+        auto* salvar = new QAction("Salvar como PDF", barra);
+        QAction* primeira = barra->actions().isEmpty() ? nullptr : barra->actions().first();
+        barra->insertAction(primeira, salvar);
+        barra->insertSeparator(primeira);
         salvar->setObjectName("salvarPdfAction");
         connect(salvar, &QAction::triggered, &previa, [this, &previa] {
             QString caminho = FileDialog::instance().getSaveFileName(

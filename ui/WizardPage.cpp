@@ -47,7 +47,7 @@ WizardPage::WizardPage(TfrmPrincipal& janela, const char* nome, int numero, cons
 
     auto* linha = new QLabel(this);
     linha->setObjectName(QString("imgLinha%1").arg(numero));
-    linha->setGeometry(169, 449, 522, 2);
+    linha->setGeometry(169, 450, 522, 2);
     linha->setPixmap(pixmapLinha());
 }
 

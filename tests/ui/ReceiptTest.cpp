@@ -1,7 +1,10 @@
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/UiTests.h"
+#include "ui/FileDialog.h"
 #include "ui/TqrpRecibo.h"
 
+#include <QAction>
+#include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -203,6 +206,33 @@ private slots:
         QCOMPARE(joined.remove(QChar(u'-')), QString(protocolo).remove(QChar(u'-')));
         QVERIFY(lowest > pt(10 + 47.6) + 5);  // a second line
         QVERIFY(simplified(run("pdftotext", {pdf, "-"})).contains("Aplicativo: INTEGRADOR-2.1"));
+    }
+
+    void previewOffersSavingAsPdf()
+    {
+        test::UiSandbox sandbox;
+        QWidget owner;
+        const QString path = dir_.filePath("salvo");  // the extension is added
+        ui::FileDialog::instance().setTestAnswers({path});
+        bool triggered = false;
+        test::onNextModal([](QWidget* w) { return qobject_cast<QPrintPreviewDialog*>(w) != nullptr; },
+                          [&](QWidget* w) {
+                              auto* action = w->findChild<QAction*>("salvarPdfAction");
+                              QVERIFY(action != nullptr);
+                              QCOMPARE(action->text(), QString("Salvar como PDF"));
+                              action->trigger();
+                              triggered = true;
+                              w->close();
+                          });
+        ui::TqrpRecibo recibo(&owner);
+        const auto v = sample();
+        recibo.preencher(
+            v.protocolo, v.operadora, v.arquivo, v.dataRecebimento, v.informacoes, v.enderecoIP, v.autenticacao);
+        QVERIFY(triggered);
+        QCOMPARE(ui::FileDialog::instance().filtersSeen(), QStringList{"PDF (*.pdf)"});
+        const QString text = simplified(run("pdftotext", {path + ".pdf", "-"}));
+        QVERIFY2(text.contains("Protocolo de Transmissão: 2026000123 - VEK-4.0.8"), qPrintable(text));
+        QVERIFY(sandbox.ui().messages().empty());
     }
 
     void failedWriteIsReported()

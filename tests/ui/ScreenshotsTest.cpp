@@ -56,7 +56,14 @@ private slots:
         test::pointClientAt(sandbox.base(), zebd.port());
         const auto file = sandbox.base() / "arquivos" / "movimento-2026-11.xml";
         std::filesystem::create_directories(file.parent_path());
-        test::writeFile(file, std::string(200000, 'x'));
+        // Content that does not compress, so that the transmission takes many blocks.
+        std::string content(400000, '\0');
+        std::uint32_t seed = 12345;
+        for (char& c : content) {
+            seed = seed * 1664525u + 1013904223u;
+            c = static_cast<char>(seed >> 24);
+        }
+        test::writeFile(file, content);
 
         ui::TfrmPrincipal w({});
         w.show();
@@ -93,7 +100,8 @@ private slots:
         auto original = w.canal().AoEnviarArquivo;
         w.canal().AoEnviarArquivo = [&](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
             original(c, s);
-            if (!sendingSaved && s.StatusTransmissao == channel::tseExecutando && s.PercentTransmissao >= 30) {
+            if (!sendingSaved && s.StatusTransmissao == channel::tseExecutando && s.PercentTransmissao >= 40 &&
+                s.PercentTransmissao <= 80) {
                 save(&w, "04-enviar-enviando.png");
                 sendingSaved = true;
             }

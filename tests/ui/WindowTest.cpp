@@ -7,6 +7,7 @@
 #include "ui/WizardPage.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -153,6 +154,39 @@ private slots:
         QTest::mouseClick(w.botao(ui::Botao::Anterior), Qt::LeftButton);
         QCOMPARE(int(w.paginaAtual()), backGoesTo);
         QVERIFY(sandbox_->ui().messages().empty());
+    }
+
+    void tabOrderAndAcceleratorsWork()
+    {
+        ui::TfrmPrincipal w({});
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto* registro = child<QWidget>(&w, "txtRegZEB");
+        QTRY_COMPARE(QApplication::focusWidget(), registro);
+        const char* order[] = {"txtSenha", "rdbEnviar", "ajudaButton", "proximoButton", "sairButton", "txtRegZEB"};
+        for (const char* next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
+        }
+
+        // Alt+P is Next: with empty fields it warns. A mnemonic clicks after a short animation.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::AltModifier);
+        QTRY_COMPARE(sandbox_->messageTexts(), QStringList{"É necessário preencher o Registro da ZEB e a Senha."});
+        QTest::keyClicks(registro, "123456");
+        QTest::keyClicks(child<QWidget>(&w, "txtSenha"), "demo");
+        QTest::mouseClick(child<QWidget>(&w, "rdbAlterarSenha"), Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::AltModifier);
+        QTRY_COMPARE(w.paginaAtual(), ui::pgAlteraSenha);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::AltModifier);  // "&Início"
+        QTRY_COMPARE(w.paginaAtual(), ui::pgAcesso);
+        w.irPara(ui::pgHistoricoTransmissoes);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::AltModifier);  // "< &Anterior"
+        QTRY_COMPARE(w.paginaAtual(), ui::pgPeriodoConsultaHist);
+        sandbox_->ui().queueAnswer(false);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);  // "&Sair"
+        QTRY_COMPARE(sandbox_->messageTexts().last(), QString("Deseja sair do VEK?"));
+        QVERIFY(w.isVisible());
     }
 
     void nextOnTheEmptyPagesMovesInWizardOrder()

@@ -102,10 +102,10 @@ QImage titleBand()
     drawMark(p, 14, 12, 48);
     p.setPen(Teal);
     p.setFont(font(30, true));
-    p.drawText(QRectF(74, 8, 200, 36), Qt::AlignLeft | Qt::AlignVCenter, "VEK");
+    p.drawText(QRectF(74, 4, 200, 36), Qt::AlignLeft | Qt::AlignVCenter, "VEK");
     p.setPen(Green);
-    p.setFont(font(12, true));
-    p.drawText(QRectF(76, 44, 300, 18), Qt::AlignLeft | Qt::AlignVCenter, "Envio Eletrônico de Arquivos");
+    p.setFont(font(11, true));
+    p.drawText(QRectF(76, 38, 300, 16), Qt::AlignLeft | Qt::AlignVCenter, "Envio Eletrônico de Arquivos");
     return image;
 }
 
