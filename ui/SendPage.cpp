@@ -141,6 +141,7 @@ SendPage::SendPage(TfrmPrincipal& janela)
     btnImprimirRecibo_ = new QPushButton("Imprimir Recibo", imprimirRecibo_);
     btnImprimirRecibo_->setObjectName("btnImprimirRecibo");
     btnImprimirRecibo_->setGeometry(16, 76, 100, 25);
+    btnImprimirRecibo_->setFont(fontePx("Arial", 12));
     btnImprimirRecibo_->hide();
     connect(btnImprimirRecibo_, &QPushButton::clicked, this, [this] {
         try {

@@ -145,12 +145,14 @@ void TfrmPrincipal::criarBarraDeBotoes()
     separador->setFrameShadow(QFrame::Sunken);
     separador->setGeometry(0, 0, 691, 2);
 
+    // Buttons use a narrower face than the pages, as dialog buttons do, so
+    // that the longest caption ("Enviar &Outro Arquivo") fits its 120 pixels.
     // Created from left to right, so that Tab follows the bar after the page's fields.
     btnAjuda_ = new QPushButton("A&juda", barra_);
     btnAjuda_->setObjectName("ajudaButton");
     btnAjuda_->setGeometry(88, 10, 75, 25);
     btnAjuda_->setAutoDefault(false);
-    btnAjuda_->setFont(fontePx("Verdana", 11));
+    btnAjuda_->setFont(fontePx("Arial", 12));
     connect(btnAjuda_, &QPushButton::clicked, this, [this] { abrirAjuda(); });
 
     const char* nomes[] = {"inicioButton", "anteriorButton", "proximoButton", "concluirButton", "sairButton"};
@@ -159,7 +161,7 @@ void TfrmPrincipal::criarBarraDeBotoes()
         auto* b = new QPushButton(legendas[i], barra_);
         b->setObjectName(nomes[i]);
         b->resize(75, 25);
-        b->setFont(fontePx("Verdana", 11));
+        b->setFont(fontePx("Arial", 12));
         b->setAutoDefault(false);
         botoes_[i] = b;
         connect(b, &QPushButton::clicked, this, [this, i] { executarBotao(static_cast<Botao>(i)); });

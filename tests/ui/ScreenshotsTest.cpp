@@ -30,6 +30,8 @@ private:
 
     void save(QWidget* w, const QString& name)
     {
+        const QStringList tooLong = test::textsThatDoNotFit(w);
+        QVERIFY2(tooLong.isEmpty(), qPrintable(name + ":\n" + tooLong.join('\n')));
         const QString path = test::screenshotPath(name);
         QVERIFY2(w->grab().save(path), qPrintable(path));
         saved_ << name;
@@ -38,6 +40,7 @@ private:
     // The window with a message box drawn over its centre.
     void saveWithBox(QWidget* w, QWidget* box, const QString& name)
     {
+        QVERIFY(test::textsThatDoNotFit(w).isEmpty());
         QPixmap shot = w->grab();
         const QPixmap overlay = box->grab();
         QPainter p(&shot);

@@ -3,10 +3,14 @@
 #include "server/ServerKey.h"
 #include "ui/FileDialog.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QPushButton>
 #include <QSettings>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdlib>
 #include <fstream>
@@ -118,6 +122,52 @@ void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<
         }
     });
     timer->start();
+}
+
+QStringList textsThatDoNotFit(QWidget* root)
+{
+    QStringList out;
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(root) || label->text().isEmpty()) {
+            continue;
+        }
+        const QRect box = label->contentsRect();
+        const QFontMetrics fm(label->font());
+        if (label->wordWrap()) {
+            if (label->heightForWidth(box.width()) > box.height() + 1) {
+                out << QString("%1: %2 px high for %3").arg(label->objectName(), label->text()).arg(box.height());
+            }
+            continue;
+        }
+        const QStringList lines = label->text().split('\n');
+        int widest = 0;
+        for (const QString& line : lines) {
+            widest = std::max(widest, fm.horizontalAdvance(line));
+        }
+        if (widest > box.width() || lines.size() * fm.height() > box.height() + 2) {
+            out << QString("%1: \"%2\" needs %3x%4, has %5x%6")
+                       .arg(label->objectName(), label->text())
+                       .arg(widest)
+                       .arg(lines.size() * fm.height())
+                       .arg(box.width())
+                       .arg(box.height());
+        }
+    }
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        // Tool buttons show icons; their text is a tooltip.
+        if (!button->isVisibleTo(root) || button->text().isEmpty() || qobject_cast<QToolButton*>(button)) {
+            continue;
+        }
+        QString text = button->text();
+        text.remove('&');
+        const int needed = QFontMetrics(button->font()).horizontalAdvance(text);
+        // Room for the frame; radio buttons also draw their indicator.
+        const int room = button->width() - (qobject_cast<QPushButton*>(button) ? 6 : 20);
+        if (needed > room) {
+            out << QString("%1: \"%2\" needs %3, has %4").arg(button->objectName(), text).arg(needed).arg(room);
+        }
+    }
+    return out;
 }
 
 QString screenshotPath(const QString& name)

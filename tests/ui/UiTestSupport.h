@@ -75,6 +75,10 @@ template <typename T> T* child(const QObject* root, const char* name)
 // Runs `action` on the next modal dialog of type T as soon as it shows.
 void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<void(QWidget*)>& action);
 
+// Visible labels and buttons under `root` whose text does not fit their box
+// (one line per offender; empty when all fit).
+QStringList textsThatDoNotFit(QWidget* root);
+
 // The screenshots' folder (created on demand).
 QString screenshotPath(const QString& name);
 
