@@ -124,17 +124,24 @@ void AccessPage::aoProximo(bool& parar)
     pnlAcesso_->setText(app::MsgCarregandoTipos);
     pnlAcesso_->show();
     window()->repaint();
-    // The panel goes away also when the query fails, so that no stale
-    // "loading" text stays behind the error box.
-    struct Esconder
+    // While the query lets window events run, the wizard takes no input, so
+    // that no second operation starts on the one channel. The panel goes away
+    // also when the query fails, so that no stale "loading" text stays behind
+    // the error box.
+    struct Consulta
     {
+        TfrmPrincipal& janela;
         QLabel* painel;
-        ~Esconder()
+        ~Consulta()
         {
+            janela.setOperacaoEmAndamento(false);
+            janela.setAssistenteHabilitado(true);
             painel->hide();
             painel->clear();
         }
-    } esconder{pnlAcesso_};
+    } consulta{janela_, pnlAcesso_};
+    janela_.setAssistenteHabilitado(false);
+    janela_.setOperacaoEmAndamento(true);
 
     if (rdbEnviar_->isChecked()) {
         std::string lista;

@@ -205,6 +205,8 @@ private slots:
         QCOMPARE(window_->paginaAtual(), ui::pgAcesso);
         QVERIFY(!child<QLabel>(window_.get(), "pnlAcesso")->isVisible());
         QCOMPARE(child<QComboBox>(window_.get(), "cbxTpoArqEnviar")->count(), 0);
+        QVERIFY(window_->assistenteHabilitado());
+        QVERIFY(!window_->operacaoEmAndamento());
     }
 
     void startButtonKeepsTheFieldsAndTheChoice()

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -95,6 +96,29 @@ private slots:
         auto* help = child<QPushButton>(&w, "ajudaButton");
         QCOMPARE(help->text(), QString("A&juda"));
         QCOMPARE(help->mapTo(&w, QPoint(0, 0)), QPoint(88, 461));
+    }
+
+    void designFontsMapToInstalledFamilies_data()
+    {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("Verdana") << "Verdana"
+                                 << "DejaVu Sans";
+        QTest::newRow("Tahoma") << "Tahoma"
+                                << "DejaVu Sans";
+        QTest::newRow("Arial") << "Arial"
+                               << "Liberation Sans";
+        QTest::newRow("Times New Roman") << "Times New Roman"
+                                         << "Liberation Serif";
+        QTest::newRow("Courier New") << "Courier New"
+                                     << "Liberation Mono";
+    }
+
+    void designFontsMapToInstalledFamilies()
+    {
+        QFETCH(QString, family);
+        QFETCH(QString, shown);
+        QCOMPARE(QFontInfo(QFont(family)).family(), shown);
     }
 
     void navigationTable_data()
