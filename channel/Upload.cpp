@@ -290,14 +290,31 @@ void TCanalZEBCliente::TransmitirArquivo()
         GravarTrace("Recebido ACK");
 
         const auto n = static_cast<std::int64_t>(BlocosDados.size());
+        // One frame buffer for every block; trace texts only when tracing is on.
+        std::vector<std::uint8_t> frame;
+        frame.reserve(HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
+        const bool tracing = traceLigado();
         for (std::int64_t i = 1; i <= n; ++i) {
             const auto& bloco = BlocosDados[static_cast<std::size_t>(i - 1)];
             const auto len = static_cast<std::int32_t>(bloco.size());
-            GravarTrace("Enviando bloco de dados " + std::to_string(i) + " tamanho: " + std::to_string(len));
-            enviarMensagem(MontarMensagem(CMD_BLOCO, len, bloco));
-            GravarTrace("Esperando ACK");
+            if (tracing) {
+                GravarTrace("Enviando bloco de dados " + std::to_string(i) + " tamanho: " + std::to_string(len));
+            }
+            const auto u = static_cast<std::uint32_t>(len);
+            frame.assign({CMD_BLOCO,
+                          static_cast<std::uint8_t>(u & 0xFF),
+                          static_cast<std::uint8_t>((u >> 8) & 0xFF),
+                          static_cast<std::uint8_t>((u >> 16) & 0xFF),
+                          static_cast<std::uint8_t>((u >> 24) & 0xFF)});
+            frame.insert(frame.end(), bloco.begin(), bloco.end());
+            enviarMensagem(frame);
+            if (tracing) {
+                GravarTrace("Esperando ACK");
+            }
             if (LerMensagem().code == CMD_ACK) {
-                GravarTrace("Recebido ACK (" + std::to_string(len + 5) + " bytes enviados)");
+                if (tracing) {
+                    GravarTrace("Recebido ACK (" + std::to_string(len + 5) + " bytes enviados)");
+                }
             } else {
                 GravarTrace("Servidor não respondeu com ACK!");
             }

@@ -27,11 +27,8 @@ struct ListArgs
 };
 
 // The list query as the filter page runs it; false when an input check failed.
-bool consultarLista(Context& ctx,
-                    const ListArgs& a,
-                    channel::TCanalZEBCliente& canal,
-                    dataset::ListTable& tabela,
-                    int& exitCode)
+bool consultarLista(
+    Context& ctx, const ListArgs& a, channel::TCanalZEBCliente& canal, dataset::ListTable& tabela, int& exitCode)
 {
     const auto check = app::checkMonthFilters(a.competencia, a.disponibilizacao);
     if (!check.ok()) {
@@ -95,8 +92,8 @@ void moveFile(const fs::path& from, const fs::path& to)
 
 int cmdListar(Context& ctx)
 {
-    const auto args = parseOptions(
-        ctx.args, {{"registro", true}, {"tipo", true}, {"competencia", true}, {"disponibilizacao", true}});
+    const auto args =
+        parseOptions(ctx.args, {{"registro", true}, {"tipo", true}, {"competencia", true}, {"disponibilizacao", true}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }

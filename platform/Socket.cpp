@@ -22,6 +22,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto PumpSlice = 50ms;
+constexpr auto SpinBeforeWait = std::chrono::microseconds(50);
 
 [[noreturn]] void throwErrno(const std::string& what, int err)
 {
@@ -170,6 +171,18 @@ void TcpSocket::setNoDelay(bool on)
     }
 }
 
+bool TcpSocket::spinBeforeWait()
+{
+    const auto until = Clock::now() + SpinBeforeWait;
+    while (Clock::now() < until) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 TcpSocket::Wait TcpSocket::waitFor(short events, std::chrono::milliseconds timeout)
 {
     return pollFor(fd_, events, timeout, pump_) == 0 ? Wait::TimedOut : Wait::Ready;
@@ -214,6 +227,11 @@ std::size_t TcpSocket::readSome(std::span<std::uint8_t> data, std::chrono::milli
             continue;
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // A reply on loopback or a LAN usually comes within microseconds:
+            // a short spin spares the thread a sleep and a wake-up per message.
+            if (spinBeforeWait()) {
+                continue;
+            }
             if (waitFor(POLLIN, timeout) == Wait::TimedOut) {
                 throw Error("Tempo esgotado ao ler do socket", ETIMEDOUT);
             }
@@ -240,7 +258,7 @@ bool TcpSocket::waitReadable(std::chrono::milliseconds timeout)
     if (fd_ < 0) {
         throw Error("Socket não conectado", ENOTCONN);
     }
-    return waitFor(POLLIN, timeout) == Wait::Ready;
+    return spinBeforeWait() || waitFor(POLLIN, timeout) == Wait::Ready;
 }
 
 std::string TcpSocket::peerAddress() const

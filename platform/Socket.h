@@ -60,6 +60,8 @@ private:
         TimedOut,
     };
     Wait waitFor(short events, std::chrono::milliseconds timeout);
+    // True when data arrived during a short busy wait.
+    bool spinBeforeWait();
 
     int fd_ = -1;
     bool pump_ = false;
