@@ -482,16 +482,34 @@ void TZebFTP::transferActive(const std::string& command, TZEBFileStream& stream)
                                                                          : NoLimit;
     try {
         platform::TcpSocket& data = listener.connection();
+        // Whole pieces of the buffer size go to the file (the last may be
+        // shorter), however the network happened to cut the stream.
         std::vector<std::uint8_t> piece(DataPieceSize);
-        for (;;) {
-            if (!data.waitReadable(limit)) {
-                throw Error(inactivityMessage(limit), ETIMEDOUT);
+        bool ended = false;
+        while (!ended) {
+            std::size_t filled = 0;
+            try {
+                while (filled < piece.size()) {
+                    if (!data.waitReadable(limit)) {
+                        throw Error(inactivityMessage(limit), ETIMEDOUT);
+                    }
+                    const std::size_t n = data.readSome(std::span(piece).subspan(filled), limit);
+                    if (n == 0) {
+                        ended = true;
+                        break;
+                    }
+                    filled += n;
+                }
+            } catch (...) {
+                // What arrived before the failure stays in the file.
+                if (filled > 0) {
+                    stream.write({piece.data(), filled});
+                }
+                throw;
             }
-            const std::size_t n = data.readSome(piece, limit);
-            if (n == 0) {
-                break;
+            if (filled > 0) {
+                stream.write({piece.data(), filled});
             }
-            stream.write({piece.data(), n});
         }
     } catch (...) {
         // The server will answer the aborted transfer; read that answer so the
