@@ -213,7 +213,8 @@ void Session::runUpload(const channel::Message& message)
             decoder.emplace(std::span<const std::uint8_t, UploadDecoder::KeySize>(key.data(), key.size()),
                             announced,
                             receivedDir / (".recebendo-" + randomTag()),
-                            config.maxExpandedSize);
+                            config.maxExpandedSize,
+                            hashIsTiger);
         } catch (const Error& e) {
             log(e.what());
             refusal = "Erro interno do servidor ao receber o arquivo. Tente novamente mais tarde.";

@@ -71,6 +71,7 @@ struct UploadDecoder::Impl
     std::string tiger;
     std::vector<std::uint8_t> outBuffer = std::vector<std::uint8_t>(OutputPiece);
     std::vector<std::uint8_t> pending;
+    bool computeTiger = true;
 
     ~Impl()
     {
@@ -93,9 +94,8 @@ struct UploadDecoder::Impl
             throw Error("Arquivo expandido maior que o limite de " + std::to_string(maxExpanded) +
                         " bytes aceito pelo servidor.");
         }
-        crc = static_cast<std::uint32_t>(::crc32(crc, data, static_cast<uInt>(n)));
-        gcry_md_write(md, data, n);
-        // Blocks are small: gather their output so the disk sees large writes.
+        // Blocks are small: gather their output so that the checksums and
+        // the disk see large pieces.
         pending.insert(pending.end(), data, data + n);
         if (pending.size() >= WriteChunk) {
             flush();
@@ -106,6 +106,10 @@ struct UploadDecoder::Impl
     {
         const std::uint8_t* data = pending.data();
         std::size_t n = pending.size();
+        if (n > 0) {
+            crc = static_cast<std::uint32_t>(::crc32(crc, data, static_cast<uInt>(n)));
+            gcry_md_write(md, data, n);
+        }
         while (n > 0) {
             const ssize_t w = ::write(fd, data, n);
             if (w < 0) {
@@ -170,7 +174,8 @@ struct UploadDecoder::Impl
 UploadDecoder::UploadDecoder(std::span<const std::uint8_t, KeySize> key,
                              std::int64_t cipheredSize,
                              std::filesystem::path tempFile,
-                             std::int64_t maxExpanded)
+                             std::int64_t maxExpanded,
+                             bool computeTiger)
     : impl_(std::make_unique<Impl>())
 {
     crypto::ensureGcrypt();
@@ -182,8 +187,11 @@ UploadDecoder::UploadDecoder(std::span<const std::uint8_t, KeySize> key,
     s.decipherer.emplace(symmetric);
     std::fill(symmetric.begin(), symmetric.end(), 0);
 
-    check(gcry_md_open(&s.md, GCRY_MD_TIGER1, 0), "Tiger");
-    check(gcry_md_enable(s.md, GCRY_MD_SHA256), "SHA-256");
+    check(gcry_md_open(&s.md, GCRY_MD_SHA256, 0), "SHA-256");
+    if (computeTiger) {
+        check(gcry_md_enable(s.md, GCRY_MD_TIGER1), "Tiger");
+    }
+    s.computeTiger = computeTiger;
 
     if (inflateInit2(&s.z, 16 + MAX_WBITS) != Z_OK) {
         throw Error("Falha ao iniciar a expansão do arquivo recebido");
@@ -230,7 +238,9 @@ void UploadDecoder::finish()
     if (rc != 0) {
         throw Error("Falha ao gravar o arquivo recebido " + s.temp.string(), errno);
     }
-    s.tiger = hexUpper(gcry_md_read(s.md, GCRY_MD_TIGER1), 24);
+    if (s.computeTiger) {
+        s.tiger = hexUpper(gcry_md_read(s.md, GCRY_MD_TIGER1), 24);
+    }
     std::memcpy(s.sha.data(), gcry_md_read(s.md, GCRY_MD_SHA256), s.sha.size());
     s.finished = true;
 }

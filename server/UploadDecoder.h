@@ -21,10 +21,13 @@ public:
 
     // `cipheredSize` is the size the client announced; `maxExpanded` bounds
     // what the file may expand to. The temporary file is created at once.
+    // The Tiger hash is worked out only when asked for (it is only checked
+    // when the client sent one).
     UploadDecoder(std::span<const std::uint8_t, KeySize> key,
                   std::int64_t cipheredSize,
                   std::filesystem::path tempFile,
-                  std::int64_t maxExpanded);
+                  std::int64_t maxExpanded,
+                  bool computeTiger = true);
     ~UploadDecoder();
     UploadDecoder(const UploadDecoder&) = delete;
     UploadDecoder& operator=(const UploadDecoder&) = delete;
