@@ -30,7 +30,7 @@ std::string ParsedArgs::required(const std::string& name) const
     return *v;
 }
 
-ParsedArgs parseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs)
+ParsedArgs parseOptions(const std::vector<std::string>& args, const std::vector<OptionDef>& known)
 {
     ParsedArgs parsed;
     bool onlyPositional = false;
@@ -60,16 +60,16 @@ ParsedArgs parseOptions(const std::vector<std::string>& args, const std::vector<
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        const OptionSpec* spec = nullptr;
-        for (const auto& s : specs) {
-            if (name == s.name) {
-                spec = &s;
+        const OptionDef* option = nullptr;
+        for (const auto& candidate : known) {
+            if (name == candidate.name) {
+                option = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             throw UsageError("opção desconhecida: --" + name);
         }
-        if (spec->takesValue) {
+        if (option->takesValue) {
             if (!value) {
                 if (i + 1 >= args.size()) {
                     throw UsageError("a opção --" + name + " precisa de um valor");

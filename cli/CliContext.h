@@ -19,7 +19,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec
+struct OptionDef
 {
     const char* name;
     bool takesValue;
@@ -38,7 +38,7 @@ struct ParsedArgs
     [[nodiscard]] std::string required(const std::string& name) const;
 };
 
-ParsedArgs parseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs);
+ParsedArgs parseOptions(const std::vector<std::string>& args, const std::vector<OptionDef>& known);
 
 struct Context
 {

@@ -6,7 +6,7 @@
 
 namespace vek::platform {
 
-// Milliseconds since system start, wrapping at 2^32 like the design's tick counter.
+// Milliseconds since system start, wrapping at 2^32 like the classic 32-bit tick counter.
 std::uint32_t tickCount();
 
 // Nanoseconds of a monotonic high-resolution counter.

@@ -27,7 +27,7 @@ inline const QColor Medidor{0xCC, 0xCC, 0xCC};      // gauge fill
 // The short date format of every date the window reads or writes.
 inline constexpr const char* FormatoDataCurta = "dd/MM/yyyy";
 
-// The families the design names are not on a Debian desktop: Verdana and
+// The window's font families are not on a Debian desktop: Verdana and
 // Tahoma map to DejaVu Sans, Arial to Liberation Sans, Times New Roman to
 // Liberation Serif and Courier New to Liberation Mono.
 void instalarSubstituicoesDeFontes();
@@ -36,7 +36,7 @@ void instalarSubstituicoesDeFontes();
 // (Verdana 12 px), title. Safe to call more than once.
 void configurarAplicacao(QApplication& app);
 
-// A font by the design's family name with a pixel size.
+// A font by the window's family name (as above) with a pixel size.
 QFont fontePx(const QString& familia, int pixels, bool negrito = false);
 
 // The artwork.

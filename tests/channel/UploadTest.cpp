@@ -155,7 +155,7 @@ TEST(EnviarArquivo, SendsTheWholeExchangeAndKeepsTheReceipt)
     EXPECT_TRUE(sawBlock);
 }
 
-TEST(EnviarArquivo, FailurePathsEndWithTheDesignedTextAndNothingLeftOpen)
+TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
 {
     struct Case
     {

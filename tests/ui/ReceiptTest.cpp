@@ -130,7 +130,7 @@ private slots:
         QVERIFY2(info.contains(QRegularExpression("Pages:\\s+1\\n")), qPrintable(info));
         QVERIFY2(info.contains(QRegularExpression("Page size:\\s+595(\\.\\d+)? x 84[12](\\.\\d+)? pts \\(A4\\)")),
                  qPrintable(info));
-        // The design's families come out as their metric-compatible stand-ins.
+        // The window's font families come out as their metric-compatible stand-ins.
         const QString fonts = run("pdffonts", {pdf});
         for (const char* family :
              {"DejaVuSans-Bold", "LiberationSans-Bold", "LiberationSans", "LiberationSerif-Italic", "LiberationMono"}) {

@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(help->mapTo(&w, QPoint(0, 0)), QPoint(88, 461));
     }
 
-    void designFontsMapToInstalledFamilies_data()
+    void windowFontsMapToInstalledFamilies_data()
     {
         QTest::addColumn<QString>("family");
         QTest::addColumn<QString>("shown");
@@ -114,7 +114,7 @@ private slots:
                                      << "Liberation Mono";
     }
 
-    void designFontsMapToInstalledFamilies()
+    void windowFontsMapToInstalledFamilies()
     {
         QFETCH(QString, family);
         QFETCH(QString, shown);
