@@ -22,10 +22,7 @@ void TCanalZEBCliente::ConsultarHistoricoTx(const std::string& dataInicio,
     LerConfiguracao();
     arquivoLista.clear();
     const auto report = [this](TTipoStatusEtapa s, int p, const std::string& t) {
-        if (AoConsultaHistoricoTx) {
-            AoConsultaHistoricoTx(*this, s, p, t);
-        }
-        platform::ui().processEvents();
+        notificarConsulta(AoConsultaHistoricoTx, s, p, t);
     };
 
     try {
@@ -37,27 +34,16 @@ void TCanalZEBCliente::ConsultarHistoricoTx(const std::string& dataInicio,
             const std::string pedido = VersaoTransmissor() + "|" + ID_Aplicacao_no_Servidor() + "|" + CD_Operadora +
                                        "|" + NomeSistemaOperacional() + "|" + dataInicio + "|" + dataFim + "|";
             report(tseExecutando, 10, "Solicitando a lista de protocolos...");
-            enviarMensagem(
+            const auto resultado = pedirLista(
                 frameOf(CMD_PEDIDO_HISTORICO,
-                        platform::toWin1252(pedido) + crypto::EncryptProtocolText(platform::toWin1252(Senha))));
-            GravarTrace("Enviada mensagem de autenticação para a consulta ao histórico de transmissões.");
-            const Message resposta = LerMensagem();
-            GravarTrace("Recebida a resposta do servidor");
-            const std::string t = platform::fromWin1252(resposta.text());
-            if (resposta.code == CMD_NEGADO) {
-                GravarTrace("Conexão negada: " + t);
-                platform::ui().showMessage(t, platform::MessageKind::Information);
-                report(tseErro, 10, "Conexão negada: " + t);
-                throw Error("<<CANAL_ZEB>> " + t);
-            }
-            if (resposta.code != CMD_ACEITO) {
+                        platform::toWin1252(pedido) + crypto::EncryptProtocolText(platform::toWin1252(Senha))),
+                "Enviada mensagem de autenticação para a consulta ao histórico de transmissões.",
+                AoConsultaHistoricoTx);
+            if (!resultado) {
                 fecharSocket();
                 return;
             }
-            GravarTrace("Conexão aceita");
-            platform::ui().processEvents();
-            const Message resultado = LerMensagem();
-            if (resultado.text() == "0") {
+            if (resultado->text() == "0") {
                 const std::string vazia =
                     "Lista de protocolos vazia (não há transmissões efetuadas no período informado)";
                 report(tseErro, 100, vazia);

@@ -21,18 +21,6 @@ constexpr const char* MsgSenhaNaoInformada = "A Senha não foi informada !";
 constexpr const char* MascaraMesVazia = "  /    ";
 constexpr const char* ArquivoRecebido = "dados.gz";
 
-void notify(TCanalZEBCliente& canal,
-            const TStatusQueryListEvent& evento,
-            TTipoStatusEtapa status,
-            int percent,
-            const std::string& texto)
-{
-    if (evento) {
-        evento(canal, status, percent, texto);
-    }
-    platform::ui().processEvents();
-}
-
 class GzFile
 {
 public:
@@ -86,6 +74,40 @@ std::string nomeArquivoSeguro(const std::string& nome)
     return base;
 }
 
+void TCanalZEBCliente::notificarConsulta(const TStatusQueryListEvent& evento,
+                                         TTipoStatusEtapa status,
+                                         int percent,
+                                         const std::string& texto)
+{
+    if (evento) {
+        evento(*this, status, percent, texto);
+    }
+    platform::ui().processEvents();
+}
+
+std::optional<Message> TCanalZEBCliente::pedirLista(const std::vector<std::uint8_t>& pedido,
+                                                    const std::string& traceEnviado,
+                                                    const TStatusQueryListEvent& evento)
+{
+    enviarMensagem(pedido);
+    GravarTrace(traceEnviado);
+    const Message resposta = LerMensagem();
+    GravarTrace("Recebida a resposta do servidor");
+    if (resposta.code == CMD_NEGADO) {
+        const std::string t = platform::fromWin1252(resposta.text());
+        GravarTrace("Conexão negada: " + t);
+        platform::ui().showMessage(t, platform::MessageKind::Information);
+        notificarConsulta(evento, tseErro, 10, "Conexão negada: " + t);
+        throw Error("<<CANAL_ZEB>> " + t);
+    }
+    if (resposta.code != CMD_ACEITO) {
+        return std::nullopt;
+    }
+    GravarTrace("Conexão aceita");
+    platform::ui().processEvents();
+    return LerMensagem();
+}
+
 std::filesystem::path TCanalZEBCliente::diretorioTemp()
 {
     return platform::baseDir() / "temp";
@@ -102,7 +124,7 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
         }
     } catch (const std::filesystem::filesystem_error& e) {
         const int code = e.code().value();
-        notify(*this, AoConsultarListaDownload, tseErro, 20, "Erro ao criar diretório temporário do VEK... ");
+        notificarConsulta(AoConsultarListaDownload, tseErro, 20, "Erro ao criar diretório temporário do VEK... ");
         GravarTrace("Erro (" + std::to_string(code) + ") ao criar o diretório: " + dirText + " Mensagem: " + e.what());
         platform::ui().showMessage("<<CANAL_ZEB>> Não foi possível criar o diretório " + dirText +
                                        " ... Código de erro do windows: " + std::to_string(code),
@@ -115,7 +137,7 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
         GravarTrace("Recebido o comando " + std::to_string(cabecalho.code) + " que não era esperado para este momento");
         throw Error("Erro inesperado.");
     }
-    notify(*this, evento, tseExecutando, 30, "Recebendo arquivo de lista... ");
+    notificarConsulta(evento, tseExecutando, 30, "Recebendo arquivo de lista... ");
 
     const std::string h = platform::fromWin1252(cabecalho.text());
     const auto bar = h.find('|');
@@ -151,7 +173,7 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
                                std::nearbyint(70.0 * static_cast<double>(recebido) / static_cast<double>(tamanho)));
             percent = std::min(percent, 100);
         }
-        notify(*this, evento, tseExecutando, percent, "Recebendo arquivo de lista... ");
+        notificarConsulta(evento, tseExecutando, percent, "Recebendo arquivo de lista... ");
         GravarTrace(std::to_string(m.length) + " bytes recebidos...");
         if (m.code == CMD_BLOCO) {
             const auto n = gz.write(m.payload);
@@ -216,7 +238,7 @@ void TCanalZEBCliente::ConsultarListaDownload(const std::string& tipoArquivo,
     LerConfiguracao();
     arquivoLista.clear();
     const auto report = [this](TTipoStatusEtapa s, int p, const std::string& t) {
-        notify(*this, AoConsultarListaDownload, s, p, t);
+        notificarConsulta(AoConsultarListaDownload, s, p, t);
     };
 
     try {
@@ -232,27 +254,16 @@ void TCanalZEBCliente::ConsultarListaDownload(const std::string& tipoArquivo,
                 VersaoTransmissor() + "|" + ID_Aplicacao_no_Servidor() + "|" + platform::upperText(tipoArquivo) + "|" +
                 CD_Operadora + "|" + NomeSistemaOperacional() + "|" + mesCompetencia + "|" + mesDisponibilizacao + "|";
             report(tseExecutando, 10, "Solicitando a lista de arquivos...");
-            enviarMensagem(
+            const auto resultado = pedirLista(
                 frameOf(CMD_PEDIDO_LISTA,
-                        platform::toWin1252(pedido) + crypto::EncryptProtocolText(platform::toWin1252(Senha))));
-            GravarTrace("Enviada mensagem de autenticação para o Download");
-            const Message resposta = LerMensagem();
-            GravarTrace("Recebida a resposta do servidor");
-            const std::string t = platform::fromWin1252(resposta.text());
-            if (resposta.code == CMD_NEGADO) {
-                GravarTrace("Conexão negada: " + t);
-                platform::ui().showMessage(t, platform::MessageKind::Information);
-                report(tseErro, 10, "Conexão negada: " + t);
-                throw Error("<<CANAL_ZEB>> " + t);
-            }
-            if (resposta.code != CMD_ACEITO) {
+                        platform::toWin1252(pedido) + crypto::EncryptProtocolText(platform::toWin1252(Senha))),
+                "Enviada mensagem de autenticação para o Download",
+                AoConsultarListaDownload);
+            if (!resultado) {
                 fecharSocket();
                 return;
             }
-            GravarTrace("Conexão aceita");
-            platform::ui().processEvents();
-            const Message resultado = LerMensagem();
-            if (resultado.text() == "0") {
+            if (resultado->text() == "0") {
                 const std::string vazia = "Lista de arquivos vazia (não há arquivos disponíveis para o filtro "
                                           "especificado)";
                 report(tseErro, 100, vazia + "\rExperimente reduzir as opções de filtro.");

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,18 @@ public:
     void PrepararArquivo();
     void SolicitarAutorizacao();
     void TransmitirArquivo();
+    // Fires a list-type query's event, then lets the user interface breathe.
+    void notificarConsulta(const TStatusQueryListEvent& evento,
+                           TTipoStatusEtapa status,
+                           int percent,
+                           const std::string& texto);
+    // Sends a list-type request and reads the server's answer. A denial is
+    // traced, shown, reported on `evento` and raised with the prefix; another
+    // code than acceptance gives nothing (the query ends quietly); after an
+    // acceptance, the result message that follows.
+    std::optional<Message> pedirLista(const std::vector<std::uint8_t>& pedido,
+                                      const std::string& traceEnviado,
+                                      const TStatusQueryListEvent& evento);
     // Receives a gzipped list file into temp/, expands it and returns its path.
     std::string ReceberArquivoLista(const TStatusQueryListEvent& evento);
     void LerCredenciaisDownload();
