@@ -65,11 +65,10 @@ std::optional<std::int64_t> idOf(const std::string& text)
 FtpSession::FtpSession(const ServerContext& context, platform::TcpSocket socket)
     : context_(context)
     , socket_(std::move(socket))
+    , peer_(socket_.peerAddress())
 {
-    try {
-        peer_ = socket_.peerAddress();
-    } catch (const Error&) {
-        peer_ = "?";
+    if (peer_.empty()) {
+        peer_ = "?";  // the peer left before its address could be read
     }
 }
 

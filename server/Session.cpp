@@ -20,11 +20,10 @@ constexpr auto StopPoll = 100ms;
 Session::Session(const ServerContext& context, platform::TcpSocket socket)
     : context_(context)
     , socket_(std::move(socket))
+    , peer_(socket_.peerAddress())
 {
-    try {
-        peer_ = socket_.peerAddress();
-    } catch (const Error&) {
-        peer_ = "?";
+    if (peer_.empty()) {
+        peer_ = "?";  // the peer left before its address could be read
     }
 }
 
