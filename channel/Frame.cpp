@@ -82,6 +82,66 @@ void writeFrame(platform::TcpSocket& socket, std::span<const std::uint8_t> frame
     socket.writeAll(frame, timeout);
 }
 
+FrameReader::FrameReader(platform::TcpSocket& socket, std::size_t capacity)
+    : socket_(socket)
+    , buffer_(std::max(capacity, HeaderSize))
+{
+}
+
+void FrameReader::fill(std::size_t n, std::chrono::milliseconds timeout)
+{
+    if (buffer_.size() - begin_ < n) {
+        std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
+                  buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
+                  buffer_.begin());
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    while (end_ - begin_ < n) {
+        const std::size_t got = socket_.readSome(std::span(buffer_).subspan(end_), timeout);
+        if (got == 0) {
+            throw Error("Erro de leitura: a conexão foi encerrada pelo outro lado", 0);
+        }
+        end_ += got;
+    }
+}
+
+Message FrameReader::read(std::chrono::milliseconds timeout, std::int32_t maxLength)
+{
+    fill(HeaderSize, timeout);
+    const Header h = decodeHeader(std::span<const std::uint8_t, HeaderSize>(buffer_.data() + begin_, HeaderSize));
+    Message m{h.code, h.length, {}};
+    if (h.length > maxLength) {
+        throw Error("Mensagem " + debugName(h.code) + " anuncia " + std::to_string(h.length) +
+                        " bytes, acima do limite de " + std::to_string(maxLength),
+                    EMSGSIZE);
+    }
+    begin_ += HeaderSize;
+    if (h.length <= 0) {
+        return m;
+    }
+    const auto length = static_cast<std::size_t>(h.length);
+    if (length <= buffer_.size()) {
+        fill(length, timeout);
+        m.payload.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
+                         buffer_.begin() + static_cast<std::ptrdiff_t>(begin_ + length));
+        begin_ += length;
+    } else {
+        // Larger than the buffer: what is buffered, then the rest straight in.
+        const std::size_t have = end_ - begin_;
+        m.payload.resize(length);
+        std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
+                  buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
+                  m.payload.begin());
+        begin_ = end_ = 0;
+        socket_.readExact(std::span(m.payload).subspan(have), timeout);
+    }
+    if (begin_ == end_) {
+        begin_ = end_ = 0;
+    }
+    return m;
+}
+
 std::string debugName(std::uint8_t code)
 {
     switch (code) {

@@ -56,4 +56,28 @@ Message
 readFrame(platform::TcpSocket& socket, std::chrono::milliseconds timeout, std::int32_t maxLength = MaxPayloadLength);
 void writeFrame(platform::TcpSocket& socket, std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout);
 
+// Reads frames through a buffer, so that a frame that arrived whole costs one
+// receive call instead of two (header, then payload). Bytes read past the
+// current frame stay buffered for the next one.
+class FrameReader
+{
+public:
+    explicit FrameReader(platform::TcpSocket& socket, std::size_t capacity = 64 * 1024);
+
+    // As readFrame.
+    Message read(std::chrono::milliseconds timeout, std::int32_t maxLength = MaxPayloadLength);
+    // Bytes already received that belong to frames not read yet.
+    [[nodiscard]] std::size_t buffered() const { return end_ - begin_; }
+
+private:
+    // Makes at least n bytes (n <= capacity) available at begin_.
+    void fill(std::size_t n, std::chrono::milliseconds timeout);
+
+    platform::TcpSocket& socket_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
+
+
 }  // namespace vek::channel

@@ -71,6 +71,9 @@ bool Session::waitForRequest()
 {
     const auto deadline = std::chrono::steady_clock::now() + context_.config.idleTimeout;
     while (!context_.stopping.load()) {
+        if (reader_.buffered() > 0) {
+            return true;
+        }
         if (socket_.waitReadable(StopPoll)) {
             // Readable with nothing to read: the client closed.
             char c = 0;
@@ -85,7 +88,7 @@ bool Session::waitForRequest()
 
 channel::Message Session::read()
 {
-    return channel::readFrame(socket_, context_.config.timeouts.streamTimeout, context_.config.maxFrameLength);
+    return reader_.read(context_.config.timeouts.streamTimeout, context_.config.maxFrameLength);
 }
 
 void Session::send(std::uint8_t code, std::string_view payload)

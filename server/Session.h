@@ -32,6 +32,8 @@ class Session
 {
 public:
     Session(const ServerContext& context, platform::TcpSocket socket);
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
     void run();
 
 private:
@@ -62,6 +64,7 @@ private:
 
     const ServerContext& context_;
     platform::TcpSocket socket_;
+    channel::FrameReader reader_{socket_};
     std::string peer_;
     std::string validationText_;  // message 18, for the upload that follows
 };

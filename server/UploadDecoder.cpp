@@ -22,7 +22,8 @@ namespace vek::server {
 namespace {
 
 constexpr std::size_t OutputPiece = 64 * 1024;
-constexpr std::size_t WriteChunk = 256 * 1024;
+constexpr std::size_t WriteChunk = 64 * 1024;
+constexpr off_t WritebackPiece = 8 * 1024 * 1024;
 
 const char* const Corrupted =
     "Arquivo recebido não pôde ser decifrado e expandido (dados corrompidos ou chave incorreta).";
@@ -65,6 +66,8 @@ struct UploadDecoder::Impl
 
     std::filesystem::path temp;
     int fd = -1;
+    off_t written = 0;  // bytes written to fd
+    off_t kicked = 0;   // bytes whose write-back has been started
     bool committed = false;
 
     std::array<std::uint8_t, 32> sha{};
@@ -94,8 +97,10 @@ struct UploadDecoder::Impl
             throw Error("Arquivo expandido maior que o limite de " + std::to_string(maxExpanded) +
                         " bytes aceito pelo servidor.");
         }
-        // Blocks are small: gather their output so that the checksums and
-        // the disk see large pieces.
+        // Each block's share of the digests is worked out as it arrives
+        // (after its acknowledgement, while the client sends the next one);
+        // the disk sees larger pieces.
+        gcry_md_write(md, data, n);
         pending.insert(pending.end(), data, data + n);
         if (pending.size() >= WriteChunk) {
             flush();
@@ -106,10 +111,6 @@ struct UploadDecoder::Impl
     {
         const std::uint8_t* data = pending.data();
         std::size_t n = pending.size();
-        if (n > 0) {
-            crc = static_cast<std::uint32_t>(::crc32(crc, data, static_cast<uInt>(n)));
-            gcry_md_write(md, data, n);
-        }
         while (n > 0) {
             const ssize_t w = ::write(fd, data, n);
             if (w < 0) {
@@ -120,8 +121,25 @@ struct UploadDecoder::Impl
             }
             data += w;
             n -= static_cast<std::size_t>(w);
+            written += w;
         }
         pending.clear();
+        // Start writing back what is in the page cache now, without waiting
+        // for it, so that the fsync before the receipt finds little left.
+        if (written - kicked >= WritebackPiece) {
+            ::sync_file_range(fd, kicked, written - kicked, SYNC_FILE_RANGE_WRITE);
+            kicked = written;
+        }
+    }
+
+    // inflate has checked the member's CRC-32 against its trailer and leaves
+    // it in z.adler; the file's CRC-32 is that of its members one after the
+    // other, so the expanded bytes need no second pass.
+    void memberEnded()
+    {
+        crc = static_cast<std::uint32_t>(
+            ::crc32_combine(crc, z.adler, static_cast<z_off_t>(z.total_out)));
+        zEnded = true;
     }
 
     // Feeds deciphered (still gzipped) bytes to the expander.
@@ -146,7 +164,7 @@ struct UploadDecoder::Impl
             }
             write(out.data(), out.size() - z.avail_out);
             if (rc == Z_STREAM_END) {
-                zEnded = true;
+                memberEnded();
             }
         }
         // Output that inflate still holds back once the input is used up.
@@ -163,7 +181,7 @@ struct UploadDecoder::Impl
             const std::size_t produced = out.size() - z.avail_out;
             write(out.data(), produced);
             if (rc == Z_STREAM_END) {
-                zEnded = true;
+                memberEnded();
             } else if (produced == 0) {
                 break;
             }

@@ -1,10 +1,14 @@
 #include "channel/Frame.h"
 
 #include "channel/MessageCodes.h"
+#include "platform/Error.h"
+#include "platform/Socket.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
+#include <thread>
 
 namespace vek::channel {
 namespace {
@@ -52,6 +56,77 @@ TEST(PayloadText, StopsAtFirstNul)
     EXPECT_EQ(payloadText(Bytes{'a', 0, 'b'}), "a");
     EXPECT_EQ(payloadText(Bytes{}), "");
     EXPECT_EQ(payloadText(Bytes{'a', 'b', 'c'}), "abc");
+}
+
+// The buffered reader must give the same frames however the bytes are cut:
+// several frames in one piece, a frame in single bytes, a payload larger than
+// its buffer.
+TEST(FrameReader, GivesWholeFramesHoweverTheStreamIsCut)
+{
+    using namespace std::chrono_literals;
+    platform::TcpListener listener;
+    listener.listen("127.0.0.1", 0);
+    platform::TcpSocket client;
+    client.connect("127.0.0.1", listener.localPort(), 5s);
+    auto peer = listener.accept(5s);
+
+    const Bytes big(100, 0x5A);
+    Bytes stream;
+    for (const auto& f : {frameOf(CMD_NEGADO, "um"), MontarMensagem(CMD_ACK, 0), frameOf(CMD_PROTOCOLO, "tres")}) {
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    const auto bigFrame = MontarMensagem(CMD_BLOCO, 100, big);
+    const auto last = frameOf(CMD_NEGADO, "fim");
+    std::thread writer([&] {
+        client.writeAll(stream, 5s);  // three frames at once
+        std::this_thread::sleep_for(20ms);
+        for (const auto b : bigFrame) {  // one byte at a time
+            client.writeAll(std::span(&b, 1), 5s);
+        }
+        client.writeAll(std::span(last).first(3), 5s);  // a header cut in two
+        std::this_thread::sleep_for(20ms);
+        client.writeAll(std::span(last).subspan(3), 5s);
+    });
+    FrameReader reader(peer, 16);
+    const auto m1 = reader.read(5s);
+    EXPECT_EQ(m1.code, CMD_NEGADO);
+    EXPECT_EQ(m1.text(), "um");
+    const auto m2 = reader.read(5s);
+    EXPECT_EQ(m2.code, CMD_ACK);
+    EXPECT_TRUE(m2.payload.empty());
+    const auto m3 = reader.read(5s);
+    EXPECT_EQ(m3.text(), "tres");
+    EXPECT_EQ(reader.read(5s).payload, big);
+    EXPECT_EQ(reader.read(5s).text(), "fim");
+    EXPECT_EQ(reader.buffered(), 0U);
+    writer.join();
+}
+
+TEST(FrameReader, RefusesAbsurdLengthsAndStreamsThatEndInsideAFrame)
+{
+    using namespace std::chrono_literals;
+    platform::TcpListener listener;
+    listener.listen("127.0.0.1", 0);
+    platform::TcpSocket client;
+    client.connect("127.0.0.1", listener.localPort(), 5s);
+    auto peer = listener.accept(5s);
+    FrameReader reader(peer);
+
+    client.writeAll(Bytes{CMD_BLOCO, 0x00, 0x00, 0x10, 0x00}, 5s);  // 1 MiB announced
+    try {
+        (void)reader.read(5s, 64 * 1024);
+        FAIL() << "an absurd length was accepted";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), EMSGSIZE);
+    }
+
+    platform::TcpSocket client2;
+    client2.connect("127.0.0.1", listener.localPort(), 5s);
+    auto peer2 = listener.accept(5s);
+    FrameReader reader2(peer2);
+    client2.writeAll(Bytes{CMD_BLOCO, 0x0A, 0x00, 0x00, 0x00, 1, 2, 3}, 5s);
+    client2.close();
+    EXPECT_THROW((void)reader2.read(5s), Error);
 }
 
 }  // namespace
