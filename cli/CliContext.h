@@ -75,5 +75,7 @@ int cmdTiposDownload(Context& ctx);
 int cmdDecifrarTrace(Context& ctx);
 int cmdCrc32(Context& ctx);
 int cmdTiger(Context& ctx);
+int cmdParametros(Context& ctx);
+int cmdGerarParametros(Context& ctx);
 
 }  // namespace vek::cli

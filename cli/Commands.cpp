@@ -26,6 +26,18 @@ const std::vector<Command>& commands()
          "alterar-senha --registro R",
          "Altera a senha de transmissão (atual em VEK_SENHA, nova em VEK_NOVA_SENHA).",
          cmdAlterarSenha},
+        {"parametros",
+         "parametros ARQUIVO.par",
+         "Envio sem intervenção a partir de um arquivo de parâmetros cifrado; grava a resposta em Protocolos/. "
+         "Saída: 9 enviado; 0 falhou; 1 arquivo de parâmetros ausente ou ilegível; 2 resposta não pode ser criada; "
+         "3 arquivo a enviar ausente ou erro na preparação; 4 erro na conexão ou transmissão; 5 CRC/hash diferente.",
+         cmdParametros},
+        {"gerar-parametros",
+         "gerar-parametros --formato 1|2 --registro R --arquivo CAMINHO --resposta NOME [--aplicacao A] "
+         "[--versao V] [--info TEXTO] [--checksum VALOR|auto] [--validacao TEXTO] [-o ARQUIVO]",
+         "Gera um arquivo de parâmetros cifrado (senha em VEK_SENHA); --checksum auto calcula o CRC (formato 1) "
+         "ou o hash Tiger (formato 2).",
+         cmdGerarParametros},
         {"tipos-envio", "tipos-envio", "Lista os tipos de arquivo que a operadora pode enviar.", cmdTiposEnvio},
         {"tipos-download",
          "tipos-download",
