@@ -38,12 +38,11 @@ else
     AMOSTRA="$WORK/amostra.xml"
     printf '<?xml version="1.0" encoding="UTF-8"?>\n<declaracao operadora="123456"><item>Demonstração</item></declaracao>\n' > "$AMOSTRA"
     run enviar --registro 123456 "$AMOSTRA"
-    for cmd in listar historico; do
-        if "$CLI" "$cmd" --help >/dev/null 2>&1; then
-            case $cmd in
-                listar) run listar --registro 123456 --tipo RET ;;
-                historico) run historico --registro 123456 --inicio "$(date -d '-30 days' +%d/%m/%Y)" --fim "$(date +%d/%m/%Y)" ;;
-            esac
-        fi
-    done
+    run listar --registro 123456 --tipo RET
+    run historico --registro 123456 --inicio "$(date -d '-30 days' +%d/%m/%Y)" --fim "$(date +%d/%m/%Y)"
+    # The unattended upload another program would start with a parameter file.
+    run gerar-parametros --formato 1 --registro 123456 --arquivo "$AMOSTRA" --resposta resposta-demo.xml \
+        --aplicacao Demonstracao --versao 1.0 --checksum auto -o "$WORK/envio.par"
+    run parametros "$WORK/envio.par"
+    echo "Resposta: $(cat "$VEK_DIR/Protocolos/resposta-demo.xml" 2>/dev/null)"
 fi
