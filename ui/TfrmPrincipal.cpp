@@ -5,6 +5,7 @@
 #include "platform/UiServices.h"
 #include "ui/AccessPage.h"
 #include "ui/Appearance.h"
+#include "ui/PasswordPage.h"
 #include "ui/PlaceholderPage.h"
 #include "ui/SendPage.h"
 #include "ui/TfrmAjuda.h"
@@ -88,12 +89,7 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
                             6,
                             "Consulta de Histórico de Transmissões",
                             N{{Botao::Inicio, Botao::Anterior, Botao::Sair}, {}, std::nullopt, std::nullopt});
-    paginas_[pgAlteraSenha] = new PlaceholderPage(
-        *this,
-        "pgAlteraSenha",
-        7,
-        "Alteração de Senha",
-        N{{Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair}, "&Alterar", std::nullopt, pgAcesso});
+    paginas_[pgAlteraSenha] = new PasswordPage(*this);
     for (WizardPage* p : paginas_) {
         assistente_->addWidget(p);
     }

@@ -116,6 +116,30 @@ private:
     QPushButton* btnAjuda_ = nullptr;
 };
 
+// While a channel operation runs on the window's thread it lets window
+// events run; for its duration the wizard takes no input and the window does
+// not close, so that no second operation starts on the one channel.
+class OperacaoEmCurso
+{
+public:
+    explicit OperacaoEmCurso(TfrmPrincipal& janela)
+        : janela_(janela)
+    {
+        janela_.setAssistenteHabilitado(false);
+        janela_.setOperacaoEmAndamento(true);
+    }
+    ~OperacaoEmCurso()
+    {
+        janela_.setOperacaoEmAndamento(false);
+        janela_.setAssistenteHabilitado(true);
+    }
+    OperacaoEmCurso(const OperacaoEmCurso&) = delete;
+    OperacaoEmCurso& operator=(const OperacaoEmCurso&) = delete;
+
+private:
+    TfrmPrincipal& janela_;
+};
+
 // Records the executable's path in the machine-wide setting "Path"
 // (organisation "ZEB", application "VEK"); a failed write is ignored.
 void registrarCaminhoDoPrograma();

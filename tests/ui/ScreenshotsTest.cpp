@@ -146,11 +146,32 @@ private slots:
             {ui::pgCopiarArq, "10-copiar-arquivo.png"},
             {ui::pgPeriodoConsultaHist, "11-periodo-historico.png"},
             {ui::pgHistoricoTransmissoes, "12-historico.png"},
-            {ui::pgAlteraSenha, "13-alterar-senha.png"},
         };
         for (const auto& [page, name] : pages) {
             w.irPara(page);
             save(&w, name);
+        }
+
+        // The password change, and the server's answer in the channel's box.
+        QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
+        child<QLineEdit>(&w, "txtSenha")->setText("demo");
+        QTest::mouseClick(child<QRadioButton>(&w, "rdbAlterarSenha"), Qt::LeftButton);
+        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
+        QCOMPARE(w.paginaAtual(), ui::pgAlteraSenha);
+        QTest::keyClicks(child<QLineEdit>(&w, "txtNovaSenha"), "nova-senha");
+        save(&w, "13-alterar-senha.png");
+        {
+            ui::QtUiServices real;
+            platform::ScopedUi scoped(real);
+            bool shown = false;
+            test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
+                              [&](QWidget* m) {
+                                  saveWithBox(&w, m, "14-alterar-senha-aceita.png");
+                                  shown = true;
+                                  qobject_cast<QMessageBox*>(m)->button(QMessageBox::Ok)->click();
+                              });
+            QTest::mouseClick(w.botao(ui::Botao::Concluir), Qt::LeftButton);
+            QVERIFY(shown);
         }
 
         // Closing asks first.
@@ -159,13 +180,13 @@ private slots:
             platform::ScopedUi scoped(real);
             test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
                               [&](QWidget* m) {
-                                  saveWithBox(&w, m, "14-sair.png");
+                                  saveWithBox(&w, m, "15-sair.png");
                                   qobject_cast<QMessageBox*>(m)->button(QMessageBox::No)->click();
                               });
             w.close();
         }
         QVERIFY(w.isVisible());
-        QCOMPARE(saved_.size(), 13);
+        QCOMPARE(saved_.size(), 14);
         QVERIFY(QFile::exists(test::screenshotPath("07-recibo-pdf.png")));
     }
 };

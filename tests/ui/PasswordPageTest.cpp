@@ -1,0 +1,258 @@
+#include "ui/PasswordPage.h"
+
+#include "server/Store.h"
+#include "tests/ui/UiTestSupport.h"
+#include "tests/ui/UiTests.h"
+#include "ui/TfrmPrincipal.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <functional>
+#include <stdexcept>
+
+using namespace vek;
+using vek::test::child;
+
+namespace {
+
+// Passes every call on to the sandbox's recording services, and lets a test
+// look at the window when a message shows or make the message box itself fail.
+class WatchingUi final : public platform::UiServices
+{
+public:
+    explicit WatchingUi(platform::UiServices& inner)
+        : inner_(inner)
+    {}
+
+    std::function<void(const std::string&)> onMessage;
+    std::string failOn;  // a message with this text throws instead of showing
+
+    void processEvents() override { inner_.processEvents(); }
+    bool showMessage(const std::string& text, platform::MessageKind kind) override
+    {
+        if (onMessage) {
+            onMessage(text);
+        }
+        if (!failOn.empty() && text == failOn) {
+            throw std::runtime_error("A caixa de mensagem não pôde ser mostrada.");
+        }
+        return inner_.showMessage(text, kind);
+    }
+    void setBusy(bool busy) override { inner_.setBusy(busy); }
+
+private:
+    platform::UiServices& inner_;
+};
+
+constexpr const char* MsgErroAlterar = "Houve um erro ao tentar alterar a senha. ";
+
+}  // namespace
+
+class PasswordPageTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<test::UiSandbox> sandbox_;
+    std::unique_ptr<test::Zebd> zebd_;
+    std::unique_ptr<ui::TfrmPrincipal> window_;
+
+    QLineEdit* newPassword() { return child<QLineEdit>(window_.get(), "txtNovaSenha"); }
+    QLabel* info() { return child<QLabel>(window_.get(), "pnlInfNovaSenha"); }
+    void click(ui::Botao b) { QTest::mouseClick(window_->botao(b), Qt::LeftButton); }
+
+    void openPasswordPage(const QString& senha = "demo")
+    {
+        window_ = std::make_unique<ui::TfrmPrincipal>(std::vector<std::string>{});
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        // A server that is down gives up after one short pause.
+        window_->canal().timeouts.connectBudget = std::chrono::milliseconds(200);
+        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtRegZEB"), "123456");
+        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtSenha"), senha);
+        QTest::mouseClick(child<QRadioButton>(window_.get(), "rdbAlterarSenha"), Qt::LeftButton);
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgAlteraSenha);
+    }
+
+    QString visibleButtons()
+    {
+        QStringList names;
+        for (const auto b :
+             {ui::Botao::Inicio, ui::Botao::Anterior, ui::Botao::Proximo, ui::Botao::Concluir, ui::Botao::Sair}) {
+            if (!window_->botao(b)->isHidden()) {
+                names << window_->botao(b)->objectName().remove("Button");
+            }
+        }
+        return names.join(',');
+    }
+
+private slots:
+    void init()
+    {
+        sandbox_ = std::make_unique<test::UiSandbox>();
+        zebd_ = std::make_unique<test::Zebd>();
+        test::pointClientAt(sandbox_->base(), zebd_->port());
+    }
+
+    void cleanup()
+    {
+        window_.reset();
+        zebd_.reset();
+        sandbox_.reset();
+    }
+
+    void entersWithItsButtonsAndKeepsTheTypedPassword()
+    {
+        openPasswordPage();
+        QCOMPARE(visibleButtons(), QString("inicio,anterior,concluir,sair"));
+        QCOMPARE(window_->botao(ui::Botao::Concluir)->text(), QString("&Alterar"));
+        QCOMPARE(newPassword()->echoMode(), QLineEdit::Password);
+        QCOMPARE(newPassword()->toolTip(), QString("Não há diferença entre maiúsculas e minúsculas."));
+        QCOMPARE(newPassword()->mapTo(window_.get(), QPoint(0, 0)), QPoint(176 + 12, 114 + 32));
+        QVERIFY(!info()->isVisible());
+
+        QTest::keyClicks(newPassword(), "nova123");
+        click(ui::Botao::Anterior);
+        QCOMPARE(window_->paginaAtual(), ui::pgAcesso);
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgAlteraSenha);
+        QCOMPARE(newPassword()->text(), QString("nova123"));
+        QVERIFY(sandbox_->ui().messages().empty());
+    }
+
+    // The channel reports every outcome in its own box; the page adds
+    // nothing, stays, and keeps its buttons.
+    void outcomeIsShownByTheChannel_data()
+    {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("serverDown");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("passwordAfter");  // what the server accepts afterwards
+        QTest::newRow("accepted") << "demo"
+                                  << "Nova#Senha1" << false << "Senha alterada com sucesso."
+                                  << int(platform::MessageKind::Information) << "Nova#Senha1";
+        QTest::newRow("wrong current password")
+            << "errada"
+            << "nova" << false << "Registro ZEB ou senha atual inválidos. A senha não foi alterada."
+            << int(platform::MessageKind::Warning) << "demo";
+        // The page puts no rule on the new password: an empty one goes to the server.
+        QTest::newRow("empty new password")
+            << "demo"
+            << "" << false << "A nova senha não pode ser vazia. A senha não foi alterada."
+            << int(platform::MessageKind::Warning) << "demo";
+        QTest::newRow("server down") << "demo"
+                                     << "nova" << true << MsgErroAlterar << int(platform::MessageKind::Error) << "demo";
+    }
+
+    void outcomeIsShownByTheChannel()
+    {
+        QFETCH(QString, current);
+        QFETCH(QString, typed);
+        QFETCH(bool, serverDown);
+        QFETCH(QString, message);
+        QFETCH(int, kind);
+        QFETCH(QString, passwordAfter);
+        openPasswordPage(current);
+        QTest::keyClicks(newPassword(), typed);
+        server::Store* store = &zebd_->server().store();
+        if (serverDown) {
+            zebd_->server().stop();
+        }
+        click(ui::Botao::Concluir);
+
+        const auto messages = sandbox_->ui().messages();
+        QCOMPARE(messages.size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(messages[0].text), message);
+        QCOMPARE(int(messages[0].kind), kind);
+        QCOMPARE(window_->paginaAtual(), ui::pgAlteraSenha);
+        QCOMPARE(visibleButtons(), QString("inicio,anterior,concluir,sair"));
+        QVERIFY(!info()->isVisible());
+        QVERIFY(window_->assistenteHabilitado());
+        QVERIFY(store->checkOperator("123456", passwordAfter.toStdString()));
+        // The run goes on with the password typed on the access page.
+        QCOMPARE(QString::fromStdString(window_->estado().senha), current);
+    }
+
+    void laterOperationsStillSendTheOldPassword()
+    {
+        openPasswordPage();
+        QTest::keyClicks(newPassword(), "trocada");
+        click(ui::Botao::Concluir);
+        QVERIFY(zebd_->server().store().checkOperator("123456", "trocada"));
+
+        // Back to sending without retyping: the upload carries "demo" and is refused.
+        click(ui::Botao::Inicio);
+        QTest::mouseClick(child<QRadioButton>(window_.get(), "rdbEnviar"), Qt::LeftButton);
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgEnviar);
+        auto* types = child<QComboBox>(window_.get(), "cbxTpoArqEnviar");
+        types->setCurrentIndex(0);
+        const auto file = sandbox_->base() / "envio.xml";
+        test::writeFile(file, "<dados/>");
+        child<QLineEdit>(window_.get(), "txtArqEnviado")->setText(QString::fromStdString(file.string()));
+        const auto before = zebd_->server().store().uploads().size();
+        click(ui::Botao::Concluir);
+        QCOMPARE(window_->botao(ui::Botao::Concluir)->text(), QString("&Tentar Novamente"));
+        QCOMPARE(zebd_->server().store().uploads().size(), before);
+        QCOMPARE(window_->canal().Senha, std::string("demo"));
+    }
+
+    // An error that escapes the password change (here the failure box itself
+    // cannot be shown) is written on the page in red bold; the next click
+    // hides it before it tries again.
+    void escapedErrorIsShownOnThePageUntilTheNextClick()
+    {
+        openPasswordPage();
+        WatchingUi watching(sandbox_->ui());
+        platform::ScopedUi scoped(watching);
+        watching.failOn = MsgErroAlterar;
+        zebd_->server().stop();
+        QTest::keyClicks(newPassword(), "nova");
+        click(ui::Botao::Concluir);
+
+        QVERIFY(info()->isVisible());
+        QCOMPARE(info()->text(), QString("A caixa de mensagem não pôde ser mostrada."));
+        QCOMPARE(info()->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0x00));
+        QVERIFY(info()->font().bold());
+        QCOMPARE(window_->paginaAtual(), ui::pgAlteraSenha);
+        QVERIFY(window_->assistenteHabilitado());
+        QVERIFY(!window_->operacaoEmAndamento());
+
+        watching.failOn.clear();
+        bool hiddenWhileTrying = false;
+        watching.onMessage = [&](const std::string&) { hiddenWhileTrying = !info()->isVisible(); };
+        click(ui::Botao::Concluir);
+        QVERIFY(hiddenWhileTrying);
+        QVERIFY(!info()->isVisible());
+        QCOMPARE(sandbox_->messageTexts(), QStringList{MsgErroAlterar});
+    }
+
+    // While the change runs the window lets events run; the wizard takes no
+    // click meanwhile and the window does not close.
+    void wizardTakesNoInputWhileTheChangeRuns()
+    {
+        openPasswordPage();
+        WatchingUi watching(sandbox_->ui());
+        platform::ScopedUi scoped(watching);
+        bool lockedDuringCall = false;
+        watching.onMessage = [&](const std::string&) {
+            lockedDuringCall = !window_->assistenteHabilitado() && window_->operacaoEmAndamento();
+        };
+        QTest::keyClicks(newPassword(), "outra");
+        click(ui::Botao::Concluir);
+        QVERIFY(lockedDuringCall);
+        QVERIFY(window_->assistenteHabilitado());
+    }
+};
+
+VEK_UI_TEST(PasswordPageTest);
+
+#include "PasswordPageTest.moc"

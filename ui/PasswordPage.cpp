@@ -1,0 +1,64 @@
+#include "ui/PasswordPage.h"
+
+#include "ui/Appearance.h"
+#include "ui/TfrmPrincipal.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+#include <exception>
+
+namespace vek::ui {
+
+PasswordPage::PasswordPage(TfrmPrincipal& janela)
+    : WizardPage(janela, "pgAlteraSenha", 7, "Alteração de Senha")
+{
+    QWidget* entrada = criarPainel(this, QRect(176, 114, 508, 70), cor::Entrada);
+    entrada->setObjectName("pnlEntradaNovaSenha");
+    auto* rotulo = criarRotulo(entrada, "Nova Senha:", QPoint(12, 16));
+    txtNovaSenha_ = new QLineEdit(entrada);
+    txtNovaSenha_->setObjectName("txtNovaSenha");
+    txtNovaSenha_->setGeometry(12, 32, 121, 22);
+    txtNovaSenha_->setEchoMode(QLineEdit::Password);
+    txtNovaSenha_->setStyleSheet("lineedit-password-character: 42;");
+    txtNovaSenha_->setToolTip("Não há diferença entre maiúsculas e minúsculas.");
+    rotulo->setBuddy(txtNovaSenha_);
+
+    pnlInfNovaSenha_ = criarPainelInformacao(this, "pnlInfNovaSenha", QRect(176, 384, 509, 61));
+}
+
+void PasswordPage::aoEntrar()
+{
+    pnlInfNovaSenha_->hide();
+    janela_.mostrarBotoes({Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair});
+    janela_.definirConcluir("&Alterar");
+    txtNovaSenha_->setFocus();
+}
+
+void PasswordPage::aoAnterior(bool& parar)
+{
+    parar = true;
+    janela_.irPara(pgAcesso);
+}
+
+void PasswordPage::aoConcluir(bool&)
+{
+    pnlInfNovaSenha_->hide();
+    window()->repaint();
+    channel::TCanalZEBCliente& canal = janela_.canal();
+    // The current password stays the one typed on the access page: a change
+    // does not alter what later operations of this run send.
+    canal.CD_Operadora = janela_.estado().registro;
+    canal.Senha = janela_.estado().senha;
+    try {
+        OperacaoEmCurso operacao(janela_);
+        (void)canal.AlterarSenha(txtNovaSenha_->text().toStdString());
+    } catch (const std::exception& e) {
+        definirCorTexto(pnlInfNovaSenha_, cor::Erro);
+        pnlInfNovaSenha_->setFont(fontePx("Verdana", 12, true));
+        pnlInfNovaSenha_->setText(QString::fromStdString(e.what()));
+        pnlInfNovaSenha_->show();
+    }
+}
+
+}  // namespace vek::ui
