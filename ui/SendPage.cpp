@@ -1,6 +1,7 @@
 #include "ui/SendPage.h"
 
 #include "app/AccessChecks.h"
+#include "app/ParameterFile.h"
 #include "app/SendRules.h"
 #include "app/UploadRecord.h"
 #include "platform/Clock.h"
@@ -245,6 +246,20 @@ void SendPage::definirInformacao(const QString& texto, const QColor& cor)
     pnlInfEnvio_->show();
 }
 
+void SendPage::prepararModoParametros()
+{
+    cbxTpoArqEnviar_->clear();
+    cbxTpoArqEnviar_->addItem(QString::fromStdString(app::itemTipoParametros(janela_.canal())));
+    cbxTpoArqEnviar_->setCurrentIndex(0);
+    txtArqEnviado_->setText(QString::fromStdString(janela_.estado().arquivo));
+    ntbEnviar_->setCurrentWidget(status_);
+}
+
+bool SendPage::enviarModoParametros()
+{
+    return executarEnvio();
+}
+
 bool SendPage::executarEnvio()
 {
     app::AppState& estado = janela_.estado();
@@ -272,8 +287,20 @@ bool SendPage::executarEnvio()
     canal.SetTipo_Arquivo(app::maiusculasAZ(estado.tipoArquivo));
     canal.StrValidacaoLivre = estado.validacaoLivre;
 
+    if (estado.modoParametros) {
+        // Errors while reading the file are not the upload's: they go to the
+        // standard error box, with no record and the exit code unchanged.
+        const auto diferenca = app::verificarChecksum(estado, canal, [] { platform::ui().processEvents(); });
+        if (diferenca) {
+            platform::ui().showMessage(*diferenca, platform::MessageKind::Error);
+            janela_.encerrarImediatamente(app::CodigoSaidaChecksumDiferente);
+            return false;
+        }
+    }
+
     window()->repaint();
     estado.codigoSaida = 0;
+    ultimoResultado_ = {};
 
     channel::TResultadoEnvio resultado;
     janela_.setAssistenteHabilitado(false);
@@ -296,6 +323,7 @@ bool SendPage::executarEnvio()
         mostrarFalha(erro);
         return false;
     }
+    ultimoResultado_ = resultado;
 
     if (estado.modoParametros) {
         janela_.mostrarBotoes({Botao::Sair});

@@ -39,6 +39,15 @@ public:
     // "Imprimir Recibo": the receipt of the last upload in a print preview.
     void imprimirRecibo();
 
+    // Unattended mode: the one type item "Arquivo do ..." selected, the
+    // parameter file's path in the file field and the "Status" sub-page.
+    void prepararModoParametros();
+    // The unattended upload: the checksum check, then the upload as from the
+    // finish button. False when it failed or the run had to end at once.
+    bool enviarModoParametros();
+    // The result of the last upload (empty before one and after a failure).
+    [[nodiscard]] const channel::TResultadoEnvio& ultimoResultado() const { return ultimoResultado_; }
+
     // "label (*.ext)|*.ext" for the selected type, or every file.
     [[nodiscard]] const QString& filtro() const { return filtro_; }
 
@@ -63,6 +72,7 @@ private:
     QLabel* pnlInfEnvio2_ = nullptr;
     QLabel* pnlInfEnvio3_ = nullptr;
     QString filtro_;
+    channel::TResultadoEnvio ultimoResultado_;
 };
 
 }  // namespace vek::ui

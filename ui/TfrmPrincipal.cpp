@@ -1,6 +1,8 @@
 #include "ui/TfrmPrincipal.h"
 
 #include "app/AppState.h"
+#include "app/ParameterFile.h"
+#include "app/UploadRecord.h"
 #include "platform/BaseDir.h"
 #include "platform/UiServices.h"
 #include "ui/AccessPage.h"
@@ -104,11 +106,53 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
         platform::ui().showMessage(app::MsgArquivoParametrosNaoEncontrado, platform::MessageKind::Error);
         codigoSaidaImediato_ = app::CodigoSaidaSemArquivoParametros;
     } else {
-        // The unattended upload reads the parameter file here; until it
-        // does, the window opens on the send page as that mode will.
-        assistente_->setCurrentIndex(pgEnviar);
-        mostrarBotoes({Botao::Sair});
+        iniciarModoParametros(args.front());
     }
+}
+
+void TfrmPrincipal::iniciarModoParametros(const std::string& arquivoParametros)
+{
+    app::ParametrosEnvio parametros;
+    if (const auto falha = app::verificarInicioParametros(std::filesystem::u8path(arquivoParametros), parametros)) {
+        platform::ui().showMessage(falha->mensagem, platform::MessageKind::Error);
+        codigoSaidaImediato_ = falha->codigo;
+        return;
+    }
+    app::aplicarParametros(parametros, estado_);
+    assistente_->setCurrentIndex(pgEnviar);
+    paginaEnviar()->prepararModoParametros();
+    mostrarBotoes({Botao::Sair});
+    setAssistenteHabilitado(false);
+    // The upload starts once the event loop runs and the window shows.
+    QMetaObject::invokeMethod(this, &TfrmPrincipal::executarEnvioParametros, Qt::QueuedConnection);
+}
+
+void TfrmPrincipal::executarEnvioParametros()
+{
+    repaint();
+    // The wizard takes input again however the upload ends, also when an
+    // error escapes to the standard error box.
+    struct Reabilitar
+    {
+        TfrmPrincipal& janela;
+        ~Reabilitar() { janela.setAssistenteHabilitado(true); }
+    } reabilitar{*this};
+    paginaEnviar()->enviarModoParametros();
+    if (codigoSaidaImediato_) {
+        return;
+    }
+    // The response file, whatever the outcome: a failed upload leaves its
+    // protocol and date empty.
+    app::gravarRegistroEnvio({estado_.registro, estado_.tipoArquivo, estado_.arquivo, estado_.informacoesAdicionais},
+                             paginaEnviar()->ultimoResultado(),
+                             canal_,
+                             estado_.nomeArquivoRegistro);
+}
+
+void TfrmPrincipal::encerrarImediatamente(int codigo)
+{
+    codigoSaidaImediato_ = codigo;
+    QCoreApplication::exit(codigo);
 }
 
 TfrmPrincipal::~TfrmPrincipal()

@@ -56,6 +56,8 @@ public:
 
     // Set when the window must not run: the process ends with this code.
     [[nodiscard]] std::optional<int> codigoSaidaImediato() const { return codigoSaidaImediato_; }
+    // Ends the run at once with `codigo`: no closing question, no clean-up.
+    void encerrarImediatamente(int codigo);
 
     app::AppState& estado() { return estado_; }
     channel::TCanalZEBCliente& canal() { return canal_; }
@@ -101,6 +103,10 @@ private:
     void anterior();
     void concluir();
     void abrirAjuda();
+    // Unattended mode: the checks once the parameter file is known, and the
+    // upload posted to run once the window shows.
+    void iniciarModoParametros(const std::string& arquivoParametros);
+    void executarEnvioParametros();
 
     app::AppState estado_;
     channel::TCanalZEBCliente canal_;

@@ -299,10 +299,13 @@ private slots:
         QTest::addColumn<bool>("parameterMode");
         QTest::addColumn<int>("exitAtOnce");  // -1: the window runs
         QTest::addColumn<int>("page");
-        QTest::newRow("no argument") << QString() << false << -1 << int(ui::pgAcesso);
-        QTest::newRow("trace name") << "LOGTESTE.TXT" << false << -1 << int(ui::pgAcesso);
-        QTest::newRow("missing parameter file") << "/nao/existe/envio.par" << true << 1 << int(ui::pgAcesso);
-        QTest::newRow("parameter file") << "@" << true << -1 << int(ui::pgEnviar);
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no argument") << QString() << false << -1 << int(ui::pgAcesso) << QString();
+        QTest::newRow("trace name") << "LOGTESTE.TXT" << false << -1 << int(ui::pgAcesso) << QString();
+        QTest::newRow("missing parameter file")
+            << "/nao/existe/envio.par" << true << 1 << int(ui::pgAcesso) << "Arquivo de parâmetros não encontrado.";
+        QTest::newRow("unreadable parameter file")
+            << "@" << true << 1 << int(ui::pgAcesso) << "Erro ao ler o arquivo de parâmetro. ";
     }
 
     void modeIsDecidedAtStart()
@@ -311,6 +314,7 @@ private slots:
         QFETCH(bool, parameterMode);
         QFETCH(int, exitAtOnce);
         QFETCH(int, page);
+        QFETCH(QString, message);
         std::vector<std::string> args;
         if (argument == "@") {
             args.push_back((sandbox_->base() / "envio.par").string());
@@ -325,7 +329,7 @@ private slots:
         const auto messages = sandbox_->ui().messages();
         if (exitAtOnce == 1) {
             QCOMPARE(messages.size(), std::size_t{1});
-            QCOMPARE(messages[0].text, std::string("Arquivo de parâmetros não encontrado."));
+            QVERIFY2(QString::fromStdString(messages[0].text).startsWith(message), messages[0].text.c_str());
             QCOMPARE(messages[0].kind, platform::MessageKind::Error);
         } else {
             QVERIFY(messages.empty());
