@@ -7,6 +7,8 @@
 #include "platform/UiServices.h"
 #include "ui/AccessPage.h"
 #include "ui/Appearance.h"
+#include "ui/HistoryPage.h"
+#include "ui/HistoryPeriodPage.h"
 #include "ui/PasswordPage.h"
 #include "ui/PlaceholderPage.h"
 #include "ui/SendPage.h"
@@ -56,8 +58,8 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
         platform::ui().processEvents();
     };
     canal_.AoConsultaHistoricoTx =
-        [](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t, const std::string&) {
-            platform::ui().processEvents();
+        [this](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t percent, const std::string& texto) {
+            paginaPeriodoHistorico()->aoProgressoConsulta(percent, texto);
         };
 
     assistente_ = new QStackedWidget(this);
@@ -79,18 +81,8 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
         4,
         "Receber Arquivo",
         N{{Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair}, "&Baixar", 75, std::nullopt});
-    paginas_[pgPeriodoConsultaHist] = new PlaceholderPage(
-        *this,
-        "pgPeriodoConsultaHist",
-        5,
-        "Consulta de Histórico de Transmissões",
-        N{{Botao::Inicio, Botao::Anterior, Botao::Proximo, Botao::Sair}, {}, std::nullopt, pgAcesso});
-    paginas_[pgHistoricoTransmissoes] =
-        new PlaceholderPage(*this,
-                            "pgHistoricoTransmissoes",
-                            6,
-                            "Consulta de Histórico de Transmissões",
-                            N{{Botao::Inicio, Botao::Anterior, Botao::Sair}, {}, std::nullopt, std::nullopt});
+    paginas_[pgPeriodoConsultaHist] = new HistoryPeriodPage(*this);
+    paginas_[pgHistoricoTransmissoes] = new HistoryPage(*this);
     paginas_[pgAlteraSenha] = new PasswordPage(*this);
     for (WizardPage* p : paginas_) {
         assistente_->addWidget(p);
@@ -168,6 +160,22 @@ AccessPage* TfrmPrincipal::paginaAcesso() const
 SendPage* TfrmPrincipal::paginaEnviar() const
 {
     return static_cast<SendPage*>(paginas_[pgEnviar]);
+}
+
+HistoryPeriodPage* TfrmPrincipal::paginaPeriodoHistorico() const
+{
+    return static_cast<HistoryPeriodPage*>(paginas_[pgPeriodoConsultaHist]);
+}
+
+HistoryPage* TfrmPrincipal::paginaHistorico() const
+{
+    return static_cast<HistoryPage*>(paginas_[pgHistoricoTransmissoes]);
+}
+
+void TfrmPrincipal::carregarHistorico(const std::string& caminho)
+{
+    tabelaHistorico_.load(std::filesystem::u8path(caminho));
+    paginaHistorico()->recarregar();
 }
 
 Pagina TfrmPrincipal::paginaAtual() const

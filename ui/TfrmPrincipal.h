@@ -2,6 +2,8 @@
 
 #include "app/AppState.h"
 #include "channel/TCanalZEBCliente.h"
+#include "dataset/HistoryTable.h"
+#include "dataset/ListTable.h"
 
 #include <QPushButton>
 #include <QWidget>
@@ -18,6 +20,8 @@ class QStackedWidget;
 namespace vek::ui {
 
 class AccessPage;
+class HistoryPage;
+class HistoryPeriodPage;
 class SendPage;
 class WizardPage;
 
@@ -66,6 +70,15 @@ public:
     WizardPage* pagina(Pagina p) const { return paginas_[p]; }
     AccessPage* paginaAcesso() const;
     SendPage* paginaEnviar() const;
+    HistoryPeriodPage* paginaPeriodoHistorico() const;
+    HistoryPage* paginaHistorico() const;
+
+    // The tables of the last list and history queries.
+    dataset::HistoryTable& tabelaHistorico() { return tabelaHistorico_; }
+    dataset::ListTable& tabelaLista() { return tabelaLista_; }
+    // Loads a history file into the history table (which keeps what it held
+    // when the file is refused) and shows it in the grid.
+    void carregarHistorico(const std::string& caminho);
 
     // Page moves: enters the page (runs its enter handler).
     void irPara(Pagina p);
@@ -110,6 +123,8 @@ private:
 
     app::AppState estado_;
     channel::TCanalZEBCliente canal_;
+    dataset::HistoryTable tabelaHistorico_;
+    dataset::ListTable tabelaLista_;
     std::optional<int> codigoSaidaImediato_;
     std::vector<std::string> tiposReceber_;
     bool operacaoEmAndamento_ = false;

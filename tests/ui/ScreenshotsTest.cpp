@@ -6,6 +6,7 @@
 #include "ui/TqrpRecibo.h"
 
 #include <QComboBox>
+#include <QDate>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -144,13 +145,36 @@ private slots:
         const std::pair<ui::Pagina, const char*> pages[] = {
             {ui::pgReceber, "09-receber.png"},
             {ui::pgCopiarArq, "10-copiar-arquivo.png"},
-            {ui::pgPeriodoConsultaHist, "11-periodo-historico.png"},
-            {ui::pgHistoricoTransmissoes, "12-historico.png"},
         };
         for (const auto& [page, name] : pages) {
             w.irPara(page);
             save(&w, name);
         }
+
+        // The history: the period, the query under way, the grid.
+        QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
+        child<QLineEdit>(&w, "txtSenha")->setText("demo");
+        QTest::mouseClick(child<QRadioButton>(&w, "rdbHistorico"), Qt::LeftButton);
+        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
+        QCOMPARE(w.paginaAtual(), ui::pgPeriodoConsultaHist);
+        QTest::keyClicks(child<QLineEdit>(&w, "txtInicioConsultaHist"),
+                         QDate::currentDate().addDays(-60).toString("ddMMyyyy"));
+        QTest::keyClicks(child<QLineEdit>(&w, "txtFimConsultaHist"), QDate::currentDate().toString("ddMMyyyy"));
+        save(&w, "11-periodo-historico.png");
+        bool queryingSaved = false;
+        auto historyProgress = w.canal().AoConsultaHistoricoTx;
+        w.canal().AoConsultaHistoricoTx =
+            [&](channel::TCanalZEBCliente& c, channel::TTipoStatusEtapa st, std::int32_t p, const std::string& t) {
+                historyProgress(c, st, p, t);
+                if (!queryingSaved && p >= 30) {
+                    save(&w, "12-periodo-historico-consultando.png");
+                    queryingSaved = true;
+                }
+            };
+        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
+        QVERIFY(queryingSaved);
+        QCOMPARE(w.paginaAtual(), ui::pgHistoricoTransmissoes);
+        save(&w, "13-historico.png");
 
         // The password change, and the server's answer in the channel's box.
         QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
@@ -159,14 +183,14 @@ private slots:
         QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
         QCOMPARE(w.paginaAtual(), ui::pgAlteraSenha);
         QTest::keyClicks(child<QLineEdit>(&w, "txtNovaSenha"), "nova-senha");
-        save(&w, "13-alterar-senha.png");
+        save(&w, "14-alterar-senha.png");
         {
             ui::QtUiServices real;
             platform::ScopedUi scoped(real);
             bool shown = false;
             test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
                               [&](QWidget* m) {
-                                  saveWithBox(&w, m, "14-alterar-senha-aceita.png");
+                                  saveWithBox(&w, m, "15-alterar-senha-aceita.png");
                                   shown = true;
                                   qobject_cast<QMessageBox*>(m)->button(QMessageBox::Ok)->click();
                               });
@@ -180,13 +204,13 @@ private slots:
             platform::ScopedUi scoped(real);
             test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
                               [&](QWidget* m) {
-                                  saveWithBox(&w, m, "15-sair.png");
+                                  saveWithBox(&w, m, "16-sair.png");
                                   qobject_cast<QMessageBox*>(m)->button(QMessageBox::No)->click();
                               });
             w.close();
         }
         QVERIFY(w.isVisible());
-        QCOMPARE(saved_.size(), 14);
+        QCOMPARE(saved_.size(), 15);
         QVERIFY(QFile::exists(test::screenshotPath("07-recibo-pdf.png")));
     }
 };

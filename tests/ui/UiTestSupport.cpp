@@ -1,5 +1,8 @@
 #include "tests/ui/UiTestSupport.h"
 
+#include "channel/MessageCodes.h"
+#include "crypto/TBlowfishQv.h"
+#include "crypto/TGzip.h"
 #include "server/ServerKey.h"
 #include "ui/FileDialog.h"
 
@@ -168,6 +171,37 @@ QStringList textsThatDoNotFit(QWidget* root)
         }
     }
     return out;
+}
+
+FakeScript listFileScript(std::uint8_t request, const std::filesystem::path& file)
+{
+    using namespace channel;
+    Sandbox box(false);
+    crypto::TGzip gz;
+    gz.FileSource = file.string();
+    gz.FileDestination = (box.path() / "lista.gz").string();
+    if (gz.Compress() != 0) {
+        throw std::runtime_error("gzip of " + file.string() + " failed");
+    }
+    const std::string bytes = box.read("lista.gz");
+    FakeScript script{FakeStep::expect(request),
+                      FakeStep::reply(CMD_ACEITO),
+                      FakeStep::reply(CMD_ACEITO, "1"),
+                      FakeStep::reply(CMD_TAMANHO, std::to_string(bytes.size()) + "|X" + file.filename().string()),
+                      FakeStep::reply(CMD_BLOCO, bytes),
+                      FakeStep::expect(CMD_ACK),
+                      FakeStep::reply(CMD_FIM_DADOS)};
+    if (request == CMD_PEDIDO_LISTA) {
+        script.push_back(FakeStep::expect(CMD_LISTA_RECEBIDA));
+        script.push_back(FakeStep::reply(CMD_ACEITO, crypto::EncryptProtocolText("usuario|senha|ident")));
+    }
+    script.push_back(FakeStep::expect(CMD_ACK));
+    return script;
+}
+
+std::filesystem::path testData(const std::string& name)
+{
+    return std::filesystem::path(VEK_TEST_DATA_DIR) / name;
 }
 
 QString screenshotPath(const QString& name)

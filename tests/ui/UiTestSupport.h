@@ -2,6 +2,7 @@
 
 #include "platform/UiServices.h"
 #include "server/ZebServer.h"
+#include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
 
@@ -78,6 +79,14 @@ void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<
 // Visible labels and buttons under `root` whose text does not fit their box
 // (one line per offender; empty when all fit).
 QStringList textsThatDoNotFit(QWidget* root);
+
+// A server's accepted list-type query that sends `file` gzipped in one block:
+// for the history (code 13) the client's last acknowledgement ends it; for
+// the file list (code 30) the download credentials follow.
+FakeScript listFileScript(std::uint8_t request, const std::filesystem::path& file);
+
+// A data file of tests/fixtures/data.
+std::filesystem::path testData(const std::string& name);
 
 // The screenshots' folder (created on demand).
 QString screenshotPath(const QString& name);

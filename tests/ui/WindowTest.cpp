@@ -219,9 +219,6 @@ private slots:
         w.irPara(ui::pgReceber);
         QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
         QCOMPARE(w.paginaAtual(), ui::pgCopiarArq);
-        w.irPara(ui::pgPeriodoConsultaHist);
-        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
-        QCOMPARE(w.paginaAtual(), ui::pgHistoricoTransmissoes);
         QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
         QCOMPARE(w.paginaAtual(), ui::pgAcesso);
     }

@@ -1,0 +1,371 @@
+#include "app/InputChecks.h"
+#include "channel/MessageCodes.h"
+#include "tests/ui/UiTestSupport.h"
+#include "tests/ui/UiTests.h"
+#include "ui/DatasetGrid.h"
+#include "ui/FileDialog.h"
+#include "ui/HistoryPage.h"
+#include "ui/HistoryPeriodPage.h"
+#include "ui/TfrmPrincipal.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace vek;
+using vek::test::child;
+
+namespace {
+
+QString daysFromToday(int days)
+{
+    return QDate::currentDate().addDays(days).toString("dd/MM/yyyy");
+}
+
+QString today()
+{
+    return daysFromToday(0);
+}
+
+// The history test file: two rows, the second with a zero timestamp, a
+// fractional warning count and a status with a line break.
+const std::filesystem::path HistoricoXml = "dataset/historico.xml";
+
+}  // namespace
+
+class HistoryPagesTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<test::UiSandbox> sandbox_;
+    std::unique_ptr<test::Zebd> zebd_;
+    std::unique_ptr<ui::TfrmPrincipal> window_;
+
+    QLineEdit* start() { return child<QLineEdit>(window_.get(), "txtInicioConsultaHist"); }
+    QLineEdit* end() { return child<QLineEdit>(window_.get(), "txtFimConsultaHist"); }
+    ui::GradeTabela* grid() { return child<ui::GradeTabela>(window_.get(), "HistoricoGrid"); }
+    void click(ui::Botao b) { QTest::mouseClick(window_->botao(b), Qt::LeftButton); }
+
+    void openPeriodPage(std::uint16_t port, const QString& senha = "demo")
+    {
+        test::pointClientAt(sandbox_->base(), port);
+        window_ = std::make_unique<ui::TfrmPrincipal>(std::vector<std::string>{});
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        window_->canal().timeouts.downloadPause = std::chrono::milliseconds(0);
+        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtRegZEB"), "123456");
+        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtSenha"), senha);
+        QTest::mouseClick(child<QRadioButton>(window_.get(), "rdbHistorico"), Qt::LeftButton);
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgPeriodoConsultaHist);
+    }
+
+    void typePeriod(const QString& inicio, const QString& fim)
+    {
+        start()->clear();
+        end()->clear();
+        start()->setCursorPosition(0);
+        end()->setCursorPosition(0);
+        QTest::keyClicks(start(), inicio);
+        QTest::keyClicks(end(), fim);
+    }
+
+    QString cell(int row, int column) { return grid()->model()->index(row, column).data().toString(); }
+
+    QString visibleButtons()
+    {
+        QStringList names;
+        for (const auto b :
+             {ui::Botao::Inicio, ui::Botao::Anterior, ui::Botao::Proximo, ui::Botao::Concluir, ui::Botao::Sair}) {
+            if (!window_->botao(b)->isHidden()) {
+                names << window_->botao(b)->objectName().remove("Button");
+            }
+        }
+        return names.join(',');
+    }
+
+private slots:
+    void init()
+    {
+        sandbox_ = std::make_unique<test::UiSandbox>();
+        zebd_ = std::make_unique<test::Zebd>();
+    }
+
+    void cleanup()
+    {
+        window_.reset();
+        zebd_.reset();
+        sandbox_.reset();
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void periodPageEntersWithHiddenPanelsAndMaskedFields()
+    {
+        openPeriodPage(zebd_->port());
+        QCOMPARE(visibleButtons(), QString("inicio,anterior,proximo,sair"));
+        QVERIFY(!child<QWidget>(window_.get(), "pnlStatusConsultaHist")->isVisible());
+        QVERIFY(!child<QWidget>(window_.get(), "pnlInfConsultaHist")->isVisible());
+        QCOMPARE(start()->displayText(), QString("  /  /    "));
+        QCOMPARE(start()->toolTip(), QString("Formato DD/MM/AAAA"));
+        QCOMPARE(start()->mapTo(window_.get(), QPoint(0, 0)), QPoint(184, 146));
+        QCOMPARE(end()->mapTo(window_.get(), QPoint(0, 0)), QPoint(312, 146));
+        QCOMPARE(end()->width(), 119);
+        // Letters do not enter a date field; digits fill it around the slashes.
+        QTest::keyClicks(start(), "1a2b032024x");
+        QCOMPARE(start()->displayText(), QString("12/03/2024"));
+        click(ui::Botao::Anterior);
+        QCOMPARE(window_->paginaAtual(), ui::pgAcesso);
+    }
+
+    // Every check runs before the query: no panel shows and nothing is asked
+    // of the server. Errors go to the standard error box with today's date.
+    void periodChecks_data()
+    {
+        QTest::addColumn<QString>("inicio");
+        QTest::addColumn<QString>("fim");
+        QTest::addColumn<QString>("message");  // "" when the query runs
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("focus");
+        const int error = int(platform::MessageKind::Error);
+        const int warning = int(platform::MessageKind::Warning);
+        const QString startError = QString(app::MsgDataInicialInvalida) + today();
+        const QString endError = QString(app::MsgDataFinalInvalida) + today();
+        QTest::newRow("start not a date") << "31022024" << today() << startError << error << "txtInicioConsultaHist";
+        QTest::newRow("start partly typed") << "120520" << today() << startError << error << "txtInicioConsultaHist";
+        QTest::newRow("start empty") << "" << today() << startError << error << "txtInicioConsultaHist";
+        QTest::newRow("start tomorrow") << daysFromToday(1) << daysFromToday(1) << startError << error
+                                        << "txtInicioConsultaHist";
+        QTest::newRow("end tomorrow") << today() << daysFromToday(1) << endError << error << "txtFimConsultaHist";
+        QTest::newRow("end before start") << "02012024"
+                                          << "01012024" << app::MsgFimAntesDoInicio << warning << "txtFimConsultaHist";
+        QTest::newRow("181 days") << "01012023"
+                                  << "01072023" << app::MsgPeriodoMaximo << warning << "txtFimConsultaHist";
+        // Accepted: the query runs and the demo server has nothing then.
+        QTest::newRow("180 days") << "01012023"
+                                  << "30062023"
+                                  << "" << 0 << "";
+        QTest::newRow("same day") << "15052023"
+                                  << "15052023"
+                                  << "" << 0 << "";
+    }
+
+    void periodChecks()
+    {
+        QFETCH(QString, inicio);
+        QFETCH(QString, fim);
+        QFETCH(QString, message);
+        QFETCH(int, kind);
+        QFETCH(QString, focus);
+        openPeriodPage(zebd_->port());
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        typePeriod(inicio, fim);
+        click(ui::Botao::Proximo);
+
+        QCOMPARE(window_->paginaAtual(), ui::pgPeriodoConsultaHist);
+        const auto messages = sandbox_->ui().messages();
+        QCOMPARE(messages.size(), std::size_t(1));
+        if (message.isEmpty()) {
+            QCOMPARE(QString::fromStdString(messages[0].text),
+                     QString("Não há transmissões efetuadas no período informado."));
+            QVERIFY(child<QWidget>(window_.get(), "pnlStatusConsultaHist")->isVisible());
+            return;
+        }
+        QCOMPARE(QString::fromStdString(messages[0].text), message);
+        QCOMPARE(int(messages[0].kind), kind);
+        QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+        QVERIFY(!child<QWidget>(window_.get(), "pnlStatusConsultaHist")->isVisible());
+    }
+
+    void historyOfThePeriodInTheGrid()
+    {
+        openPeriodPage(zebd_->port());
+        int lastPercent = -1;
+        QStringList texts;
+        auto original = window_->canal().AoConsultaHistoricoTx;
+        window_->canal().AoConsultaHistoricoTx =
+            [&](channel::TCanalZEBCliente& c, channel::TTipoStatusEtapa s, std::int32_t p, const std::string& t) {
+                original(c, s, p, t);
+                lastPercent = child<QProgressBar>(window_.get(), "gagConsultaHist")->value();
+                texts << child<QLabel>(window_.get(), "pnlInfConsultaHist")->text();
+            };
+        typePeriod(daysFromToday(-30).remove('/'), today().remove('/'));
+        click(ui::Botao::Proximo);
+
+        QVERIFY2(sandbox_->ui().messages().empty(), qPrintable(sandbox_->messageTexts().join('\n')));
+        QCOMPARE(window_->paginaAtual(), ui::pgHistoricoTransmissoes);
+        QCOMPARE(lastPercent, 100);
+        QVERIFY(texts.contains("Solicitando a lista de protocolos..."));
+        QCOMPARE(visibleButtons(), QString("inicio,anterior,sair"));
+
+        QCOMPARE(grid()->geometry(), QRect(176, 132, 509, 221));
+        const QStringList titles{"Transmissão", "Arquivo", "Tipo", "Protocolo", "Status", "Avisos", "Erros"};
+        const int widths[] = {110, 160, 40, 180, 160, 80, 80};
+        QCOMPARE(grid()->model()->columnCount(), 7);
+        for (int i = 0; i < 7; ++i) {
+            QCOMPARE(grid()->model()->headerData(i, Qt::Horizontal).toString(), titles[i]);
+            QCOMPARE(grid()->columnWidth(i), widths[i]);
+        }
+        QCOMPARE(grid()->horizontalHeader()->height(), 17);
+        QCOMPARE(grid()->rowHeight(0), 16);
+        QCOMPARE(grid()->model()->rowCount(), 2);
+        QStringList files{cell(0, 1), cell(1, 1)};
+        files.sort();
+        QCOMPARE(files, (QStringList{"informacoes-complementares.txt", "movimentacao-cadastral.xml"}));
+        QVERIFY(QRegularExpression(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d$)").match(cell(0, 0)).hasMatch());
+        // A date and time fits its 110 pixels whole, beside the cell's margins.
+        QVERIFY(QFontMetrics(grid()->font()).horizontalAdvance("00/00/0000 00:00:00") + 8 <= grid()->columnWidth(0));
+
+        // Back keeps the typed period.
+        click(ui::Botao::Anterior);
+        QCOMPARE(window_->paginaAtual(), ui::pgPeriodoConsultaHist);
+        QCOMPARE(start()->displayText(), daysFromToday(-30));
+        QCOMPARE(end()->displayText(), today());
+        QVERIFY(!child<QWidget>(window_.get(), "pnlStatusConsultaHist")->isVisible());
+    }
+
+    void gridShowsTheValuesAsTheTableHoldsThem_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("warnings");
+        QTest::newRow("C") << "C"
+                           << "2.5";
+        QTest::newRow("pt_BR") << "pt_BR"
+                               << "2,5";
+    }
+
+    void gridShowsTheValuesAsTheTableHoldsThem()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, warnings);
+        QLocale::setDefault(QLocale(locale));
+        test::FakeZebServer server(
+            {test::listFileScript(channel::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string()))});
+        openPeriodPage(server.port());
+        typePeriod(daysFromToday(-5).remove('/'), today().remove('/'));
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgHistoricoTransmissoes);
+        QCOMPARE(grid()->model()->rowCount(), 3);
+        QCOMPARE(cell(0, 0), QString("09/12/2026 14:05:09"));
+        QCOMPARE(cell(0, 3), QString("2026000001"));
+        QCOMPARE(cell(1, 0), QString());  // a zero timestamp
+        QCOMPARE(cell(1, 1), QString("=SOMA(A1:A2)"));
+        QCOMPARE(cell(1, 5), warnings);
+        QCOMPARE(cell(1, 6), QString("17"));
+        QCOMPARE(cell(2, 1), QString());
+        QVERIFY(server.waitDone());
+        QCOMPARE(server.errors(), std::vector<std::string>{});
+    }
+
+    // A file that lacks a declared field is refused in the standard error
+    // box; the period page stays and the grid keeps the last good history.
+    void refusedFileKeepsThePreviousHistory()
+    {
+        test::FakeZebServer server(
+            {test::listFileScript(channel::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string())),
+             test::listFileScript(channel::CMD_PEDIDO_HISTORICO,
+                                  test::testData("dataset/historico-sem-QT_ERROS.xml"))});
+        openPeriodPage(server.port());
+        typePeriod(daysFromToday(-5).remove('/'), today().remove('/'));
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgHistoricoTransmissoes);
+        click(ui::Botao::Anterior);
+        click(ui::Botao::Proximo);
+
+        QCOMPARE(window_->paginaAtual(), ui::pgPeriodoConsultaHist);
+        const auto messages = sandbox_->ui().messages();
+        QCOMPARE(messages.size(), std::size_t(1));
+        QCOMPARE(messages[0].kind, platform::MessageKind::Error);
+        QVERIFY2(QString::fromStdString(messages[0].text).contains("QT_ERROS"), messages[0].text.c_str());
+        QCOMPARE(window_->tabelaHistorico().recordCount(), std::size_t(3));
+        QCOMPARE(grid()->model()->rowCount(), 3);
+        QVERIFY(window_->assistenteHabilitado());
+    }
+
+    // The server's refusal: the channel's own box with the reason, then the
+    // error in the standard box; the page stays with its panels shown.
+    void refusedQueryStaysOnThePeriodPage()
+    {
+        openPeriodPage(zebd_->port(), "errada");
+        typePeriod(daysFromToday(-10).remove('/'), today().remove('/'));
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgPeriodoConsultaHist);
+        const auto messages = sandbox_->ui().messages();
+        QCOMPARE(messages.size(), std::size_t(2));
+        QCOMPARE(" " + messages[0].text, messages[1].text);
+        QCOMPARE(messages[1].kind, platform::MessageKind::Error);
+        QVERIFY(child<QWidget>(window_.get(), "pnlStatusConsultaHist")->isVisible());
+        QVERIFY(child<QLabel>(window_.get(), "pnlInfConsultaHist")->text().startsWith("Conexão negada: "));
+        QVERIFY(window_->assistenteHabilitado());
+        QVERIFY(!window_->operacaoEmAndamento());
+    }
+
+    void exportWritesTheWorkbookAndOpensIt_data()
+    {
+        QTest::addColumn<bool>("chosen");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("opened") << true << true;
+        QTest::newRow("no spreadsheet application") << true << false;
+        QTest::newRow("dialog cancelled") << false << true;
+    }
+
+    void exportWritesTheWorkbookAndOpensIt()
+    {
+        QFETCH(bool, chosen);
+        QFETCH(bool, opens);
+        test::FakeZebServer server(
+            {test::listFileScript(channel::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string()))});
+        openPeriodPage(server.port());
+        typePeriod(daysFromToday(-5).remove('/'), today().remove('/'));
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgHistoricoTransmissoes);
+
+        const QString path = QString::fromStdString((sandbox_->base() / "Historico.xlsx").string());
+        ui::FileDialog::instance().setTestAnswers({chosen ? path : QString()});
+        QStringList opened;
+        window_->paginaHistorico()->abrirPlanilha = [&](const QString& p) {
+            opened << p;
+            return opens;
+        };
+        sandbox_->ui().clear();
+        QTest::mouseClick(child<QPushButton>(window_.get(), "btnExportarExcel"), Qt::LeftButton);
+
+        QCOMPARE(QFile::exists(path), chosen);
+        QCOMPARE(opened, chosen ? QStringList{path} : QStringList{});
+        QCOMPARE(sandbox_->ui().busyCalls(), chosen ? (std::vector<bool>{true, false}) : std::vector<bool>{});
+        if (!chosen) {
+            return;
+        }
+        if (opens) {
+            QVERIFY(sandbox_->ui().messages().empty());
+        } else {
+            QCOMPARE(sandbox_->messageTexts(),
+                     QStringList{"A planilha foi gravada em \"" + path +
+                                 "\", mas nenhum aplicativo de planilhas pôde abri-la."});
+        }
+        // A real reader sees the sheet, the header row and one row per record.
+        QProcess python;
+        python.start("/usr/bin/python3",
+                     {"-c",
+                      "import openpyxl,sys; wb=openpyxl.load_workbook(sys.argv[1]); ws=wb['Historico'];"
+                      "print(ws.max_row); print('|'.join(str(c.value) for c in ws[1]))",
+                      path});
+        QVERIFY(python.waitForFinished(30000));
+        const QStringList lines = QString::fromUtf8(python.readAllStandardOutput()).split('\n');
+        QCOMPARE(lines.value(0), QString("4"));
+        QCOMPARE(lines.value(1), QString("Transmissão|Arquivo|Tipo do Arquivo|Protocolo|Status|Avisos|Erros"));
+    }
+};
+
+VEK_UI_TEST(HistoryPagesTest);
+
+#include "HistoryPagesTest.moc"

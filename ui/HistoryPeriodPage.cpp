@@ -1,0 +1,156 @@
+#include "ui/HistoryPeriodPage.h"
+
+#include "app/InputChecks.h"
+#include "platform/Error.h"
+#include "platform/UiServices.h"
+#include "ui/Appearance.h"
+#include "ui/TfrmPrincipal.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+
+#include <filesystem>
+
+namespace vek::ui {
+
+namespace {
+
+constexpr const char* TextoAguardeHistorico =
+    "Aguarde: conectando com o servidor da ZEB para trazer o histórico \r\ndas transferências.";
+
+}  // namespace
+
+QLineEdit* criarCampoData(QWidget* parent, const char* nome, const QRect& geometria)
+{
+    auto* campo = new QLineEdit(parent);
+    campo->setObjectName(nome);
+    campo->setGeometry(geometria);
+    // "0" is a required digit; the blank is what the text holds where none was typed.
+    campo->setInputMask("00/00/0000; ");
+    campo->setMaxLength(10);
+    campo->setToolTip("Formato DD/MM/AAAA");
+    return campo;
+}
+
+QProgressBar* criarMedidor(QWidget* parent, const char* nome, const QRect& geometria)
+{
+    auto* medidor = new QProgressBar(parent);
+    medidor->setObjectName(nome);
+    medidor->setGeometry(geometria);
+    medidor->setRange(0, 100);
+    medidor->setValue(0);
+    medidor->setTextVisible(false);
+    medidor->setStyleSheet("QProgressBar { border: 1px solid #A0A0A0; background: white; }"
+                           "QProgressBar::chunk { background: #CCCCCC; }");
+    return medidor;
+}
+
+QWidget* criarPainelAguarde(QWidget* parent,
+                            const char* nome,
+                            const QRect& geometria,
+                            const QString& texto,
+                            const char* nomeMedidor,
+                            QProgressBar*& medidor)
+{
+    QWidget* painel = criarPainel(parent, geometria, Qt::white);
+    painel->setObjectName(nome);
+    auto* icone = new QLabel(painel);
+    icone->setGeometry(16, 16, 14, 14);
+    icone->setPixmap(pixmapIcone(Icone::Processando));
+    auto* rotulo = new QLabel(QString(texto).replace("\r\n", "\n"), painel);
+    rotulo->setObjectName(QString(nome) + "Texto");
+    rotulo->setTextFormat(Qt::PlainText);
+    rotulo->setFont(fontePx("Verdana", 11));
+    rotulo->setGeometry(36, 16, geometria.width() - 36 - 8, 32);
+    rotulo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    medidor = criarMedidor(painel, nomeMedidor, QRect(40, 56, 298, 16));
+    painel->hide();
+    return painel;
+}
+
+HistoryPeriodPage::HistoryPeriodPage(TfrmPrincipal& janela)
+    : WizardPage(janela, "pgPeriodoConsultaHist", 5, "Consulta de Histórico de Transmissões")
+{
+    QWidget* entrada = criarPainel(this, QRect(176, 114, 508, 70), cor::Entrada);
+    entrada->setObjectName("pnlEntradaPeriodo");
+    auto* lblInicio = criarRotulo(entrada, "Início", QPoint(8, 16));
+    txtInicioConsultaHist_ = criarCampoData(entrada, "txtInicioConsultaHist", QRect(8, 32, 121, 22));
+    lblInicio->setBuddy(txtInicioConsultaHist_);
+    auto* lblFim = criarRotulo(entrada, "Fim", QPoint(136, 16));
+    txtFimConsultaHist_ = criarCampoData(entrada, "txtFimConsultaHist", QRect(136, 32, 119, 22));
+    lblFim->setBuddy(txtFimConsultaHist_);
+
+    pnlStatusConsultaHist_ = criarPainelAguarde(this,
+                                                "pnlStatusConsultaHist",
+                                                QRect(176, 200, 513, 105),
+                                                TextoAguardeHistorico,
+                                                "gagConsultaHist",
+                                                gagConsultaHist_);
+    pnlInfConsultaHist_ = criarPainelInformacao(this, "pnlInfConsultaHist", QRect(176, 384, 509, 61));
+}
+
+void HistoryPeriodPage::aoEntrar()
+{
+    pnlStatusConsultaHist_->hide();
+    pnlInfConsultaHist_->hide();
+    pnlInfConsultaHist_->clear();
+    janela_.mostrarBotoes({Botao::Inicio, Botao::Anterior, Botao::Proximo, Botao::Sair});
+    txtInicioConsultaHist_->setFocus();
+}
+
+void HistoryPeriodPage::aoAnterior(bool& parar)
+{
+    parar = true;
+    janela_.irPara(pgAcesso);
+}
+
+void HistoryPeriodPage::aoProximo(bool& parar)
+{
+    parar = true;
+    txtFimConsultaHist_->setFocus();
+    const std::string inicio = txtInicioConsultaHist_->displayText().toStdString();
+    const std::string fim = txtFimConsultaHist_->displayText().toStdString();
+    const app::InputCheck check = app::checkPeriod(inicio, fim);
+    if (check.focus == app::InputField::txtInicioConsultaHist) {
+        txtInicioConsultaHist_->setFocus();
+    }
+    if (check.kind == app::InputCheckKind::Error) {
+        throw Error(check.text);
+    }
+    if (check.kind == app::InputCheckKind::Warning) {
+        platform::ui().showMessage(check.text, platform::MessageKind::Warning);
+        return;
+    }
+
+    gagConsultaHist_->setValue(0);
+    pnlStatusConsultaHist_->show();
+    pnlInfConsultaHist_->show();
+    window()->repaint();
+
+    const app::AppState& estado = janela_.estado();
+    channel::TCanalZEBCliente& canal = janela_.canal();
+    canal.CD_Operadora = estado.registro;
+    canal.SetAplicacao(estado.aplicacao);
+    canal.SetVersaoAplicativo(estado.versaoAplicacao);
+    canal.Senha = estado.senha;
+    std::string caminho;
+    {
+        OperacaoEmCurso operacao(janela_);
+        canal.ConsultarHistoricoTx(inicio, fim, caminho);
+    }
+    if (caminho.empty() || !std::filesystem::is_regular_file(std::filesystem::u8path(caminho))) {
+        return;
+    }
+    janela_.carregarHistorico(caminho);
+    parar = false;
+}
+
+void HistoryPeriodPage::aoProgressoConsulta(std::int32_t percent, const std::string& texto)
+{
+    gagConsultaHist_->setValue(std::clamp(percent, 0, 100));
+    pnlInfConsultaHist_->setText(QString::fromStdString(texto).replace("\r\n", "\n").replace('\r', '\n'));
+    platform::ui().processEvents();
+}
+
+}  // namespace vek::ui
