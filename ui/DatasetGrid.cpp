@@ -171,7 +171,7 @@ GradeTabela::GradeTabela(QWidget* parent, dataset::Table& tabela, std::vector<Co
     titulos->setHighlightSections(false);
     titulos->setStyleSheet("QHeaderView::section { background: #6C8F01; color: white; font-family: Tahoma;"
                            " font-size: 11px; font-weight: bold; border: 0; border-right: 1px solid #4E6801;"
-                           " padding: 0 3px; }");
+                           " padding: 0 1px; }");
     for (int i = 0; i < modelo_->columnCount(); ++i) {
         setColumnWidth(i, modelo_->colunas()[i].largura);
         if (tabela.fields()[tabela.fieldIndex(modelo_->colunas()[i].campo)].type == dataset::FieldType::Boolean) {

@@ -10,29 +10,31 @@ FileDialog& FileDialog::instance()
     return dialog;
 }
 
-std::optional<QString> FileDialog::nextTestAnswer(const QString& filter)
+std::optional<QString> FileDialog::nextTestAnswer(const QString& filter, const QString& dir)
 {
     if (!testing_) {
         return std::nullopt;
     }
     filtersSeen_.append(filter);
+    pathsSeen_.append(dir);
     return answers_.isEmpty() ? QString() : answers_.takeFirst();
 }
 
 QString FileDialog::getOpenFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
 {
-    if (auto answer = nextTestAnswer(filter)) {
+    if (auto answer = nextTestAnswer(filter, dir)) {
         return *answer;
     }
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
-QString FileDialog::getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
+QString FileDialog::getSaveFileName(
+    QWidget* parent, const QString& caption, const QString& dir, const QString& filter, QFileDialog::Options options)
 {
-    if (auto answer = nextTestAnswer(filter)) {
+    if (auto answer = nextTestAnswer(filter, dir)) {
         return *answer;
     }
-    return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter, nullptr, options);
 }
 
 void FileDialog::setTestAnswers(const QStringList& answers)
@@ -40,6 +42,7 @@ void FileDialog::setTestAnswers(const QStringList& answers)
     testing_ = true;
     answers_ = answers;
     filtersSeen_.clear();
+    pathsSeen_.clear();
 }
 
 void FileDialog::clearTestAnswers()
@@ -47,6 +50,7 @@ void FileDialog::clearTestAnswers()
     testing_ = false;
     answers_.clear();
     filtersSeen_.clear();
+    pathsSeen_.clear();
 }
 
 QString filtroQt(const QString& filtroDoItem)

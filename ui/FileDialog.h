@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QString>
 #include <QStringList>
 
@@ -18,19 +19,26 @@ public:
     static FileDialog& instance();
 
     QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
-    QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
+    QString getSaveFileName(QWidget* parent,
+                            const QString& caption,
+                            const QString& dir,
+                            const QString& filter,
+                            QFileDialog::Options options = {});
 
     void setTestAnswers(const QStringList& answers);
     void clearTestAnswers();
     // The filters the dialogs were opened with while the hook was on.
     [[nodiscard]] const QStringList& filtersSeen() const { return filtersSeen_; }
+    // The start paths (directory or proposed file) they were opened with.
+    [[nodiscard]] const QStringList& pathsSeen() const { return pathsSeen_; }
 
 private:
-    std::optional<QString> nextTestAnswer(const QString& filter);
+    std::optional<QString> nextTestAnswer(const QString& filter, const QString& dir);
 
     bool testing_ = false;
     QStringList answers_;
     QStringList filtersSeen_;
+    QStringList pathsSeen_;
 };
 
 // The dialog filter for a "label (*.ext)|*.ext" text: Qt's "label (*.ext)";

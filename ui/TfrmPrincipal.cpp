@@ -7,10 +7,11 @@
 #include "platform/UiServices.h"
 #include "ui/AccessPage.h"
 #include "ui/Appearance.h"
+#include "ui/FileListPage.h"
 #include "ui/HistoryPage.h"
 #include "ui/HistoryPeriodPage.h"
 #include "ui/PasswordPage.h"
-#include "ui/PlaceholderPage.h"
+#include "ui/ReceivePage.h"
 #include "ui/SendPage.h"
 #include "ui/TfrmAjuda.h"
 
@@ -49,13 +50,12 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
     canal_.AoEnviarArquivo = [this](channel::TCanalZEBCliente&, const channel::TStatusUpload& status) {
         paginaEnviar()->aoProgressoEnvio(status);
     };
-    // The receive and history pages report their progress here once they exist.
     canal_.AoConsultarListaDownload =
-        [](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t, const std::string&) {
-            platform::ui().processEvents();
+        [this](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t percent, const std::string& texto) {
+            paginaReceber()->aoProgressoConsulta(percent, texto);
         };
-    canal_.AoReceberArquivo = [](channel::TCanalZEBCliente&, const channel::TStatusDownload&) {
-        platform::ui().processEvents();
+    canal_.AoReceberArquivo = [this](channel::TCanalZEBCliente&, const channel::TStatusDownload& status) {
+        paginaArquivos()->aoProgressoDownload(status);
     };
     canal_.AoConsultaHistoricoTx =
         [this](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t percent, const std::string& texto) {
@@ -66,21 +66,10 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
     assistente_->setObjectName("assistente");
     assistente_->setGeometry(0, 0, 691, 451);
 
-    using N = PlaceholderPage::Navegacao;
     paginas_[pgAcesso] = new AccessPage(*this);
     paginas_[pgEnviar] = new SendPage(*this);
-    paginas_[pgReceber] = new PlaceholderPage(
-        *this,
-        "pgReceber",
-        3,
-        "Receber Arquivo",
-        N{{Botao::Inicio, Botao::Anterior, Botao::Proximo, Botao::Sair}, {}, std::nullopt, pgAcesso});
-    paginas_[pgCopiarArq] = new PlaceholderPage(
-        *this,
-        "pgCopiarArq",
-        4,
-        "Receber Arquivo",
-        N{{Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair}, "&Baixar", 75, std::nullopt});
+    paginas_[pgReceber] = new ReceivePage(*this);
+    paginas_[pgCopiarArq] = new FileListPage(*this);
     paginas_[pgPeriodoConsultaHist] = new HistoryPeriodPage(*this);
     paginas_[pgHistoricoTransmissoes] = new HistoryPage(*this);
     paginas_[pgAlteraSenha] = new PasswordPage(*this);
@@ -160,6 +149,28 @@ AccessPage* TfrmPrincipal::paginaAcesso() const
 SendPage* TfrmPrincipal::paginaEnviar() const
 {
     return static_cast<SendPage*>(paginas_[pgEnviar]);
+}
+
+ReceivePage* TfrmPrincipal::paginaReceber() const
+{
+    return static_cast<ReceivePage*>(paginas_[pgReceber]);
+}
+
+FileListPage* TfrmPrincipal::paginaArquivos() const
+{
+    return static_cast<FileListPage*>(paginas_[pgCopiarArq]);
+}
+
+void TfrmPrincipal::definirTiposReceber(std::vector<std::string> itens)
+{
+    tiposReceber_ = std::move(itens);
+    paginaReceber()->preencherTipos(tiposReceber_);
+}
+
+void TfrmPrincipal::carregarLista(const std::string& caminho)
+{
+    tabelaLista_.load(std::filesystem::u8path(caminho));
+    paginaArquivos()->recarregar();
 }
 
 HistoryPeriodPage* TfrmPrincipal::paginaPeriodoHistorico() const

@@ -20,6 +20,8 @@ class QStackedWidget;
 namespace vek::ui {
 
 class AccessPage;
+class FileListPage;
+class ReceivePage;
 class HistoryPage;
 class HistoryPeriodPage;
 class SendPage;
@@ -70,6 +72,8 @@ public:
     WizardPage* pagina(Pagina p) const { return paginas_[p]; }
     AccessPage* paginaAcesso() const;
     SendPage* paginaEnviar() const;
+    ReceivePage* paginaReceber() const;
+    FileListPage* paginaArquivos() const;
     HistoryPeriodPage* paginaPeriodoHistorico() const;
     HistoryPage* paginaHistorico() const;
 
@@ -79,6 +83,8 @@ public:
     // Loads a history file into the history table (which keeps what it held
     // when the file is refused) and shows it in the grid.
     void carregarHistorico(const std::string& caminho);
+    // The same for a list file, the list table and the file list grid.
+    void carregarLista(const std::string& caminho);
 
     // Page moves: enters the page (runs its enter handler).
     void irPara(Pagina p);
@@ -95,7 +101,7 @@ public:
     void setOperacaoEmAndamento(bool emAndamento) { operacaoEmAndamento_ = emAndamento; }
 
     // The items of the receive page's type list, from the last query.
-    void definirTiposReceber(std::vector<std::string> itens) { tiposReceber_ = std::move(itens); }
+    void definirTiposReceber(std::vector<std::string> itens);
     [[nodiscard]] const std::vector<std::string>& tiposReceber() const { return tiposReceber_; }
 
     // The standard error box for errors that no page handles.

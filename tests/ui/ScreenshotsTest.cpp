@@ -1,5 +1,7 @@
+#include "platform/Socket.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/UiTests.h"
+#include "ui/FileDialog.h"
 #include "ui/QtUiServices.h"
 #include "ui/SendPage.h"
 #include "ui/TfrmPrincipal.h"
@@ -57,7 +59,7 @@ private slots:
     {
         test::UiSandbox sandbox;
         test::Zebd zebd;
-        test::pointClientAt(sandbox.base(), zebd.port());
+        test::pointClientAt(sandbox.base(), zebd.port(), zebd.ftpPort());
         const auto file = sandbox.base() / "arquivos" / "movimento-2026-11.xml";
         std::filesystem::create_directories(file.parent_path());
         // Content that does not compress, so that the transmission takes many blocks.
@@ -141,15 +143,63 @@ private slots:
         QTest::mouseClick(w.botao(ui::Botao::Concluir), Qt::LeftButton);
         save(&w, "08-enviar-falhou.png");
 
-        // The pages still to come, each in its frame.
-        const std::pair<ui::Pagina, const char*> pages[] = {
-            {ui::pgReceber, "09-receber.png"},
-            {ui::pgCopiarArq, "10-copiar-arquivo.png"},
+        // Receiving: the filters, the list query under way, the list, a
+        // download under way, the saved file ticked, a failed download.
+        QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
+        child<QLineEdit>(&w, "txtSenha")->setText("demo");
+        QTest::mouseClick(child<QRadioButton>(&w, "rdbReceber"), Qt::LeftButton);
+        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
+        QCOMPARE(w.paginaAtual(), ui::pgReceber);
+        auto* receiveTypes = child<QComboBox>(&w, "cbxTpoArqReceber");
+        receiveTypes->setCurrentIndex(receiveTypes->findText("RET", Qt::MatchStartsWith));
+        QTest::keyClicks(child<QLineEdit>(&w, "txtMesAnoDisp"), QDate::currentDate().toString("MMyyyy"));
+        save(&w, "09-receber.png");
+        child<QLineEdit>(&w, "txtMesAnoDisp")->clear();
+        bool listingSaved = false;
+        auto listProgress = w.canal().AoConsultarListaDownload;
+        w.canal().AoConsultarListaDownload =
+            [&](channel::TCanalZEBCliente& c, channel::TTipoStatusEtapa st, std::int32_t p, const std::string& t) {
+                listProgress(c, st, p, t);
+                if (!listingSaved && p >= 30) {
+                    save(&w, "10-receber-consultando.png");
+                    listingSaved = true;
+                }
+            };
+        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
+        QVERIFY(listingSaved);
+        QCOMPARE(w.paginaAtual(), ui::pgCopiarArq);
+        save(&w, "11-copiar-arquivo.png");
+
+        w.canal().timeouts.afterDownload = w.canal().timeouts.afterDownloadExtra = std::chrono::milliseconds(0);
+        bool downloadingSaved = false;
+        auto downloadProgress = w.canal().AoReceberArquivo;
+        w.canal().AoReceberArquivo = [&](channel::TCanalZEBCliente& c, const channel::TStatusDownload& st) {
+            downloadProgress(c, st);
+            // A small file arrives in one piece: the last text before it.
+            if (!downloadingSaved && st.TextoInfo == "Aguardando dados do arquivo...") {
+                save(&w, "12-copiar-baixando.png");
+                downloadingSaved = true;
+            }
         };
-        for (const auto& [page, name] : pages) {
-            w.irPara(page);
-            save(&w, name);
+        const auto saved = sandbox.base() / "salvos" / "retorno.xml";
+        std::filesystem::create_directories(saved.parent_path());
+        ui::FileDialog::instance().setTestAnswers({QString::fromStdString(saved.string())});
+        QTest::mouseClick(w.botao(ui::Botao::Concluir), Qt::LeftButton);
+        QVERIFY(downloadingSaved);
+        QVERIFY(std::filesystem::exists(saved));
+        save(&w, "13-copiar-baixado.png");
+
+        // An FTP port where nobody listens.
+        {
+            platform::TcpListener closed;
+            closed.listen("127.0.0.1", 0);
+            const auto port = closed.localPort();
+            closed = platform::TcpListener();
+            test::pointClientAt(sandbox.base(), zebd.port(), port);
         }
+        QTest::mouseClick(w.botao(ui::Botao::Concluir), Qt::LeftButton);
+        save(&w, "14-copiar-falhou.png");
+        test::pointClientAt(sandbox.base(), zebd.port(), zebd.ftpPort());
 
         // The history: the period, the query under way, the grid.
         QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
@@ -160,21 +210,21 @@ private slots:
         QTest::keyClicks(child<QLineEdit>(&w, "txtInicioConsultaHist"),
                          QDate::currentDate().addDays(-60).toString("ddMMyyyy"));
         QTest::keyClicks(child<QLineEdit>(&w, "txtFimConsultaHist"), QDate::currentDate().toString("ddMMyyyy"));
-        save(&w, "11-periodo-historico.png");
+        save(&w, "15-periodo-historico.png");
         bool queryingSaved = false;
         auto historyProgress = w.canal().AoConsultaHistoricoTx;
         w.canal().AoConsultaHistoricoTx =
             [&](channel::TCanalZEBCliente& c, channel::TTipoStatusEtapa st, std::int32_t p, const std::string& t) {
                 historyProgress(c, st, p, t);
                 if (!queryingSaved && p >= 30) {
-                    save(&w, "12-periodo-historico-consultando.png");
+                    save(&w, "16-periodo-historico-consultando.png");
                     queryingSaved = true;
                 }
             };
         QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
         QVERIFY(queryingSaved);
         QCOMPARE(w.paginaAtual(), ui::pgHistoricoTransmissoes);
-        save(&w, "13-historico.png");
+        save(&w, "17-historico.png");
 
         // The password change, and the server's answer in the channel's box.
         QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
@@ -183,14 +233,14 @@ private slots:
         QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
         QCOMPARE(w.paginaAtual(), ui::pgAlteraSenha);
         QTest::keyClicks(child<QLineEdit>(&w, "txtNovaSenha"), "nova-senha");
-        save(&w, "14-alterar-senha.png");
+        save(&w, "18-alterar-senha.png");
         {
             ui::QtUiServices real;
             platform::ScopedUi scoped(real);
             bool shown = false;
             test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
                               [&](QWidget* m) {
-                                  saveWithBox(&w, m, "15-alterar-senha-aceita.png");
+                                  saveWithBox(&w, m, "19-alterar-senha-aceita.png");
                                   shown = true;
                                   qobject_cast<QMessageBox*>(m)->button(QMessageBox::Ok)->click();
                               });
@@ -204,13 +254,13 @@ private slots:
             platform::ScopedUi scoped(real);
             test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
                               [&](QWidget* m) {
-                                  saveWithBox(&w, m, "16-sair.png");
+                                  saveWithBox(&w, m, "20-sair.png");
                                   qobject_cast<QMessageBox*>(m)->button(QMessageBox::No)->click();
                               });
             w.close();
         }
         QVERIFY(w.isVisible());
-        QCOMPARE(saved_.size(), 15);
+        QCOMPARE(saved_.size(), 19);
         QVERIFY(QFile::exists(test::screenshotPath("07-recibo-pdf.png")));
     }
 };

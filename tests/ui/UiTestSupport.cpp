@@ -3,6 +3,7 @@
 #include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "crypto/TGzip.h"
+#include "platform/Socket.h"
 #include "server/ServerKey.h"
 #include "ui/FileDialog.h"
 
@@ -106,10 +107,20 @@ std::uint16_t Zebd::port() const
     return server_.ports().mensagens;
 }
 
-void pointClientAt(const std::filesystem::path& base, std::uint16_t port)
+std::uint16_t Zebd::ftpPort() const
+{
+    return server_.ports().ftp;
+}
+
+void pointClientAt(const std::filesystem::path& base, std::uint16_t port, std::uint16_t ftpPort)
 {
     std::ofstream out(base / "vek.INI", std::ios::binary | std::ios::trunc);
     out << "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=" << port << "\r\n";
+    if (ftpPort != 0) {
+        platform::TcpListener free;
+        free.listen("127.0.0.1", 0);
+        out << "PortaFTP=" << ftpPort << "\r\nPortaDados=" << free.localPort() << "\r\n";
+    }
 }
 
 void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<void(QWidget*)>& action)

@@ -54,6 +54,7 @@ public:
     ~Zebd();
 
     [[nodiscard]] std::uint16_t port() const;
+    [[nodiscard]] std::uint16_t ftpPort() const;
     server::ZebServer& server() { return server_; }
 
 private:
@@ -61,8 +62,9 @@ private:
     server::ZebServer server_;
 };
 
-// Points the base directory's vek.INI at a message server port.
-void pointClientAt(const std::filesystem::path& base, std::uint16_t port);
+// Points the base directory's vek.INI at a message server port; with an FTP
+// port, also at that FTP server and a free local port for its data connection.
+void pointClientAt(const std::filesystem::path& base, std::uint16_t port, std::uint16_t ftpPort = 0);
 
 template <typename T> T* child(const QObject* root, const char* name)
 {

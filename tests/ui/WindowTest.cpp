@@ -213,14 +213,15 @@ private slots:
         QVERIFY(w.isVisible());
     }
 
-    void nextOnTheEmptyPagesMovesInWizardOrder()
+    void inicioReturnsToTheAccessPageFromEveryPage()
     {
         ui::TfrmPrincipal w({});
-        w.irPara(ui::pgReceber);
-        QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
-        QCOMPARE(w.paginaAtual(), ui::pgCopiarArq);
-        QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
-        QCOMPARE(w.paginaAtual(), ui::pgAcesso);
+        for (int p = ui::pgEnviar; p < ui::NumeroPaginas; ++p) {
+            w.irPara(static_cast<ui::Pagina>(p));
+            QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
+            QCOMPARE(w.paginaAtual(), ui::pgAcesso);
+        }
+        QVERIFY(sandbox_->ui().messages().empty());
     }
 
     void closing_data()

@@ -1,0 +1,198 @@
+#include "ui/FileListPage.h"
+
+#include "app/ReceiveRules.h"
+#include "dataset/FieldNames.h"
+#include "platform/Error.h"
+#include "platform/UiServices.h"
+#include "ui/Appearance.h"
+#include "ui/DatasetGrid.h"
+#include "ui/FileDialog.h"
+#include "ui/HistoryPeriodPage.h"
+#include "ui/TfrmPrincipal.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScrollArea>
+
+namespace vek::ui {
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace f = dataset::field;
+
+constexpr const char* TextoAguardeLista =
+    "Aguarde: conectando com o servidor da ZEB para trazer a lista de arquivos \r\ndisponíveis.";
+constexpr int LarguraTexto = 470;
+constexpr int AlturaTexto = 26;
+// An error may take the gauge's room.
+constexpr int AlturaTextoMaxima = 83 - 16 - 4;
+
+QString textoDaTela(const std::string& texto)
+{
+    return QString::fromStdString(texto).replace("\r\n", "\n").replace('\r', '\n');
+}
+
+std::vector<ColunaGrade> colunasLista()
+{
+    return {
+        {f::ENVIADO, "Feito", 33, Qt::AlignCenter},
+        {f::DE_CONTEUDO_ARQUIVO, "Arquivo", 270},
+        {f::TAMANHOFTM, "Tamanho", 80, Qt::AlignCenter},
+        {f::DT_CADASTRO, "Disponibilizado em", 120},
+    };
+}
+
+}  // namespace
+
+FileListPage::FileListPage(TfrmPrincipal& janela)
+    : WizardPage(janela, "pgCopiarArq", 4, "Receber Arquivo")
+    , ultimaPasta_(QDir::homePath())
+{
+    grade_ = new GradeTabela(this, janela.tabelaLista(), colunasLista());
+    grade_->setObjectName("ListaArqGrid");
+    grade_->setGeometry(176, 132, 509, 221);
+    // The columns fill the grid's width.
+    grade_->horizontalHeader()->setStretchLastSection(true);
+
+    pnlArqCopiar_ = criarPainel(this, QRect(172, 356, 513, 83), Qt::white);
+    pnlArqCopiar_->setObjectName("pnlArqCopiar");
+    imgArqCopiar_ = new QLabel(pnlArqCopiar_);
+    imgArqCopiar_->setObjectName("imgArqCopiar");
+    imgArqCopiar_->setGeometry(16, 16, 14, 14);
+    imgArqCopiar_->setPixmap(pixmapIcone(Icone::Processando));
+    // A long error (a failed connection lists every attempt) scrolls in its place.
+    rolagemArqCopiar_ = new QScrollArea(pnlArqCopiar_);
+    rolagemArqCopiar_->setObjectName("rolagemArqCopiar");
+    rolagemArqCopiar_->setGeometry(36, 16, LarguraTexto, AlturaTexto);
+    rolagemArqCopiar_->setFrameShape(QFrame::NoFrame);
+    rolagemArqCopiar_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rolagemArqCopiar_->setWidgetResizable(true);
+    rolagemArqCopiar_->setBackgroundRole(QPalette::Base);
+    lblArqCopiar_ = new QLabel(textoDaTela(TextoAguardeLista));
+    lblArqCopiar_->setObjectName("lblArqCopiar");
+    rolagemArqCopiar_->setWidget(lblArqCopiar_);
+    lblArqCopiar_->setFont(fontePx("Verdana", 11));
+    lblArqCopiar_->setTextFormat(Qt::PlainText);
+    lblArqCopiar_->setWordWrap(true);
+    lblArqCopiar_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    gagArqCopiar_ = criarMedidor(pnlArqCopiar_, "gagArqCopiar", QRect(40, 56, 298, 16));
+    pnlArqCopiar_->hide();
+}
+
+void FileListPage::aoEntrar()
+{
+    pnlArqCopiar_->hide();
+    janela_.mostrarBotoes({Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair});
+    janela_.definirConcluir("&Baixar", 75);
+    grade_->setFocus();
+}
+
+void FileListPage::recarregar()
+{
+    grade_->recarregar();
+}
+
+void FileListPage::mostrarTexto(const QString& texto, const QColor& cor, bool negrito)
+{
+    definirCorTexto(lblArqCopiar_, cor);
+    lblArqCopiar_->setFont(fontePx("Verdana", 11, negrito));
+    lblArqCopiar_->setText(texto);
+    lblArqCopiar_->setToolTip(texto);
+    const int altura = std::clamp(lblArqCopiar_->heightForWidth(LarguraTexto), AlturaTexto, AlturaTextoMaxima);
+    rolagemArqCopiar_->resize(LarguraTexto, altura);
+    rolagemArqCopiar_->raise();
+    gagArqCopiar_->setVisible(altura <= AlturaTexto + 8);
+}
+
+void FileListPage::aoConcluir(bool&)
+{
+    pnlArqCopiar_->show();
+    mostrarTexto(lblArqCopiar_->text(), Qt::black, false);
+    try {
+        baixar();
+    } catch (const std::exception& e) {
+        imgArqCopiar_->setPixmap(pixmapIcone(Icone::Erro));
+        mostrarTexto(textoDaTela(e.what()), cor::Erro, true);
+        janela_.definirConcluir("&Baixar", 120);
+        janela_.mostrarBotoes({Botao::Inicio, Botao::Concluir, Botao::Sair});
+        return;
+    }
+    janela_.mostrarBotoes({Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair});
+}
+
+void FileListPage::baixar()
+{
+    janela_.mostrarBotoes({Botao::Inicio, Botao::Sair});
+    dataset::ListTable& tabela = janela_.tabelaLista();
+    if (tabela.empty()) {
+        throw Error("Não há arquivo selecionado para baixar.");
+    }
+    const std::size_t linha = tabela.current();
+    const std::string nome = tabela.asText(linha, f::NM_ARQUIVO);
+    const std::int32_t tamanho = app::tamanhoEsperadoDownload(tabela.expectedSizeKb(linha));
+    {
+        OperacaoEmCurso operacao(janela_);
+        janela_.canal().ReceberArquivo(nome,
+                                       tabela.asText(linha, f::DE_PATH_ARQUIVO),
+                                       tabela.asText(linha, f::ID_ARQUIVO_DISPONIVEL),
+                                       tabela.asText(linha, f::CD_TIPO_ARQUIVO),
+                                       tabela.asText(linha, f::CD_CHAVE_CRIPTOGRAFIA),
+                                       "",
+                                       tamanho);
+    }
+
+    // The channel kept the name from the server to a plain file name in
+    // temp/; that name is also what the save dialog proposes, so that a
+    // name with directories in it cannot point the dialog elsewhere.
+    const std::string nomeLocal = channel::nomeArquivoSeguro(nome);
+    const fs::path baixado = channel::TCanalZEBCliente::diretorioTemp() / nomeLocal;
+    if (!fs::is_regular_file(baixado)) {
+        throw Error(app::MsgArquivoNaoBaixado);
+    }
+    bool substituir = false;
+    const fs::path destino = escolherDestino(QString::fromStdString(nomeLocal), substituir);
+    if (destino.empty()) {
+        return;
+    }
+    app::moverArquivoBaixado(baixado, destino, substituir);
+    ultimaPasta_ = QFileInfo(QString::fromStdString(destino.string())).absolutePath();
+    tabela.markDownloaded(linha);
+    grade_->modelo()->atualizarLinha(static_cast<int>(linha));
+    platform::ui().showMessage(app::textoArquivoCopiado(destino.string()), platform::MessageKind::Information);
+}
+
+fs::path FileListPage::escolherDestino(const QString& nome, bool& substituir)
+{
+    for (;;) {
+        const QString escolhido = FileDialog::instance().getSaveFileName(
+            window(), "Salvar como", QDir(ultimaPasta_).filePath(nome), QString(), QFileDialog::DontConfirmOverwrite);
+        if (escolhido.isEmpty()) {
+            return {};
+        }
+        const fs::path destino = fs::absolute(fs::u8path(escolhido.toStdString()));
+        if (!fs::exists(destino)) {
+            substituir = false;
+            return destino;
+        }
+        if (fs::is_regular_file(destino) &&
+            platform::ui().showMessage("O arquivo \"" + destino.string() + "\" já existe. Deseja substituí-lo?",
+                                       platform::MessageKind::Question)) {
+            substituir = true;
+            return destino;
+        }
+    }
+}
+
+void FileListPage::aoProgressoDownload(const channel::TStatusDownload& status)
+{
+    imgArqCopiar_->setPixmap(pixmapIcone(status.PercentFeito == 100 ? Icone::Feito : Icone::Processando));
+    gagArqCopiar_->setValue(std::clamp(status.PercentFeito, 0, 100));
+    mostrarTexto(textoDaTela(status.TextoInfo), lblArqCopiar_->palette().color(QPalette::WindowText), false);
+    platform::ui().processEvents();
+}
+
+}  // namespace vek::ui
