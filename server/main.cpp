@@ -1,3 +1,4 @@
+#include "platform/Signals.h"
 #include "server/CommandLine.h"
 
 #include <csignal>
@@ -12,8 +13,8 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    // A client that goes away mid-write must not end the server.
-    std::signal(SIGPIPE, SIG_IGN);
+    // A client that goes away mid-write, or a full store, must not end the server.
+    vek::platform::ignoreWriteSignals();
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     return vek::server::runZebd(args, std::cout, std::cerr, [&stopSignals] {

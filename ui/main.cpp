@@ -1,3 +1,4 @@
+#include "platform/Signals.h"
 #include "platform/UiServices.h"
 #include "ui/Appearance.h"
 #include "ui/QtUiServices.h"
@@ -33,6 +34,7 @@ public:
 
 int main(int argc, char** argv)
 {
+    vek::platform::ignoreWriteSignals();
     VekApplication app(argc, argv);
     vek::ui::configurarAplicacao(app);
     vek::ui::QtUiServices services;

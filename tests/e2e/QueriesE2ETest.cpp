@@ -160,5 +160,40 @@ TEST_F(QueriesE2E, PasswordChangeThenOnlyTheNewPasswordWorks)
     EXPECT_EQ(r.err.rfind("VEK: ", 0), 0U) << r.err;
 }
 
+// A disk that fills up (here a file-size limit on the process) fails the
+// download and the upload with their texts; nothing reaches the destination
+// and no work file is left behind.
+TEST_F(QueriesE2E, FullDiskFailsDownloadAndUploadWithTheirTexts)
+{
+    std::string noise(3'000'000, '\0');
+    unsigned x = 12345;
+    for (char& c : noise) {
+        x = x * 1103515245U + 12345U;
+        c = static_cast<char>(x >> 24);
+    }
+    const auto published = client.write("grande.bin", noise);
+    const std::string id = publish(published, "RET");
+    const auto destination = client.path() / "destino";
+    std::filesystem::create_directories(destination);
+    const auto limited = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/bin/prlimit", "--fsize=1000000", binPath("vek-cli")});
+        return runProcess(args, {{"VEK_DIR", cli.dir}, {"VEK_SENHA", "demo"}}, {"TMPDIR"});
+    };
+
+    const auto down = limited({"baixar", "--registro", "123456", "--tipo", "RET", "--id", id, "--destino",
+                               destination.string()});
+    EXPECT_EQ(down.exitCode, 1) << down.err;
+    EXPECT_NE(down.err.find("Erro:  Houve um erro ao efetuar download do arquivo."), std::string::npos) << down.err;
+    EXPECT_TRUE(std::filesystem::is_empty(destination));
+
+    const auto up = limited({"enviar", "--registro", "123456", published.string(), "--tipo", "XML"});
+    EXPECT_EQ(up.exitCode, 1) << up.err;
+    EXPECT_NE(up.err.find("Erro:  Erro na preparação dos dados."), std::string::npos) << up.err;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(client.path() / "temp", ec)) {
+        EXPECT_NE(e.path().extension(), ".gz") << e.path();
+    }
+}
+
 }  // namespace
 }  // namespace vek::test
