@@ -376,7 +376,14 @@ void TfrmPrincipal::concluir()
 
 void TfrmPrincipal::abrirAjuda()
 {
-    TfrmAjuda ajuda(this);
+    // The help names the server as the configuration file does now.
+    try {
+        canal_.LerConfiguracao();
+    } catch (const std::exception&) {
+        // The channel keeps its defaults; the help still opens.
+    }
+    TfrmAjuda ajuda(this,
+                    {QString::fromStdString(canal_.host()), canal_.porta(), canal_.portaFTP(), canal_.portaDados()});
     ajuda.exec();
 }
 

@@ -4,6 +4,7 @@
 #include "ui/FileDialog.h"
 #include "ui/QtUiServices.h"
 #include "ui/SendPage.h"
+#include "ui/TfrmAjuda.h"
 #include "ui/TfrmPrincipal.h"
 #include "ui/TqrpRecibo.h"
 
@@ -248,19 +249,42 @@ private slots:
             QVERIFY(shown);
         }
 
+        // The help: its home page and its three sections, the drawings caught
+        // with the packet on its way.
+        bool helpSaved = false;
+        test::onNextModal([](QWidget* m) { return qobject_cast<ui::TfrmAjuda*>(m) != nullptr; },
+                          [&](QWidget* m) {
+                              auto& help = *qobject_cast<ui::TfrmAjuda*>(m);
+                              save(&help, "20-ajuda.png");
+                              const std::pair<const char*, const char*> sections[] = {
+                                  {"envio", "21-ajuda-envio.png"},
+                                  {"recebimento", "22-ajuda-recebimento.png"},
+                                  {"perguntas", "23-ajuda-perguntas.png"},
+                              };
+                              for (const auto& [page, name] : sections) {
+                                  help.mostrarPagina(page);
+                                  help.diagrama()->setProgresso(0.7);
+                                  save(&help, name);
+                              }
+                              helpSaved = true;
+                              help.executarComando("sair");
+                          });
+        QTest::mouseClick(child<QPushButton>(&w, "ajudaButton"), Qt::LeftButton);
+        QVERIFY(helpSaved);
+
         // Closing asks first.
         {
             ui::QtUiServices real;
             platform::ScopedUi scoped(real);
             test::onNextModal([](QWidget* m) { return qobject_cast<QMessageBox*>(m) != nullptr; },
                               [&](QWidget* m) {
-                                  saveWithBox(&w, m, "20-sair.png");
+                                  saveWithBox(&w, m, "24-sair.png");
                                   qobject_cast<QMessageBox*>(m)->button(QMessageBox::No)->click();
                               });
             w.close();
         }
         QVERIFY(w.isVisible());
-        QCOMPARE(saved_.size(), 19);
+        QCOMPARE(saved_.size(), 23);
         QVERIFY(QFile::exists(test::screenshotPath("07-recibo-pdf.png")));
     }
 };
