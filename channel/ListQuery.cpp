@@ -7,6 +7,7 @@
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -176,6 +177,11 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
         notificarConsulta(evento, tseExecutando, percent, "Recebendo arquivo de lista... ");
         GravarTrace(std::to_string(m.length) + " bytes recebidos...");
         if (m.code == CMD_BLOCO) {
+            if (static_cast<std::uint64_t>(std::max<long long>(recebido, 0)) > maxListFileBytes) {
+                throw Error("<<CANAL_ZEB>> O servidor da ZEB enviou um arquivo de lista maior que o limite de " +
+                                std::to_string(maxListFileBytes) + " bytes.",
+                            EFBIG);
+            }
             const auto n = gz.write(m.payload);
             GravarTrace(std::to_string(n) + " bytes gravados...");
             EnviarAck();
@@ -196,7 +202,14 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
     gzip.FileSource = gzPath.string();
     gzip.FileDestination = (dir / nome).string();
     gzip.DeleteSource = true;
+    gzip.MaxExpandedSize = maxListFileBytes;
     if (gzip.Decompress() != 0) {
+        if (gzip.lastErrorCode() == EFBIG) {
+            throw Error("<<CANAL_ZEB>> O arquivo de lista enviado pelo servidor da ZEB expande para mais que o limite "
+                        "de " +
+                            std::to_string(maxListFileBytes) + " bytes.",
+                        EFBIG);
+        }
         throw Error("Erro ao descompactar arquivo...", gzip.lastErrorCode());
     }
     return (dir / nome).string();

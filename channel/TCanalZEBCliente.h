@@ -177,6 +177,11 @@ public:
     std::string PrimeiroArgumento;
     // Every wait of the protocol.
     Timeouts timeouts;
+    // The largest list or history file accepted from the server, received and
+    // expanded: a real one holds some hundreds of rows; anything near this
+    // bound is a broken or hostile server filling the disk.
+    static constexpr std::uint64_t DefaultMaxListFileBytes = 256ULL * 1024 * 1024;
+    std::uint64_t maxListFileBytes = DefaultMaxListFileBytes;
 
     // --- shared by the exchanges ---
     void LerConfiguracao();

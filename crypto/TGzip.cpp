@@ -340,6 +340,7 @@ int TGzip::Decompress()
     }
     std::vector<char> piece(PieceSize);
     std::uint64_t done = 0;
+    bool tooLarge = false;
     for (;;) {
         errno = 0;
         const int n = gzread(reader.file, piece.data(), static_cast<unsigned>(piece.size()));
@@ -349,6 +350,12 @@ int TGzip::Decompress()
             break;
         }
         if (n == 0) {
+            break;
+        }
+        if (MaxExpandedSize != 0 && done + static_cast<std::uint64_t>(n) > MaxExpandedSize) {
+            lastErrorCode_ = EFBIG;
+            code = DecompressWriteFailed;
+            tooLarge = true;
             break;
         }
         if (std::fwrite(piece.data(), 1, static_cast<std::size_t>(n), destination.file) !=
@@ -376,6 +383,9 @@ int TGzip::Decompress()
         lastErrorCode_ = errno;
         fail("Can't close file " + FileDestination);
         return DecompressDestinationCloseFailed;
+    }
+    if (tooLarge) {
+        ::unlink(FileDestination.c_str());
     }
     return code;
 }

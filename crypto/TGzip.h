@@ -75,6 +75,11 @@ public:
     // 0..100; 0 turns progress events off.
     int ProgressStep = 0;
     std::function<void(TGzip& sender)> OnProgress;
+    // Decompress stops when the expanded data would pass this many bytes
+    // (0: no bound): the partial destination is removed and the result is
+    // DecompressWriteFailed with lastErrorCode() EFBIG. It keeps a tiny
+    // hostile file from filling the disk.
+    std::uint64_t MaxExpandedSize = 0;
 
     // Percentage set before each progress event.
     int Progress = 0;

@@ -248,6 +248,41 @@ TEST(ConsultarListaDownload, HostileNamesStayInsideTemp)
     }
 }
 
+// A list file beyond the bound, as it arrives or once expanded, is refused
+// with a clear text (the caller sees it after the channel's prefix rule) and
+// leaves nothing expanded behind.
+TEST(ConsultarListaDownload, OversizedListFilesAreRefused)
+{
+    test::Sandbox box;
+    const std::string bomb = gzipOf(box, std::string(2 * 1024 * 1024, ' '));
+    struct Case
+    {
+        const char* name;
+        std::uint64_t bound;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"received", 100, " O servidor da ZEB enviou um arquivo de lista maior que o limite de 100 bytes."},
+        {"expanded", 1024 * 1024,
+         " O arquivo de lista enviado pelo servidor da ZEB expande para mais que o limite de 1048576 "
+         "bytes."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakeZebServer server({listWithFile(bomb, std::to_string(bomb.size()) + "|Xlista.xml", "u|p|t")});
+        Client client(box, server.port());
+        client.canal.maxListFileBytes = c.bound;
+        try {
+            client.list();
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_EQ(std::string(e.what()), c.expected);
+        }
+        EXPECT_FALSE(std::filesystem::exists(box.path() / "temp" / "lista.xml"));
+        EXPECT_FALSE(client.canal.socCliente().connected());
+    }
+}
+
 TEST(ConsultarListaDownload, ValidationComesFirst)
 {
     test::Sandbox box;

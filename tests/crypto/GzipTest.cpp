@@ -308,6 +308,26 @@ TEST_F(GzipTest, DecompressDeletesSourceEvenAfterAFailedExpansion)
     EXPECT_TRUE(fs::exists(path("cut.out")));
 }
 
+TEST_F(GzipTest, ExpansionBoundStopsABombAndRemovesThePartialFile)
+{
+    // 4 MiB of zeros squeeze into a few kilobytes.
+    writeFile(path("zeros.bin"), std::string(4 * 1024 * 1024, '\0'));
+    ASSERT_EQ(compress(path("zeros.bin"), path("zeros.gz")), 0);
+    for (const std::uint64_t bound : {std::uint64_t{1024 * 1024}, std::uint64_t{4 * 1024 * 1024}}) {
+        SCOPED_TRACE(bound);
+        TGzip gz;
+        gz.FileSource = path("zeros.gz").string();
+        gz.FileDestination = path("zeros.out").string();
+        gz.MaxExpandedSize = bound;
+        const bool fits = bound >= 4 * 1024 * 1024;
+        EXPECT_EQ(gz.Decompress(), fits ? 0 : TGzip::DecompressWriteFailed);
+        EXPECT_EQ(fs::exists(path("zeros.out")), fits);
+        if (!fits) {
+            EXPECT_EQ(gz.lastErrorCode(), EFBIG);
+        }
+    }
+}
+
 TEST_F(GzipTest, DestinationThatCannotBeClosedIsAFailureNotAnExit)
 {
     if (!fs::exists("/dev/full")) {
