@@ -1,5 +1,6 @@
 #include "app/HistoricoXlsx.h"
 #include "app/InputChecks.h"
+#include "app/ReceiveRules.h"
 #include "channel/TCanalZEBCliente.h"
 #include "cli/CliContext.h"
 #include "cli/ProgressBar.h"
@@ -66,28 +67,6 @@ ListArgs listArgs(const ParsedArgs& args)
             args.get("disponibilizacao").value_or("")};
 }
 
-// Moves a finished download out of temp/, copying when the two places lie
-// on different file systems.
-void moveFile(const fs::path& from, const fs::path& to)
-{
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (!ec) {
-        return;
-    }
-    if (ec != std::errc::cross_device_link) {
-        throw Error("Não foi possível mover " + from.string() + " para " + to.string() + ": " + ec.message(),
-                    ec.value());
-    }
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-        fs::remove(to);
-        throw Error("Não foi possível copiar " + from.string() + " para " + to.string() + ": " + ec.message(),
-                    ec.value());
-    }
-    fs::remove(from, ec);
-}
-
 }  // namespace
 
 int cmdListar(Context& ctx)
@@ -144,7 +123,7 @@ int cmdBaixar(Context& ctx)
                              tabela.asText(*row, f::CD_TIPO_ARQUIVO),
                              tabela.asText(*row, f::CD_CHAVE_CRIPTOGRAFIA),
                              "",
-                             static_cast<std::int32_t>(tabela.expectedSizeKb(*row)));
+                             app::tamanhoEsperadoDownload(tabela.expectedSizeKb(*row)));
     } catch (...) {
         progress.finish();
         throw;
@@ -165,7 +144,8 @@ int cmdBaixar(Context& ctx)
                         baixado.string() + ".",
                     EEXIST);
     }
-    moveFile(baixado, destino);
+    // Never replaces a file that appeared meanwhile unless asked to.
+    app::moverArquivoBaixado(baixado, destino, args.has("substituir"));
     ctx.out << fs::absolute(destino).string() << '\n';
     return ExitOk;
 }

@@ -15,15 +15,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes fromHex(const std::string& hex)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
-
 std::string toHex(const Bytes& bytes)
 {
     return test::hexLower(bytes.data(), bytes.size());
@@ -201,7 +192,7 @@ TEST(RsaWrap, EqualsPythonIntegers)
             Bytes n = randomBytes((bits + 7) / 8);
             n[0] &= static_cast<std::uint8_t>(0xFF >> ((8 - bits % 8) % 8));
             n[0] |= static_cast<std::uint8_t>(1u << ((bits - 1) % 8));
-            n.back() |= 0x01;
+            n[n.size() - 1] |= 0x01;
             cases.push_back({n, randomBytes(3), randomBytes(length)});
         }
     }
