@@ -29,7 +29,6 @@ struct AppState
     std::string validacaoLivre;  // parameter file only
     bool modoParametros = false;
     int codigoSaida = 0;
-    std::optional<std::vector<std::string>> arquivosBaixados;  // created on first save
 };
 
 // Exit codes that the send flow sets.
