@@ -9,6 +9,7 @@
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -89,8 +90,14 @@ ParametrosEnvio interpretarParametros(const std::string& textoPlano)
     if (campos.empty() || (campos[0] != "1" && campos[0] != "2")) {
         // Such a file could only open the window with nothing set, where no
         // operation can succeed; it is treated as a file that cannot be read.
-        throw Error("Formato de arquivo de parâmetro desconhecido: \"" + (campos.empty() ? "" : campos[0]) +
-                    "\" (esperado 1 ou 2).");
+        // A file that is not enciphered with the right key deciphers to noise,
+        // which is not worth showing.
+        const std::string formato = campos.empty() ? std::string() : campos[0];
+        const bool legivel = formato.size() <= 8 && std::all_of(formato.begin(), formato.end(), [](char c) {
+                                 return c >= 0x20 && c < 0x7F;
+                             });
+        throw Error(legivel ? "Formato de arquivo de parâmetro desconhecido: \"" + formato + "\" (esperado 1 ou 2)."
+                            : std::string("O conteúdo não é um texto de parâmetros cifrado com a chave do VEK."));
     }
     if (campos.size() < CamposMinimos) {
         throw Error("O arquivo de parâmetro tem " + std::to_string(campos.size()) + " campos; são necessários ao menos " +

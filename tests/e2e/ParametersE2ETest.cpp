@@ -102,7 +102,10 @@ TEST_F(ParametersE2E, EveryOutcomeHasItsExitCode)
     EXPECT_NE(missing.err.find("VEK: Arquivo de parâmetros não encontrado.\n"), std::string::npos);
     const auto garbage = cli.run({"parametros", client.write("lixo.par", "não é um arquivo cifrado\n").string()});
     EXPECT_EQ(garbage.exitCode, 1);
-    EXPECT_NE(garbage.err.find("VEK: Erro ao ler o arquivo de parâmetro. "), std::string::npos) << garbage.err;
+    EXPECT_NE(garbage.err.find("VEK: Erro ao ler o arquivo de parâmetro. O conteúdo não é um texto de parâmetros "
+                               "cifrado com a chave do VEK.\n"),
+              std::string::npos)
+        << garbage.err;
 }
 
 }  // namespace
