@@ -125,13 +125,14 @@ void printHelp(std::ostream& out)
            "Comandos:\n";
     for (const auto& c : commands()) {
         out << "  " << c.name;
-        for (std::size_t n = std::string(c.name).size(); n < 16; ++n) {
+        for (std::size_t n = std::string(c.name).size(); n < 18; ++n) {
             out << ' ';
         }
         out << c.summary << '\n';
     }
     out << "\n`vek-cli COMANDO --help` mostra o uso de cada comando.\n"
-           "Saída: 0 sucesso; 1 a operação falhou ou o servidor recusou; 2 erro de uso ou de entrada.\n";
+           "Saída: 0 sucesso; 1 a operação falhou ou o servidor recusou; 2 erro de uso ou de entrada\n"
+           "(parametros tem códigos próprios: vek-cli parametros --help).\n";
 }
 
 }  // namespace

@@ -27,10 +27,11 @@ const std::vector<Command>& commands()
          "Altera a senha de transmissão (atual em VEK_SENHA, nova em VEK_NOVA_SENHA).",
          cmdAlterarSenha},
         {"parametros",
-         "parametros ARQUIVO.par",
-         "Envio sem intervenção a partir de um arquivo de parâmetros cifrado; grava a resposta em Protocolos/. "
-         "Saída: 9 enviado; 0 falhou; 1 arquivo de parâmetros ausente ou ilegível; 2 resposta não pode ser criada; "
-         "3 arquivo a enviar ausente ou erro na preparação; 4 erro na conexão ou transmissão; 5 CRC/hash diferente.",
+         "parametros ARQUIVO.par\n\n"
+         "Saída: 9 enviado; 0 não enviado; 1 arquivo de parâmetros ausente ou ilegível; 2 a resposta não pode ser\n"
+         "criada em Protocolos/; 3 arquivo a enviar ausente ou erro na preparação; 4 erro na conexão ou na\n"
+         "transmissão; 5 CRC ou hash Tiger diferente do informado.",
+         "Envio sem intervenção de um arquivo de parâmetros cifrado; grava a resposta em Protocolos/.",
          cmdParametros},
         {"gerar-parametros",
          "gerar-parametros --formato 1|2 --registro R --arquivo CAMINHO --resposta NOME [--aplicacao A] "
