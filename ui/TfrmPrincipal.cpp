@@ -118,16 +118,25 @@ void TfrmPrincipal::executarEnvioParametros()
         TfrmPrincipal& janela;
         ~Reabilitar() { janela.setAssistenteHabilitado(true); }
     } reabilitar{*this};
-    paginaEnviar()->enviarModoParametros();
-    if (codigoSaidaImediato_) {
-        return;
+    // An error outside the upload itself (the file to send cannot be read
+    // for its checksum, the response file cannot be written) goes to the
+    // standard error box; that attempt leaves no response file and the exit
+    // code as it was.
+    try {
+        paginaEnviar()->enviarModoParametros();
+        if (codigoSaidaImediato_) {
+            return;
+        }
+        // The response file, whatever the outcome: a failed upload leaves its
+        // protocol and date empty.
+        app::gravarRegistroEnvio(
+            {estado_.registro, estado_.tipoArquivo, estado_.arquivo, estado_.informacoesAdicionais},
+            paginaEnviar()->ultimoResultado(),
+            canal_,
+            estado_.nomeArquivoRegistro);
+    } catch (const std::exception& e) {
+        mostrarErro(e);
     }
-    // The response file, whatever the outcome: a failed upload leaves its
-    // protocol and date empty.
-    app::gravarRegistroEnvio({estado_.registro, estado_.tipoArquivo, estado_.arquivo, estado_.informacoesAdicionais},
-                             paginaEnviar()->ultimoResultado(),
-                             canal_,
-                             estado_.nomeArquivoRegistro);
 }
 
 void TfrmPrincipal::encerrarImediatamente(int codigo)

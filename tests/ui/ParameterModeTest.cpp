@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 
 using namespace vek;
 using vek::test::child;
@@ -85,6 +86,21 @@ class ParameterModeTest : public QObject
         return names.join(',');
     }
 
+    // Leaves with "&Sair" and Yes, as the user would once the outcome shows,
+    // and returns the code the event loop ends with.
+    int exitCodeAfterSair()
+    {
+        sandbox_->ui().queueAnswer(true);
+        QTimer::singleShot(0, window_.get(), [this] {
+            QTest::mouseClick(window_->botao(ui::Botao::Sair), Qt::LeftButton);
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+        guard.start(10000);
+        return QCoreApplication::exec();
+    }
+
 private slots:
     void init()
     {
@@ -131,6 +147,7 @@ private slots:
         const auto uploads = zebd_->server().store().uploads();
         QCOMPARE(uploads.back().fileName, std::string("folha.xml"));
         QCOMPARE(uploads.back().hashText, std::string());
+        QCOMPARE(exitCodeAfterSair(), app::CodigoSaidaSucesso);
     }
 
     void refusedUploadStillAnswersAndOffersNoRetry()
@@ -145,6 +162,50 @@ private slots:
         const std::string record = test::readFile(response());
         QVERIFY2(record.find("<dataTransmissao></dataTransmissao><protocoloTX></protocoloTX>") != std::string::npos,
                  record.c_str());
+        QCOMPARE(exitCodeAfterSair(), 4);
+    }
+
+    // Between the start checks and the upload the file to send turns into
+    // something that cannot be read: its checksum cannot be worked out. That
+    // is no upload outcome: the standard error box, no response file, and the
+    // run ends with code 0. (A CRC of a missing file is a mismatch instead.)
+    void unreadableFileForTheChecksumIsNoUploadOutcome_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("directory");  // else the file is gone
+        QTest::newRow("CRC, a directory now") << "1" << true;
+        QTest::newRow("Tiger hash, a directory now") << "2" << true;
+        QTest::newRow("Tiger hash, file gone") << "2" << false;
+    }
+
+    void unreadableFileForTheChecksumIsNoUploadOutcome()
+    {
+        QFETCH(QString, format);
+        QFETCH(bool, directory);
+        const auto file = makeFile("folha.xml");
+        auto p = parameters(file);
+        p.formato = format.toStdString();
+        (p.formato == "1" ? p.crcEsperado : p.hashEsperado) = p.formato == "1" ? "C7E00ADF" : tigerOf(file, true);
+        start(p);
+        QVERIFY(!window_->codigoSaidaImediato());
+        std::filesystem::remove(file);
+        if (directory) {
+            std::filesystem::create_directory(file);
+        }
+        const auto uploadsBefore = zebd_->server().store().uploads().size();
+        window_->show();
+        QTRY_VERIFY_WITH_TIMEOUT(window_->assistenteHabilitado(), 20000);
+
+        const auto messages = sandbox_->ui().messages();
+        QVERIFY2(messages.size() == 1, qPrintable(sandbox_->messageTexts().join('\n')));
+        QCOMPARE(messages[0].kind, platform::MessageKind::Error);
+        QVERIFY2(messages[0].text.find(file.string()) != std::string::npos, messages[0].text.c_str());
+        QVERIFY(!window_->codigoSaidaImediato());
+        QCOMPARE(window_->estado().codigoSaida, 0);
+        QVERIFY(!std::filesystem::exists(response()));
+        QCOMPARE(zebd_->server().store().uploads().size(), uploadsBefore);
+        QCOMPARE(visibleButtons(), QString("sair"));
+        QCOMPARE(exitCodeAfterSair(), 0);
     }
 
     void checksumIsCheckedBeforeTheUpload_data()
