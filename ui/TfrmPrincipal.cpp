@@ -111,12 +111,19 @@ void TfrmPrincipal::iniciarModoParametros(const std::string& arquivoParametros)
 void TfrmPrincipal::executarEnvioParametros()
 {
     repaint();
-    // The wizard takes input again however the upload ends, also when an
-    // error escapes to the standard error box.
+    // From the checksum on (which lets window events run) the window does not
+    // close: a close meanwhile would end the run with code 0 while the upload
+    // still goes ahead. The wizard takes input again however the run ends,
+    // also when an error goes to the standard error box.
+    setOperacaoEmAndamento(true);
     struct Reabilitar
     {
         TfrmPrincipal& janela;
-        ~Reabilitar() { janela.setAssistenteHabilitado(true); }
+        ~Reabilitar()
+        {
+            janela.setOperacaoEmAndamento(false);
+            janela.setAssistenteHabilitado(true);
+        }
     } reabilitar{*this};
     // An error outside the upload itself (the file to send cannot be read
     // for its checksum, the response file cannot be written) goes to the

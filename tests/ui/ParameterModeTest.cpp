@@ -30,6 +30,37 @@ std::string enciphered(const std::string& plain)
     return crypto::EncryptVEKText(platform::toWin1252(plain));
 }
 
+// Passes every call on to the sandbox's recording services; the first time
+// the window lets events run, the user clicks the close box.
+class ClosingUi final : public platform::UiServices
+{
+public:
+    ClosingUi(platform::UiServices& inner, QWidget& window)
+        : inner_(inner)
+        , window_(window)
+    {}
+
+    bool tried = false;
+
+    void processEvents() override
+    {
+        if (!tried) {
+            tried = true;
+            window_.close();
+        }
+        inner_.processEvents();
+    }
+    bool showMessage(const std::string& text, platform::MessageKind kind) override
+    {
+        return inner_.showMessage(text, kind);
+    }
+    void setBusy(bool busy) override { inner_.setBusy(busy); }
+
+private:
+    platform::UiServices& inner_;
+    QWidget& window_;
+};
+
 }  // namespace
 
 // The unattended upload started by another program with a parameter file.
@@ -91,9 +122,8 @@ class ParameterModeTest : public QObject
     int exitCodeAfterSair()
     {
         sandbox_->ui().queueAnswer(true);
-        QTimer::singleShot(0, window_.get(), [this] {
-            QTest::mouseClick(window_->botao(ui::Botao::Sair), Qt::LeftButton);
-        });
+        QTimer::singleShot(
+            0, window_.get(), [this] { QTest::mouseClick(window_->botao(ui::Botao::Sair), Qt::LeftButton); });
         QTimer guard;
         guard.setSingleShot(true);
         QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
@@ -233,17 +263,24 @@ private slots:
         start(p);
         window_->show();
         if (right) {
+            // The close box the first time the run lets window events run (the
+            // CRC check does, the upload too): the window stays, nothing is asked.
+            ClosingUi closing(sandbox_->ui(), *window_);
+            platform::ScopedUi scoped(closing);
             QTRY_VERIFY_WITH_TIMEOUT(window_->assistenteHabilitado(), 20000);
+            QVERIFY(closing.tried);
+            QVERIFY2(sandbox_->ui().messages().empty(), qPrintable(sandbox_->messageTexts().join('\n')));
+            QVERIFY(window_->isVisible());
             QCOMPARE(window_->estado().codigoSaida, app::CodigoSaidaSucesso);
             const auto uploads = zebd_->server().store().uploads();
             QCOMPARE(uploads.back().hashText, p.formato == "1" ? p.crcEsperado : p.hashEsperado);
             return;
         }
-        QTRY_COMPARE_WITH_TIMEOUT(window_->codigoSaidaImediato().value_or(-1), app::CodigoSaidaChecksumDiferente, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            window_->codigoSaidaImediato().value_or(-1), app::CodigoSaidaChecksumDiferente, 20000);
         const auto messages = sandbox_->ui().messages();
         QCOMPARE(messages.size(), std::size_t{1});
-        QCOMPARE(messages[0].text,
-                 std::string(p.formato == "1" ? app::MsgErroCrc : app::MsgErroTiger));
+        QCOMPARE(messages[0].text, std::string(p.formato == "1" ? app::MsgErroCrc : app::MsgErroTiger));
         QCOMPARE(messages[0].kind, platform::MessageKind::Error);
         QVERIFY(!std::filesystem::exists(response()));
     }
