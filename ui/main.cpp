@@ -6,8 +6,10 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -35,6 +37,17 @@ public:
 int main(int argc, char** argv)
 {
     vek::platform::ignoreWriteSignals();
+    // Answered before any window (or display) is needed.
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::fputs("Uso: vek [ARQUIVO.par | LOG...]\n\n"
+                   "Sem argumento: o assistente do VEK (enviar, receber, histórico, senha).\n"
+                   "ARQUIVO.par: envio sem intervenção a partir de um arquivo de parâmetros cifrado; o código de\n"
+                   "saída diz o resultado (9 enviado; veja vek-cli parametros --help).\n"
+                   "LOG...: o nome do arquivo de rastreamento das consultas.\n"
+                   "Configuração, rastreamento, temp/ e Protocolos/ ficam em VEK_DIR ou no diretório do programa.\n",
+                   stdout);
+        return 0;
+    }
     VekApplication app(argc, argv);
     vek::ui::configurarAplicacao(app);
     vek::ui::QtUiServices services;
