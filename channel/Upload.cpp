@@ -8,6 +8,7 @@
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -142,7 +143,6 @@ void TCanalZEBCliente::PrepararArquivo()
 
 void TCanalZEBCliente::SolicitarAutorizacao()
 {
-    int pctConexao = 0;
     bool requestBuilt = false;
     const std::string endereco = host_ + ":" + std::to_string(porta_);
     ReportarEnvio(tseFinalizada,
@@ -155,7 +155,6 @@ void TCanalZEBCliente::SolicitarAutorizacao()
     try {
         try {
             GravarTrace("Tentando conectar em " + endereco);
-            pctConexao = 50;
             ReportarEnvio(
                 tseFinalizada, 100, tseExecutando, 50, tseNada, 0, "Solicitando autorização para transmissão...");
             Conectar();
@@ -186,13 +185,11 @@ void TCanalZEBCliente::SolicitarAutorizacao()
             GravarTrace("Enviando mensagem de solicitação de autorização de transmissão");
             writeOrFail(frameOf(CMD_PEDIDO_ENVIO, pedidoWire));
 
-            pctConexao = 75;
             ReportarEnvio(tseFinalizada, 100, tseExecutando, 75, tseNada, 0, "Aguardando resposta de autorização...");
             GravarTrace("Lendo resposta do servidor.");
             const Message resposta = LerMensagem();
             if (resposta.code == CMD_ACEITO) {
                 GravarTrace("Recebida mensagem de autorização de transmissão.");
-                pctConexao = 100;
                 ReportarEnvio(
                     tseFinalizada, 100, tseExecutando, 100, tseNada, 0, "O Servidor da ZEB autorizou transmissão...");
                 const Message modulo = LerMensagem();
@@ -210,7 +207,10 @@ void TCanalZEBCliente::SolicitarAutorizacao()
             } else if (resposta.code == CMD_NEGADO) {
                 const std::string motivo = platform::fromWin1252(resposta.text());
                 GravarTrace("Recebida mensagem de conexão negada -> " + motivo);
-                if (motivo.find_first_not_of(" \t\r\n") != std::string::npos) {
+                // Blank means nothing but spaces and control characters.
+                const bool temTexto = std::any_of(
+                    motivo.begin(), motivo.end(), [](char c) { return static_cast<unsigned char>(c) > ' '; });
+                if (temTexto) {
                     platform::ui().showMessage(motivo, platform::MessageKind::Information);
                 }
                 ReportarEnvio(tseFinalizada,
@@ -237,7 +237,15 @@ void TCanalZEBCliente::SolicitarAutorizacao()
         }
         ReportarEnvio(tseFinalizada, 100, tseFinalizada, 100, tseNada, 0, "");
     } catch (const std::exception& e) {
-        ReportarEnvio(tseFinalizada, 100, tseErro, pctConexao, tseNada, 0, "Erro: " + std::string(e.what()));
+        // The connection gauge stays where the last report left it (full once
+        // the request was built, since the closing report above fills it).
+        ReportarEnvio(tseFinalizada,
+                      100,
+                      tseErro,
+                      StatusEnvio.PercentConexao,
+                      tseNada,
+                      0,
+                      "Erro: " + std::string(e.what()));
         throw;
     }
 }

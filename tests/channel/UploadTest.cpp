@@ -2,6 +2,7 @@
 #include "channel/TCanalZEBCliente.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Error.h"
+#include "platform/Win1252.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
@@ -155,6 +156,121 @@ TEST(EnviarArquivo, SendsTheWholeExchangeAndKeepsTheReceipt)
     EXPECT_TRUE(sawBlock);
 }
 
+// The trace texts of a run, without their time stamps, back in UTF-8.
+std::vector<std::string> traceTexts(const test::Sandbox& box)
+{
+    const std::string text = platform::fromWin1252(box.read("TraceVEK.log"));
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
+        const std::string line = text.substr(start, pos - start);
+        // "dd/mm/yyyy hh:nn:ss.zzz - "
+        EXPECT_EQ(line.substr(23, 3), " - ") << line;
+        out.push_back(line.substr(26));
+    }
+    return out;
+}
+
+TEST(EnviarArquivo, ReportsAndTracesEveryStepInOrder)
+{
+    test::Sandbox box;
+    test::RecordingUiServices ui;
+    platform::ScopedUi scope(ui);
+    FakeScript script = upToBlocks();
+    script.insert(script.begin(), FakeStep::expect(CMD_PRE_VALIDACAO));
+    test::FakeZebServer server({with(script, {FakeStep::reply(CMD_PROTOCOLO, "P7|D7|I7|A7"), FakeStep::expect(CMD_ACK)})});
+    Upload up(box, server.port());
+    up.canal.StrValidacaoLivre = "livre";
+    up.canal.HashArquivo = "H1";
+    ASSERT_EQ(up.run(), "");
+    const std::string block = std::to_string(up.canal.TamanhoCifrado);
+    const std::string enviados = std::to_string(up.canal.TamanhoCifrado + 5);
+    const std::string endereco = "127.0.0.1:" + std::to_string(server.port());
+
+    struct Report
+    {
+        TTipoStatusEtapa sp;
+        int pp;
+        TTipoStatusEtapa sc;
+        int pc;
+        TTipoStatusEtapa st;
+        int pt;
+        std::string text;
+    };
+    const std::vector<Report> expected{
+        {tseExecutando, 0, tseNada, 0, tseNada, 0, "Preparando mecanismos de certificação..."},
+        {tseExecutando, 20, tseNada, 0, tseNada, 0, "Preparando mecanismos de certificação..."},
+        {tseExecutando, 40, tseNada, 0, tseNada, 0, "Preparando arquivo para envio..."},
+        {tseExecutando, 60, tseNada, 0, tseNada, 0, "Preparando arquivo para envio..."},
+        {tseExecutando, 61, tseNada, 0, tseNada, 0, "Preparando arquivo para envio..."},
+        {tseFinalizada, 100, tseNada, 0, tseNada, 0, "Pronto para a transmissão"},
+        {tseFinalizada,
+         100,
+         tseExecutando,
+         0,
+         tseNada,
+         0,
+         "Tentando efetuar conexão TCP com a ZEB no endereço " + endereco + " ..."},
+        {tseFinalizada, 100, tseExecutando, 50, tseNada, 0, "Solicitando autorização para transmissão..."},
+        {tseFinalizada, 100, tseExecutando, 75, tseNada, 0, "Aguardando resposta de autorização..."},
+        {tseFinalizada, 100, tseExecutando, 100, tseNada, 0, "O Servidor da ZEB autorizou transmissão..."},
+        {tseFinalizada, 100, tseFinalizada, 100, tseNada, 0, ""},
+        {tseFinalizada, 100, tseFinalizada, 100, tseExecutando, 0, "Iniciando a transmissão do arquivo ..."},
+        {tseFinalizada, 100, tseFinalizada, 100, tseExecutando, 20, "Enviando dados do arquivo ..."},
+        {tseFinalizada, 100, tseFinalizada, 100, tseExecutando, 100, "Enviando dados do arquivo: 100.00% concluído."},
+        {tseFinalizada,
+         100,
+         tseFinalizada,
+         100,
+         tseExecutando,
+         100,
+         "Aguardando confirmação de recebimento do servidor..."},
+        {tseFinalizada, 100, tseFinalizada, 100, tseExecutando, 100, "Confirmação OK."},
+        {tseFinalizada, 100, tseFinalizada, 100, tseFinalizada, 100, "Arquivo enviado com sucesso..."},
+    };
+    ASSERT_EQ(up.reports.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto& r = up.reports[i];
+        const auto& e = expected[i];
+        EXPECT_EQ(r.StatusPreparacao, e.sp);
+        EXPECT_EQ(r.PercentPreparacao, e.pp);
+        EXPECT_EQ(r.StatusConexao, e.sc);
+        EXPECT_EQ(r.PercentConexao, e.pc);
+        EXPECT_EQ(r.StatusTransmissao, e.st);
+        EXPECT_EQ(r.PercentTransmissao, e.pt);
+        EXPECT_EQ(r.Mensagem, e.text);
+    }
+
+    EXPECT_EQ(traceTexts(box),
+              (std::vector<std::string>{
+                  "*** ENVIO DE ARQUIVO *** \r\r",
+                  "Tentando conectar em " + endereco,
+                  "mensagem exclusiva de pré-validação do arquivo: livre",
+                  "Enviada a mensagem com string adicional de validação exclusiva do aplicativo...",
+                  "Operadora: 123456 Arquivo: " + up.canal.Arquivo,
+                  "CRCHex do Arquivo: H1",
+                  "Enviando mensagem de solicitação de autorização de transmissão",
+                  "Lendo resposta do servidor.",
+                  "Recebida mensagem de autorização de transmissão.",
+                  "Iniciando fase de transmissão do arquivo.",
+                  "Encriptando e enviando chave simétrica",
+                  "Enviando mensagem com o hash do arquivo: H1",
+                  "Esperando ACK",
+                  "Recebido ACK",
+                  "Enviando mensagem com tamanho do arquivo",
+                  "Esperando ACK",
+                  "Recebido ACK",
+                  "Enviando bloco de dados 1 tamanho: " + block,
+                  "Esperando ACK",
+                  "Recebido ACK (" + enviados + " bytes enviados)",
+                  "Enviando mensagem de fim de dados",
+                  "Lendo Protocolo",
+                  "Dados corretos. Protocolo: P7 Autenticação: A7",
+                  "VEK enviou a confirmação de recebimento do protocolo.",
+              }));
+}
+
 TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
 {
     struct Case
@@ -164,18 +280,27 @@ TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
         std::string error;
         std::string mensagemErro;
         std::size_t messageBoxes;
+        bool inAuthorization = false;
     };
     const std::array cases{
         Case{"refused with a reason",
              {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_NEGADO, "Senha inv\xE1lida")},
              " O servidor reportou que esta transmissão foi rejeitada. Mensagem: Senha inválida",
              " O servidor reportou que esta transmissão foi rejeitada. Mensagem: Senha inválida",
-             1},
+             1,
+             true},
         Case{"refused with a blank reason",
              {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_NEGADO, "  ")},
              " O servidor reportou que esta transmissão foi rejeitada. Mensagem:   ",
              " O servidor reportou que esta transmissão foi rejeitada. Mensagem:   ",
-             0},
+             0,
+             true},
+        Case{"refused with only control characters",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_NEGADO, "\x01\x02\t")},
+             " O servidor reportou que esta transmissão foi rejeitada. Mensagem: \x01\x02\t",
+             " O servidor reportou que esta transmissão foi rejeitada. Mensagem: \x01\x02\t",
+             0,
+             true},
         Case{"keys out of order",
              {FakeStep::expect(CMD_PEDIDO_ENVIO),
               FakeStep::reply(CMD_ACEITO),
@@ -183,7 +308,8 @@ TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
               FakeStep::reply(CMD_CHAVE_MODULO, Modulus)},
              " Erro de comunicação na leitura das chaves...",
              " Erro de comunicação na leitura das chaves...",
-             0},
+             0,
+             true},
         Case{"an empty modulus",
              {FakeStep::expect(CMD_PEDIDO_ENVIO),
               FakeStep::reply(CMD_ACEITO),
@@ -191,19 +317,22 @@ TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
               FakeStep::reply(CMD_CHAVE_EXPOENTE, Exponent)},
              Generic,
              "Erro ao enviar dados para a ZEB.",
-             0},
+             0,
+             true},
         Case{"a reply that is neither 3 nor 94",
              {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_PROTOCOLO, "1|2|3|4")},
              " O servidor da ZEB respondeu à solicitação de autorização com uma mensagem inesperada (código 12). "
              "Transmissão não efetuada.",
              " O servidor da ZEB respondeu à solicitação de autorização com uma mensagem inesperada (código 12). "
              "Transmissão não efetuada.",
-             0},
+             0,
+             true},
         Case{"silence after the request",
              {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::pause(5s)},
              " Erro ao ler dados do socket: \"Tempo esgotado ao ler do socket\" / Código de erro do Windows: 110",
              " Erro ao ler dados do socket: \"Tempo esgotado ao ler do socket\" / Código de erro do Windows: 110",
-             0},
+             0,
+             true},
         Case{"final refusal with a text",
              with(upToBlocks(), {FakeStep::reply(CMD_NEGADO, "abc")}),
              " Erro ao confirmar transmissão: abc",
@@ -234,9 +363,39 @@ TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
         EXPECT_FALSE(up.canal.socCliente().connected());
         EXPECT_FALSE(up.canal.ChaveServidor);
         EXPECT_EQ(ui.busyCalls(), (std::vector<bool>{true, false}));
-        ASSERT_FALSE(up.reports.empty());
+        ASSERT_GE(up.reports.size(), 2U);
         const auto& last = up.reports.back();
-        EXPECT_TRUE(last.StatusConexao == tseErro || last.StatusTransmissao == tseErro);
+        EXPECT_EQ(last.StatusPreparacao, tseFinalizada);
+        EXPECT_EQ(last.PercentPreparacao, 100);
+        const bool prefixed = c.mensagemErro != "Erro ao enviar dados para a ZEB.";
+        if (c.inAuthorization) {
+            // The step closes with full gauges, then reports the failure
+            // where the connection gauge stands, with the prefix kept.
+            const auto& closing = up.reports[up.reports.size() - 2];
+            EXPECT_EQ(closing.StatusConexao, tseFinalizada);
+            EXPECT_EQ(closing.PercentConexao, 100);
+            EXPECT_EQ(closing.Mensagem, "");
+            EXPECT_EQ(last.StatusConexao, tseErro);
+            EXPECT_EQ(last.PercentConexao, 100);
+            EXPECT_EQ(last.StatusTransmissao, tseNada);
+            EXPECT_EQ(last.Mensagem.rfind("Erro: ", 0), 0U) << last.Mensagem;
+            if (prefixed) {
+                EXPECT_EQ(last.Mensagem, "Erro: <<CANAL_ZEB>>" + c.error);
+            }
+        } else {
+            EXPECT_EQ(last.StatusConexao, tseFinalizada);
+            EXPECT_EQ(last.StatusTransmissao, tseErro);
+            EXPECT_EQ(last.PercentTransmissao, 100);
+            if (prefixed) {
+                EXPECT_EQ(last.Mensagem, "<<CANAL_ZEB>>" + c.error);
+            }
+        }
+        if (c.error.find("rejeitada") != std::string::npos) {
+            const auto& rejection = up.reports[up.reports.size() - 3];
+            EXPECT_EQ(rejection.StatusConexao, tseErro);
+            EXPECT_EQ(rejection.PercentConexao, 100);
+            EXPECT_EQ(rejection.Mensagem, "A transmissão do arquivo foi rejeitada, verificar normas em vigor.");
+        }
         EXPECT_TRUE(up.canal.Prot_Ultimo_Envio().empty());
     }
 }
