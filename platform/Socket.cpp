@@ -60,6 +60,17 @@ short pollFor(int fd, short events, std::chrono::milliseconds timeout, bool pump
     }
 }
 
+// What is left until `deadline`, at least 1 ms while it has not passed, 0
+// once it has.
+std::chrono::milliseconds timeLeft(Clock::time_point deadline)
+{
+    const auto now = Clock::now();
+    if (now >= deadline) {
+        return 0ms;
+    }
+    return std::max(1ms, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
+}
+
 std::string addressText(const sockaddr_in& a)
 {
     char buf[INET_ADDRSTRLEN] = {};
@@ -193,6 +204,7 @@ void TcpSocket::writeAll(std::span<const std::uint8_t> data, std::chrono::millis
     if (fd_ < 0) {
         throw Error("Socket não conectado", ENOTCONN);
     }
+    const auto deadline = Clock::now() + timeout;
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -204,7 +216,8 @@ void TcpSocket::writeAll(std::span<const std::uint8_t> data, std::chrono::millis
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (waitFor(POLLOUT, timeout) == Wait::TimedOut) {
+            const auto left = timeLeft(deadline);
+            if (left.count() == 0 || waitFor(POLLOUT, left) == Wait::TimedOut) {
                 throw Error("Tempo esgotado ao escrever no socket", ETIMEDOUT);
             }
             continue;
@@ -243,9 +256,14 @@ std::size_t TcpSocket::readSome(std::span<std::uint8_t> data, std::chrono::milli
 
 void TcpSocket::readExact(std::span<std::uint8_t> data, std::chrono::milliseconds timeout)
 {
+    const auto deadline = Clock::now() + timeout;
     std::size_t done = 0;
     while (done < data.size()) {
-        const std::size_t n = readSome(data.subspan(done), timeout);
+        const auto left = timeLeft(deadline);
+        if (left.count() == 0) {
+            throw Error("Tempo esgotado ao ler do socket", ETIMEDOUT);
+        }
+        const std::size_t n = readSome(data.subspan(done), left);
         if (n == 0) {
             throw Error("Erro de leitura: a conexão foi encerrada pelo outro lado", 0);
         }

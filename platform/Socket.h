@@ -33,10 +33,11 @@ public:
     [[nodiscard]] bool connected() const { return fd_ >= 0; }
     void close() noexcept;
 
-    // Writes the whole buffer; fails when the peer takes nothing for `timeout`.
+    // Writes the whole buffer; fails unless the peer takes all of it within
+    // `timeout`, however the bytes trickle.
     void writeAll(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout);
-    // Reads exactly data.size() bytes; fails when nothing arrives for `timeout`
-    // or the peer closes first.
+    // Reads exactly data.size() bytes; fails unless all of them arrive within
+    // `timeout`, or when the peer closes first.
     void readExact(std::span<std::uint8_t> data, std::chrono::milliseconds timeout);
     // Reads what is available, at least one byte; 0 means the peer closed.
     // Fails when nothing arrives for `timeout`.

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <thread>
+
+#include <sys/socket.h>
 
 namespace vek::platform {
 namespace {
@@ -65,6 +69,61 @@ TEST(TcpSocket, ReadFailsOnSilenceWithTimeoutCodeAndOnCloseWithCodeZero)
     } catch (const Error& e) {
         EXPECT_EQ(e.code(), 0);
     }
+}
+
+TEST(TcpSocket, ExactReadAndWholeWriteMustFinishWithinOneTimeOut)
+{
+    auto p = connectedPair();
+    // One byte every 150 ms: each gap is shorter than the time-out, the whole is not.
+    std::thread dripper([&] {
+        for (std::uint8_t b = 0; b < 5; ++b) {
+            std::this_thread::sleep_for(150ms);
+            try {
+                p.server.writeAll(std::span(&b, 1), 1s);
+            } catch (const Error&) {
+                return;
+            }
+        }
+    });
+    std::array<std::uint8_t, 5> header{};
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        p.client.readExact(header, 400ms);
+        ADD_FAILURE() << "a trickling header should time out";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), ETIMEDOUT);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 600ms);
+    dripper.join();
+
+    // A reader that empties small socket buffers every 100 ms lets the writer
+    // go on many times, never after a whole time-out, yet 4 MiB cannot pass
+    // in 300 ms.
+    auto q = connectedPair();
+    const int small = 64 * 1024;
+    ASSERT_EQ(::setsockopt(q.client.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    ASSERT_EQ(::setsockopt(q.server.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    std::atomic<bool> stop{false};
+    std::thread slowReader([&] {
+        std::vector<std::uint8_t> chunk(64 * 1024);
+        while (!stop) {
+            std::this_thread::sleep_for(100ms);
+            while (::recv(q.server.fd(), chunk.data(), chunk.size(), MSG_DONTWAIT) > 0) {
+            }
+        }
+    });
+    const std::vector<std::uint8_t> big(4 * 1024 * 1024, 0x5A);
+    const auto writeStart = std::chrono::steady_clock::now();
+    try {
+        q.client.writeAll(big, 300ms);
+        ADD_FAILURE() << "a slow reader should make the write time out";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), ETIMEDOUT);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - writeStart, 1s);
+    stop = true;
+    q.client.close();
+    slowReader.join();
 }
 
 TEST(TcpSocket, ConnectKeepsErrnoOfRefusalAndResolverText)
