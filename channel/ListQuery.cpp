@@ -146,7 +146,8 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
     long long tamanho = 0;
     const auto [ptr, ec] = std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), tamanho);
     if (ec != std::errc() || ptr != sizeText.data() + sizeText.size() || sizeText.empty()) {
-        throw Error("'" + sizeText + "' não é um número inteiro válido", EINVAL);
+        // A conversion failure sets no system error code.
+        throw Error("'" + sizeText + "' não é um número inteiro válido");
     }
     const std::string nomeServidor = bar == std::string::npos ? std::string() : h.substr(std::min(h.size(), bar + 2));
     GravarTrace("Tamanho do arquivo " + nomeServidor + ":  " + std::to_string(tamanho) + " bytes");
