@@ -239,13 +239,8 @@ void TCanalZEBCliente::SolicitarAutorizacao()
     } catch (const std::exception& e) {
         // The connection gauge stays where the last report left it (full once
         // the request was built, since the closing report above fills it).
-        ReportarEnvio(tseFinalizada,
-                      100,
-                      tseErro,
-                      StatusEnvio.PercentConexao,
-                      tseNada,
-                      0,
-                      "Erro: " + std::string(e.what()));
+        ReportarEnvio(
+            tseFinalizada, 100, tseErro, StatusEnvio.PercentConexao, tseNada, 0, "Erro: " + std::string(e.what()));
         throw;
     }
 }

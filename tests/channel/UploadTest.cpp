@@ -178,7 +178,8 @@ TEST(EnviarArquivo, ReportsAndTracesEveryStepInOrder)
     platform::ScopedUi scope(ui);
     FakeScript script = upToBlocks();
     script.insert(script.begin(), FakeStep::expect(CMD_PRE_VALIDACAO));
-    test::FakeZebServer server({with(script, {FakeStep::reply(CMD_PROTOCOLO, "P7|D7|I7|A7"), FakeStep::expect(CMD_ACK)})});
+    test::FakeZebServer server(
+        {with(script, {FakeStep::reply(CMD_PROTOCOLO, "P7|D7|I7|A7"), FakeStep::expect(CMD_ACK)})});
     Upload up(box, server.port());
     up.canal.StrValidacaoLivre = "livre";
     up.canal.HashArquivo = "H1";

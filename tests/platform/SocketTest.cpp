@@ -8,9 +8,8 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <thread>
-
 #include <sys/socket.h>
+#include <thread>
 
 namespace vek::platform {
 namespace {
