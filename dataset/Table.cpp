@@ -24,6 +24,9 @@ std::size_t Table::fieldIndex(std::string_view name) const
 
 void Table::load(const std::filesystem::path& path)
 {
+    // What the table held belongs to an earlier query: a file that cannot be
+    // used leaves the table empty rather than showing that answer as this one.
+    close();
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
     if (in) {
@@ -38,6 +41,7 @@ void Table::load(const std::filesystem::path& path)
 
 void Table::loadDocument(std::string_view document, const std::string& sourceName)
 {
+    close();
     std::vector<Row> rows = readDataPacket(document, fields_, sourceName);
     rows_ = std::move(rows);
     current_ = 0;

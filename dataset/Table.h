@@ -28,9 +28,9 @@ public:
     // Throws vek::Error for a name the table does not declare.
     [[nodiscard]] std::size_t fieldIndex(std::string_view name) const;
 
-    // Reads the whole file and replaces the table's records with its
+    // Closes the table, reads the whole file and opens the table on its
     // records; the first becomes current. On any failure it throws vek::Error
-    // and the table keeps what it held before.
+    // and the table stays closed: nothing of an earlier file is shown.
     void load(const std::filesystem::path& path);
     // The same from a document in memory; sourceName goes into error texts.
     void loadDocument(std::string_view document, const std::string& sourceName);

@@ -185,7 +185,13 @@ void TfrmPrincipal::definirTiposReceber(std::vector<std::string> itens)
 
 void TfrmPrincipal::carregarLista(const std::string& caminho)
 {
-    tabelaLista_.load(std::filesystem::u8path(caminho));
+    // The grid follows the table also when the file is refused (then empty).
+    try {
+        tabelaLista_.load(std::filesystem::u8path(caminho));
+    } catch (...) {
+        paginaArquivos()->recarregar();
+        throw;
+    }
     paginaArquivos()->recarregar();
 }
 
@@ -201,7 +207,12 @@ HistoryPage* TfrmPrincipal::paginaHistorico() const
 
 void TfrmPrincipal::carregarHistorico(const std::string& caminho)
 {
-    tabelaHistorico_.load(std::filesystem::u8path(caminho));
+    try {
+        tabelaHistorico_.load(std::filesystem::u8path(caminho));
+    } catch (...) {
+        paginaHistorico()->recarregar();
+        throw;
+    }
     paginaHistorico()->recarregar();
 }
 

@@ -158,7 +158,9 @@ TEST(ListTable, FindsARowByItsIdentifierNumber)
     EXPECT_EQ(t.findById(""), std::nullopt);
 }
 
-TEST(ListTable, RefusedFileKeepsThePreviousContent)
+// A refused file leaves the table empty: the earlier list belongs to another
+// query. The run's downloaded-file list is not part of the file and stays.
+TEST(ListTable, RefusedFileEmptiesTheTableButKeepsTheDownloadedList)
 {
     test::Sandbox box;
     ListTable t;
@@ -167,6 +169,9 @@ TEST(ListTable, RefusedFileKeepsThePreviousContent)
     t.markDownloaded(0);
     const std::string bad = box.write("ruim.zeb", "<DATAPACKET><METADATA><FIELDS/></METADATA><ROWDATA/></DATAPACKET>");
     EXPECT_THROW(t.load(bad), Error);
+    EXPECT_FALSE(t.active());
+    EXPECT_EQ(t.recordCount(), 0U);
+    t.load(DataDir + "lista.xml");
     try {
         t.load(box.path() / "nao-existe.zeb");
         ADD_FAILURE() << "loaded";
@@ -175,9 +180,10 @@ TEST(ListTable, RefusedFileKeepsThePreviousContent)
         EXPECT_EQ(std::string(e.what()),
                   "Não foi possível ler o arquivo \"" + (box.path() / "nao-existe.zeb").string() + "\".");
     }
+    EXPECT_EQ(t.recordCount(), 0U);
+    t.load(DataDir + "lista.xml");
     ASSERT_EQ(t.recordCount(), 3U);
-    EXPECT_EQ(t.current(), 1U);
-    EXPECT_EQ(t.asText(2, field::NM_ARQUIVO), "declaração-única.pdf");
+    EXPECT_EQ(t.current(), 0U);
     EXPECT_TRUE(t.ENVIADO(0));
 }
 
@@ -250,7 +256,7 @@ TEST(HistoryTable, LoadsTheHistoryAndPrintsTheVisibleFields)
                   "Transmissão", "Arquivo", "Tipo do Arquivo", "Protocolo", "Status", "Avisos", "Erros"}));
 }
 
-TEST(HistoryTable, HistoryWithoutAFieldIsRefusedAndThePreviousOneKept)
+TEST(HistoryTable, HistoryWithoutAFieldIsRefusedAndThePreviousOneIsNotShown)
 {
     HistoryTable t;
     t.load(DataDir + "historico.xml");
@@ -261,8 +267,8 @@ TEST(HistoryTable, HistoryWithoutAFieldIsRefusedAndThePreviousOneKept)
     } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()), "O campo QT_ERROS não existe no arquivo \"" + path + "\".");
     }
-    EXPECT_EQ(t.recordCount(), 3U);
-    EXPECT_EQ(t.asText(0, field::NM_ARQUIVO), "remessa.xml");
+    EXPECT_FALSE(t.active());
+    EXPECT_EQ(t.recordCount(), 0U);
 }
 
 }  // namespace

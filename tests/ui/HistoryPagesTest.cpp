@@ -268,7 +268,9 @@ private slots:
 
     // A file that lacks a declared field is refused in the standard error
     // box; the period page stays and the grid keeps the last good history.
-    void refusedFileKeepsThePreviousHistory()
+    // A refused history file shows nothing rather than the earlier period's
+    // transmissions as if they were the answer.
+    void refusedFileShowsNoHistory()
     {
         test::FakeZebServer server(
             {test::listFileScript(channel::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string())),
@@ -286,8 +288,8 @@ private slots:
         QCOMPARE(messages.size(), std::size_t(1));
         QCOMPARE(messages[0].kind, platform::MessageKind::Error);
         QVERIFY2(QString::fromStdString(messages[0].text).contains("QT_ERROS"), messages[0].text.c_str());
-        QCOMPARE(window_->tabelaHistorico().recordCount(), std::size_t(3));
-        QCOMPARE(grid()->model()->rowCount(), 3);
+        QCOMPARE(window_->tabelaHistorico().recordCount(), std::size_t(0));
+        QCOMPARE(grid()->model()->rowCount(), 0);
         QVERIFY(window_->assistenteHabilitado());
     }
 
