@@ -45,6 +45,24 @@ public:
             if (errno == E2BIG) {
                 continue;
             }
+            // The five bytes Windows-1252 leaves unassigned stand for the C1
+            // controls of the same number, both ways (as Windows converts
+            // them), so that enciphered texts such as download credentials
+            // survive a round trip through UTF-8 unchanged.
+            const auto b0 = static_cast<unsigned char>(src[0]);
+            if (badInputSkip == 1 && unassigned(b0)) {
+                out.push_back(static_cast<char>(0xC2));
+                out.push_back(static_cast<char>(b0));
+                ++src;
+                --srcLeft;
+                continue;
+            }
+            if (badInputSkip == 0 && b0 == 0xC2 && srcLeft >= 2 && unassigned(static_cast<unsigned char>(src[1]))) {
+                out.push_back(src[1]);
+                src += 2;
+                srcLeft -= 2;
+                continue;
+            }
             // EILSEQ or EINVAL: one character could not be converted.
             out.push_back('?');
             std::size_t skip = badInputSkip;
@@ -66,6 +84,8 @@ public:
     }
 
 private:
+    static bool unassigned(unsigned char b) { return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D; }
+
     static std::size_t utf8SequenceLength(unsigned char lead, std::size_t left)
     {
         std::size_t n = 1;

@@ -34,7 +34,15 @@ TEST(Win1252, ConvertsBothWaysAndMarksWhatHasNoForm)
     }
     EXPECT_EQ(toWin1252("a\xE2\x82 b"), "a? b");  // broken UTF-8
     EXPECT_EQ(toWin1252("日本"), "??");
-    EXPECT_EQ(fromWin1252("\x81\x8D"), "??");  // unassigned in Windows-1252
+    // The bytes Windows-1252 leaves unassigned map to the C1 controls and
+    // back, so that any byte string survives the round trip.
+    EXPECT_EQ(fromWin1252("\x81\x8D\x8F\x90\x9D"), "\u0081\u008D\u008F\u0090\u009D");
+    std::string every;
+    for (int b = 1; b < 256; ++b) {
+        every.push_back(static_cast<char>(b));
+    }
+    EXPECT_EQ(toWin1252(fromWin1252(every)), every);
+    EXPECT_EQ(toWin1252("\u0085"), "?");  // a C1 control Windows-1252 has no byte for
 }
 
 TEST(Win1252, CountsAndCutsCharactersNotBytes)
