@@ -11,11 +11,15 @@ std::optional<std::filesystem::path> gravarRegistroEnvio(const DadosRegistro& da
                                                          const channel::TCanalZEBCliente& canal,
                                                          const std::string& nomeArquivo)
 {
+    // Only a successful upload has a protocol and a reception date: a failed
+    // attempt may still carry the ones the server sent before it broke off,
+    // and a record holding them would read as a receipt.
+    const bool enviado = resultado.Sucesso;
     const dataset::RegistroTransmissao registro{.operadora = dados.registro,
                                                 .tipo_Arquivo = dados.tipoArquivo,
                                                 .arquivo = dados.arquivo,
-                                                .dataTransmissao = resultado.DataHora,
-                                                .protocoloTX = resultado.Protocolo,
+                                                .dataTransmissao = enviado ? resultado.DataHora : std::string(),
+                                                .protocoloTX = enviado ? resultado.Protocolo : std::string(),
                                                 .aplicativo = canal.ID_Aplicacao_no_Servidor(),
                                                 .informacoesArquivo = dados.informacoes,
                                                 .clienteTransmissao = canal.VersaoTransmissor()};

@@ -21,7 +21,8 @@ struct DadosRegistro
 };
 
 // Writes the transmission record of an upload into "Protocolos" under the
-// base directory as `nomeArquivo`. Returns its path, or nothing when it
+// base directory as `nomeArquivo`; an unsuccessful result gives empty protocol
+// and date elements. Returns its path, or nothing when it
 // could not be written (which never changes the upload's outcome).
 std::optional<std::filesystem::path> gravarRegistroEnvio(const DadosRegistro& dados,
                                                          const channel::TResultadoEnvio& resultado,

@@ -5,11 +5,48 @@
 #include <pugixml.hpp>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 
 namespace vek::dataset {
+
+namespace {
+
+// XML 1.0 holds only tab, line feed, carriage return and the characters from
+// U+0020 on, less the surrogates and U+FFFE/U+FFFF. Anything else would be
+// written as a character reference that every conforming parser rejects,
+// making the whole document unreadable; such a character becomes "?". Bytes
+// that do not form UTF-8 are left out by the decoder.
+std::string xmlText(const std::string& text)
+{
+    const auto allowed = [](wchar_t c) {
+        const auto u = static_cast<std::uint32_t>(c);
+        return u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xD7FF) || (u >= 0xE000 && u <= 0xFFFD) ||
+               (u >= 0x10000 && u <= 0x10FFFF);
+    };
+    bool plain = true;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x80 || (b < 0x20 && b != 0x9 && b != 0xA && b != 0xD)) {
+            plain = false;
+            break;
+        }
+    }
+    if (plain) {
+        return text;
+    }
+    std::wstring wide = pugi::as_wide(text);
+    for (wchar_t& c : wide) {
+        if (!allowed(c)) {
+            c = L'?';
+        }
+    }
+    return pugi::as_utf8(wide);
+}
+
+}  // namespace
 
 struct TXMLGenerator::Impl
 {
@@ -47,7 +84,7 @@ void TXMLGenerator::AddTextElement(const std::string& name, const std::string& t
 {
     const XmlElement e = append(name, parentPath);
     if (!e.empty()) {
-        pugi::xml_node(e.node).text().set(text.c_str());
+        pugi::xml_node(e.node).text().set(xmlText(text).c_str());
     }
 }
 
@@ -97,8 +134,12 @@ void TXMLGenerator::Save(const std::string& fileName) const
         throw Error("Não foi possível criar " + fileName + ": " + std::strerror(err), err);
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const int err = errno;
-    if (std::fclose(f) != 0 || !written) {
+    int err = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (written && !closed) {
+        err = errno;
+    }
+    if (!written || !closed) {
         throw Error("Não foi possível gravar " + fileName + ": " + std::strerror(err), err);
     }
 }

@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
 namespace vek::dataset {
 namespace {
 
@@ -30,6 +32,34 @@ TEST(TransmissionRecord, ExactBytesWithEscapingAndUtf8)
               "<dataTransmissao>09/12/2026 14:05:09</dataTransmissao><protocoloTX>2026000001</protocoloTX>"
               "<aplicativo>VEK-4.0.8</aplicativo><informacoesArquivo></informacoesArquivo><clienteTransmissao>VEK-4.0.8"
               "</clienteTransmissao></VEK>");
+}
+
+// Characters XML 1.0 cannot hold, and bytes that are not UTF-8, would leave a
+// document that conforming parsers reject as a whole.
+TEST(TransmissionRecord, ValuesStayWellFormedXml)
+{
+    struct Case
+    {
+        const char* name;
+        std::string value;
+        std::string stored;
+    };
+    const std::vector<Case> cases{
+        {"controls", std::string("lote\x01 7\x0B\x1F", 9), "lote? 7??"},
+        {"zero byte", std::string("a\0b", 3), "a?b"},
+        {"tab and line ends kept", "a\tb\nc", "a\tb\nc"},
+        {"not UTF-8", "Relat\xF3rio", "Relatrio"},
+        {"accents and beyond the basic plane", "Informa\xC3\xA7\xC3\xA3o \xF0\x9F\x93\x84",
+         "Informa\xC3\xA7\xC3\xA3o \xF0\x9F\x93\x84"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto r = sample();
+        r.informacoesArquivo = c.value;
+        const std::string xml = registroXml(r);
+        EXPECT_NE(xml.find("<informacoesArquivo>" + c.stored + "</informacoesArquivo>"), std::string::npos) << xml;
+        EXPECT_EQ(xml.find("&#"), std::string::npos) << xml;
+    }
 }
 
 TEST(TransmissionRecord, CreatesProtocolosAndReplacesAnExistingFile)
