@@ -38,7 +38,8 @@ std::uint32_t TCrc32::CalculateCrc32()
     struct stat st
     {
     };
-    if (::stat(Crc32FileName.c_str(), &st) != 0) {
+    // A directory is no file: it is reported like a missing one.
+    if (::stat(Crc32FileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
         if (WindowOnError) {
             platform::ui().showMessage("File " + Crc32FileName + " does not exist.", platform::MessageKind::Error);
         }

@@ -23,7 +23,7 @@ public:
     // Percentage set before each progress event.
     int Progress = 0;
 
-    // The CRC of the file. A missing file gives 0, after the message
+    // The CRC of the file. A missing file (or a directory) gives 0, after the message
     // "File <path> does not exist." when WindowOnError is set. A file that
     // exists but cannot be opened or read throws vek::Error
     // ("Erro (<errno>) ao abrir arquivo: <path>" / "... ao ler arquivo: ...").
