@@ -196,6 +196,20 @@ private:
     std::uint64_t length_ = 0;
 };
 
+// A directory opens for reading here but is no file to read: it counts as a
+// source that cannot be opened (errno EISDIR).
+bool isDirectory(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return true;
+    }
+    return false;
+}
+
 std::string baseName(const std::string& path)
 {
     return std::filesystem::path(path).filename().string();
@@ -221,7 +235,7 @@ int TGzip::Compress()
 {
     lastErrorCode_ = 0;
     PosixFile source;
-    if (!source.openRead(FileSource)) {
+    if (isDirectory(FileSource) || !source.openRead(FileSource)) {
         lastErrorCode_ = errno;
         fail("Can't open: " + FileSource);
         return ResultSourceOpenFailed;
@@ -309,7 +323,7 @@ int TGzip::Decompress()
     lastErrorCode_ = 0;
     GzReader reader;
     errno = 0;
-    reader.file = gzopen(FileSource.c_str(), "rb");
+    reader.file = isDirectory(FileSource) ? nullptr : gzopen(FileSource.c_str(), "rb");
     if (reader.file == nullptr) {
         lastErrorCode_ = errno;
         fail("Can't open: " + FileSource);
