@@ -14,6 +14,7 @@
 #include <list>
 #include <optional>
 #include <poll.h>
+#include <sys/socket.h>
 #include <thread>
 
 namespace vek::server {
@@ -24,6 +25,11 @@ using namespace std::chrono_literals;
 // Each listener is polled this long per turn, so stop() is seen quickly.
 constexpr auto AcceptPoll = 50ms;
 constexpr auto RefusalWrite = 1000ms;
+
+// Connections the kernel completes while the accept thread is busy. The
+// listeners' default is sized for one client's data port; a burst of clients
+// beyond it would see their handshakes dropped and retried seconds later.
+constexpr int ListenBacklog = SOMAXCONN;
 
 // What an FTP client over the connection limit hears before the close.
 constexpr std::string_view FtpTooMany = "421 Conexoes demais; tente novamente mais tarde.\r\n";
@@ -153,8 +159,8 @@ void ZebServer::start(ServerConfig config)
     }
     s.context.emplace(ServerContext{s.config, *s.store, *s.key, *s.authenticator, s.stopping});
 
-    s.messages.listen(s.config.address, s.config.messagePort);
-    s.ftp.listen(s.config.address, s.config.ftpPort);
+    s.messages.listen(s.config.address, s.config.messagePort, ListenBacklog);
+    s.ftp.listen(s.config.address, s.config.ftpPort, ListenBacklog);
     s.ports = Ports{s.messages.localPort(), s.ftp.localPort()};
     s.stopping.store(false);
     s.acceptor = std::thread([&s] { s.acceptLoop(); });

@@ -42,8 +42,8 @@ std::vector<std::uint8_t> gzipOf(const std::string& content)
     return out;
 }
 
-// The wrap of a 16-byte key for a modulus of 132 bits or more: the shortest
-// big-endian bytes of (7 * 2^128 + key)^e mod n.
+}  // namespace
+
 std::vector<std::uint8_t> wrapKey(const std::array<std::uint8_t, 16>& key,
                                   const std::vector<std::uint8_t>& modulus,
                                   const std::vector<std::uint8_t>& exponent)
@@ -69,7 +69,17 @@ std::vector<std::uint8_t> wrapKey(const std::array<std::uint8_t, 16>& key,
     return out;
 }
 
-}  // namespace
+std::vector<std::uint8_t> encipheredUpload(const std::array<std::uint8_t, 16>& key, const std::string& content)
+{
+    crypto::ensureGcrypt();
+    crypto::UploadEncipherer encipherer(key);
+    const auto gz = gzipOf(content);
+    const auto body = encipherer.update(gz);
+    std::vector<std::uint8_t> enciphered(body.begin(), body.end());
+    const auto tail = encipherer.finish();
+    enciphered.insert(enciphered.end(), tail.begin(), tail.end());
+    return enciphered;
+}
 
 const std::filesystem::path& sharedServerKey()
 {
@@ -237,13 +247,7 @@ UploadOutcome runUpload(std::uint16_t port, const UploadInput& input)
 
     std::array<std::uint8_t, 16> key{};
     gcry_randomize(key.data(), key.size(), GCRY_STRONG_RANDOM);
-    crypto::UploadEncipherer encipherer(key);
-    const auto gz = gzipOf(input.content);
-    std::vector<std::uint8_t> enciphered;
-    const auto body = encipherer.update(gz);
-    enciphered.insert(enciphered.end(), body.begin(), body.end());
-    const auto tail = encipherer.finish();
-    enciphered.insert(enciphered.end(), tail.begin(), tail.end());
+    std::vector<std::uint8_t> enciphered = encipheredUpload(key, input.content);
 
     try {
         sendFrame(s, CMD_CHAVE_SIMETRICA, wrapKey(input.wrappedKey.value_or(key), out.modulus, out.exponent));

@@ -8,6 +8,7 @@
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -106,6 +107,14 @@ struct UploadOutcome
     std::optional<channel::Message> final;  // reply to message 10
     bool closedEarly = false;               // the server closed before the end
 };
+
+// The wrap of a 16-byte key for a modulus of 132 bits or more: the shortest
+// big-endian bytes of (7 * 2^128 + key)^e mod n.
+std::vector<std::uint8_t> wrapKey(const std::array<std::uint8_t, 16>& key,
+                                  const std::vector<std::uint8_t>& modulus,
+                                  const std::vector<std::uint8_t>& exponent);
+// `content` gzipped and enciphered by the upload format under `key`.
+std::vector<std::uint8_t> encipheredUpload(const std::array<std::uint8_t, 16>& key, const std::string& content);
 
 // Runs the client's side of an upload by hand: frames built with
 // MontarMensagem, the key wrapped with the server's public key by the
