@@ -180,6 +180,13 @@ std::vector<std::uint8_t> ServerKey::unwrap(std::span<const std::uint8_t> wrappe
     if (y.empty()) {
         throw invalid;
     }
+    // The data and its three marker bits fill this many digits of b - 1 bits,
+    // and each became one digit of b bits. A longer input was not made by the
+    // wrap, and each extra digit would cost a private-key operation.
+    const std::size_t digits = (3 + 8 * dataLength + (b - 2)) / (b - 1);
+    if (y.size() > digits * b) {
+        throw invalid;
+    }
     // Each chunk result was written as exactly b bits; only the first lost
     // its leading zeros.
     y.insert(y.begin(), (b - y.size() % b) % b, false);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <sys/stat.h>
 
 namespace vek::test {
@@ -96,6 +98,17 @@ TEST(ServerKey, UnwrapRefusesWhatWasNotWrappedWithItsKey)
         SCOPED_TRACE(c.name);
         EXPECT_THROW((void)key.unwrap(c.wrapped, c.length), Error);
     }
+}
+
+// A client may send a frame of a megabyte as its wrapped key: that is refused
+// by its length, before a private-key operation per digit would cost seconds.
+TEST(ServerKey, UnwrapRefusesAnOversizedInputAtOnce)
+{
+    const auto key = server::ServerKey::loadOrCreate(sharedServerKey());
+    const std::vector<std::uint8_t> wrapped(256 * 1024, 0x41);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW((void)key.unwrap(wrapped, 16), Error);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 }
 
 }  // namespace
