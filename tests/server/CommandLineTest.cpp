@@ -273,8 +273,9 @@ TEST(CommandLine, TheProgramStopsCleanlyOnSigterm)
     }
     argv.push_back(nullptr);
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(spawned, 0) << program;
     ::close(pipeFds[1]);
 
     std::string line;
