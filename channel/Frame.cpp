@@ -88,7 +88,23 @@ FrameReader::FrameReader(platform::TcpSocket& socket, std::size_t capacity)
 {
 }
 
-void FrameReader::fill(std::size_t n, std::chrono::milliseconds timeout)
+namespace {
+
+// What remains of a message's time; a message whose time is used up fails
+// like a silent peer, so a trickle of bytes cannot hold a reader forever.
+std::chrono::milliseconds remaining(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+        throw Error("Tempo esgotado ao ler do socket", ETIMEDOUT);
+    }
+    return left;
+}
+
+}  // namespace
+
+void FrameReader::fill(std::size_t n, std::chrono::steady_clock::time_point deadline)
 {
     if (buffer_.size() - begin_ < n) {
         std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
@@ -98,7 +114,7 @@ void FrameReader::fill(std::size_t n, std::chrono::milliseconds timeout)
         begin_ = 0;
     }
     while (end_ - begin_ < n) {
-        const std::size_t got = socket_.readSome(std::span(buffer_).subspan(end_), timeout);
+        const std::size_t got = socket_.readSome(std::span(buffer_).subspan(end_), remaining(deadline));
         if (got == 0) {
             throw Error("Erro de leitura: a conexão foi encerrada pelo outro lado", 0);
         }
@@ -108,7 +124,11 @@ void FrameReader::fill(std::size_t n, std::chrono::milliseconds timeout)
 
 Message FrameReader::read(std::chrono::milliseconds timeout, std::int32_t maxLength)
 {
-    fill(HeaderSize, timeout);
+    // The header and then the whole payload, each within one time-out.
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (buffered() < HeaderSize) {
+        fill(HeaderSize, deadline);
+    }
     const Header h = decodeHeader(std::span<const std::uint8_t, HeaderSize>(buffer_.data() + begin_, HeaderSize));
     Message m{h.code, h.length, {}};
     if (h.length > maxLength) {
@@ -121,8 +141,9 @@ Message FrameReader::read(std::chrono::milliseconds timeout, std::int32_t maxLen
         return m;
     }
     const auto length = static_cast<std::size_t>(h.length);
+    deadline = std::chrono::steady_clock::now() + timeout;
     if (length <= buffer_.size()) {
-        fill(length, timeout);
+        fill(length, deadline);
         m.payload.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
                          buffer_.begin() + static_cast<std::ptrdiff_t>(begin_ + length));
         begin_ += length;
@@ -134,7 +155,7 @@ Message FrameReader::read(std::chrono::milliseconds timeout, std::int32_t maxLen
                   buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
                   m.payload.begin());
         begin_ = end_ = 0;
-        socket_.readExact(std::span(m.payload).subspan(have), timeout);
+        socket_.readExact(std::span(m.payload).subspan(have), remaining(deadline));
     }
     if (begin_ == end_) {
         begin_ = end_ = 0;

@@ -64,14 +64,14 @@ class FrameReader
 public:
     explicit FrameReader(platform::TcpSocket& socket, std::size_t capacity = 64 * 1024);
 
-    // As readFrame.
+    // As readFrame: the header, then the whole payload, each within `timeout`.
     Message read(std::chrono::milliseconds timeout, std::int32_t maxLength = MaxPayloadLength);
     // Bytes already received that belong to frames not read yet.
     [[nodiscard]] std::size_t buffered() const { return end_ - begin_; }
 
 private:
-    // Makes at least n bytes (n <= capacity) available at begin_.
-    void fill(std::size_t n, std::chrono::milliseconds timeout);
+    // Makes at least n bytes (n <= capacity) available at begin_ before the deadline.
+    void fill(std::size_t n, std::chrono::steady_clock::time_point deadline);
 
     platform::TcpSocket& socket_;
     std::vector<std::uint8_t> buffer_;

@@ -127,6 +127,26 @@ TEST(FrameReader, RefusesAbsurdLengthsAndStreamsThatEndInsideAFrame)
     client2.writeAll(Bytes{CMD_BLOCO, 0x0A, 0x00, 0x00, 0x00, 1, 2, 3}, 5s);
     client2.close();
     EXPECT_THROW((void)reader2.read(5s), Error);
+
+    // A header trickled one byte at a time, each well inside the time-out,
+    // still fails once the header as a whole takes longer than it.
+    platform::TcpSocket client3;
+    client3.connect("127.0.0.1", listener.localPort(), 5s);
+    auto peer3 = listener.accept(5s);
+    FrameReader reader3(peer3);
+    std::thread trickle([&] {
+        for (const std::uint8_t b : Bytes{CMD_ACK, 0, 0, 0, 0}) {
+            client3.writeAll(std::span(&b, 1), 5s);
+            std::this_thread::sleep_for(120ms);
+        }
+    });
+    try {
+        (void)reader3.read(300ms);
+        ADD_FAILURE() << "a trickled header was accepted";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), ETIMEDOUT);
+    }
+    trickle.join();
 }
 
 }  // namespace
