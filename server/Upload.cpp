@@ -177,7 +177,9 @@ void Session::runUpload(const channel::Message& message)
     const bool hashIsCrc = hashText.size() == CrcTextLength && isHexText(hashText);
     const bool hashIsTiger = hashText.size() == TigerTextLength && isHexText(hashText);
     if (refusal.empty() && !hashText.empty() && !hashIsCrc && !hashIsTiger) {
-        refusal = "Hash do arquivo em formato não reconhecido: \"" + platform::fromWin1252(m.text()) +
+        // Only the start of what came is quoted back.
+        const std::string recebido = platform::utf8Left(platform::fromWin1252(m.text()), 64);
+        refusal = "Hash do arquivo em formato não reconhecido: \"" + recebido +
                   "\" (esperados 8 dígitos hexadecimais do CRC-32 ou 48 do hash Tiger).";
     }
     if (refusal.empty()) {
@@ -235,6 +237,12 @@ void Session::runUpload(const channel::Message& message)
         }
         if (m.code != CMD_BLOCO) {
             log("esperado um bloco, recebida " + debugName(m.code) + "; conexão encerrada");
+            return;
+        }
+        if (m.payload.empty()) {
+            // Clients send blocks of at least one byte; empty ones would keep
+            // an upload open for ever without bringing it closer to its end.
+            log("bloco vazio; conexão encerrada");
             return;
         }
         arrived += static_cast<std::int64_t>(m.payload.size());

@@ -225,6 +225,28 @@ TEST(Upload, AnUnexpectedMessageInTheMiddleClosesTheConnection)
     EXPECT_TRUE(closedByPeer(s));
 }
 
+// Empty blocks bring an upload no closer to its end: the first one ends the
+// connection instead of being acknowledged for ever.
+TEST(Upload, AnEmptyBlockEndsTheConnection)
+{
+    RunningServer zebd;
+    platform::TcpSocket s = connectTo(zebd.port());
+    sendText(s, CMD_PEDIDO_ENVIO, "4.0.8|VEK|123456|XML|Linux|a.xml|" + crypto::EncryptProtocolText("demo"));
+    ASSERT_EQ(receive(s).code, CMD_ACEITO);
+    const auto modulus = receive(s).payload;
+    const auto exponent = receive(s).payload;
+    const std::array<std::uint8_t, 16> key{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    sendFrame(s, CMD_CHAVE_SIMETRICA, wrapKey(key, modulus, exponent));
+    sendText(s, CMD_HASH_ARQUIVO, "");
+    ASSERT_EQ(receive(s).code, CMD_ACK);
+    const std::vector<std::uint8_t> size{0x00, 0x01, 0x00, 0x00};
+    sendFrame(s, CMD_TAMANHO, size);
+    ASSERT_EQ(receive(s).code, CMD_ACK);
+    sendFrame(s, CMD_BLOCO, std::vector<std::uint8_t>{});
+    EXPECT_TRUE(closedByPeer(s));
+    EXPECT_TRUE(zebd.server().store().uploads().empty());
+}
+
 TEST(Upload, ParallelUploadsEachGetTheirOwnReceipt)
 {
     RunningServer zebd;
