@@ -203,7 +203,6 @@ private slots:
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<bool>("directory");  // else the file is gone
-        QTest::newRow("CRC, a directory now") << "1" << true;
         QTest::newRow("Tiger hash, a directory now") << "2" << true;
         QTest::newRow("Tiger hash, file gone") << "2" << false;
     }
@@ -236,6 +235,25 @@ private slots:
         QCOMPARE(zebd_->server().store().uploads().size(), uploadsBefore);
         QCOMPARE(visibleButtons(), QString("sair"));
         QCOMPARE(exitCodeAfterSair(), 0);
+    }
+
+    // For the CRC, a file that is no longer there (a directory now) is the
+    // missing-file case: its message, then a CRC of 00000000 that differs.
+    void crcOfAFileTurnedIntoADirectoryIsAMismatch()
+    {
+        const auto file = makeFile("folha.xml");
+        auto p = parameters(file);
+        p.crcEsperado = "C7E00ADF";
+        start(p);
+        std::filesystem::remove(file);
+        std::filesystem::create_directory(file);
+        window_->show();
+        QTRY_COMPARE_WITH_TIMEOUT(window_->codigoSaidaImediato().value_or(-1), app::CodigoSaidaChecksumDiferente, 20000);
+        const auto messages = sandbox_->ui().messages();
+        QCOMPARE(messages.size(), std::size_t{2});
+        QCOMPARE(messages[0].text, "File " + file.string() + " does not exist.");
+        QCOMPARE(messages[1].text, std::string(app::MsgErroCrc));
+        QVERIFY(!std::filesystem::exists(response()));
     }
 
     void checksumIsCheckedBeforeTheUpload_data()
