@@ -43,6 +43,8 @@ else
     # The unattended upload another program would start with a parameter file.
     run gerar-parametros --formato 1 --registro 123456 --arquivo "$AMOSTRA" --resposta resposta-demo.xml \
         --aplicacao Demonstracao --versao 1.0 --checksum auto -o "$WORK/envio.par"
-    run parametros "$WORK/envio.par"
+    echo; echo "\$ vek-cli parametros $WORK/envio.par"
+    "$CLI" parametros "$WORK/envio.par"
+    echo "(código de saída $?; 9 = enviado)"
     echo "Resposta: $(cat "$VEK_DIR/Protocolos/resposta-demo.xml" 2>/dev/null)"
 fi
