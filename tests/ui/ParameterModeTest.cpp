@@ -105,17 +105,7 @@ class ParameterModeTest : public QObject
     std::filesystem::path response() const { return sandbox_->base() / "Protocolos" / "resposta.xml"; }
     QString subPage() { return child<QStackedWidget>(window_.get(), "ntbEnviar")->currentWidget()->objectName(); }
 
-    QString visibleButtons()
-    {
-        QStringList names;
-        for (const auto b :
-             {ui::Botao::Inicio, ui::Botao::Anterior, ui::Botao::Proximo, ui::Botao::Concluir, ui::Botao::Sair}) {
-            if (!window_->botao(b)->isHidden()) {
-                names << window_->botao(b)->objectName().remove("Button");
-            }
-        }
-        return names.join(',');
-    }
+    QString visibleButtons() { return test::visibleButtons(*window_); }
 
     // Leaves with "&Sair" and Yes, as the user would once the outcome shows,
     // and returns the code the event loop ends with.

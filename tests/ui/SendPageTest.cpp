@@ -105,17 +105,7 @@ private:
         return path;
     }
 
-    QString visibleButtons()
-    {
-        QStringList names;
-        for (const auto b :
-             {ui::Botao::Inicio, ui::Botao::Anterior, ui::Botao::Proximo, ui::Botao::Concluir, ui::Botao::Sair}) {
-            if (!window_->botao(b)->isHidden()) {
-                names << window_->botao(b)->objectName().remove("Button");
-            }
-        }
-        return names.join(',');
-    }
+    QString visibleButtons() { return test::visibleButtons(*window_); }
 
 private slots:
     void init()

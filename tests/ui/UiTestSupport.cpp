@@ -6,6 +6,7 @@
 #include "platform/Socket.h"
 #include "server/ServerKey.h"
 #include "ui/FileDialog.h"
+#include "ui/TfrmPrincipal.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -136,6 +137,18 @@ void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<
         }
     });
     timer->start();
+}
+
+QString visibleButtons(const ui::TfrmPrincipal& window)
+{
+    QStringList names;
+    for (const auto b :
+         {ui::Botao::Inicio, ui::Botao::Anterior, ui::Botao::Proximo, ui::Botao::Concluir, ui::Botao::Sair}) {
+        if (!window.botao(b)->isHidden()) {
+            names << window.botao(b)->objectName().remove("Button");
+        }
+    }
+    return names.join(',');
 }
 
 QStringList textsThatDoNotFit(QWidget* root)

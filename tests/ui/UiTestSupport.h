@@ -18,6 +18,10 @@
 #include <string>
 #include <vector>
 
+namespace vek::ui {
+class TfrmPrincipal;
+}
+
 namespace vek::test {
 
 // A fresh world for one GUI test: VEK_DIR and TMPDIR in a sandbox, the
@@ -81,6 +85,9 @@ void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<
 // Visible labels and buttons under `root` whose text does not fit their box
 // (one line per offender; empty when all fit).
 QStringList textsThatDoNotFit(QWidget* root);
+
+// The button bar's visible buttons, left to right: "inicio,anterior,...".
+QString visibleButtons(const ui::TfrmPrincipal& window);
 
 // A server's accepted list-type query that sends `file` gzipped in one block:
 // for the history (code 13) the client's last acknowledgement ends it; for

@@ -39,18 +39,6 @@ protected:
     }
 };
 
-QString visibleButtons(const ui::TfrmPrincipal& w)
-{
-    QStringList names;
-    for (const auto b :
-         {ui::Botao::Inicio, ui::Botao::Anterior, ui::Botao::Proximo, ui::Botao::Concluir, ui::Botao::Sair}) {
-        if (!w.botao(b)->isHidden()) {
-            names << w.botao(b)->objectName().remove("Button");
-        }
-    }
-    return names.join(',');
-}
-
 }  // namespace
 
 class WindowTest : public QObject
@@ -152,11 +140,11 @@ private slots:
         QFETCH(int, backGoesTo);
         ui::TfrmPrincipal w({});
         w.show();
-        QCOMPARE(visibleButtons(w), QString("inicio,anterior,proximo,sair"));
+        QCOMPARE(test::visibleButtons(w), QString("inicio,anterior,proximo,sair"));
         w.definirConcluir("x", 120);
 
         w.irPara(static_cast<ui::Pagina>(page));
-        QCOMPARE(visibleButtons(w), buttons);
+        QCOMPARE(test::visibleButtons(w), buttons);
         if (!finish.isEmpty()) {
             QCOMPARE(w.botao(ui::Botao::Concluir)->text(), finish);
             QCOMPARE(w.botao(ui::Botao::Concluir)->width(), finishWidth);
