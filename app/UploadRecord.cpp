@@ -6,6 +6,11 @@
 
 namespace vek::app {
 
+DadosRegistro dadosRegistro(const AppState& estado)
+{
+    return {estado.registro, estado.tipoArquivo, estado.arquivo, estado.informacoesAdicionais};
+}
+
 std::optional<std::filesystem::path> gravarRegistroEnvio(const DadosRegistro& dados,
                                                          const channel::TResultadoEnvio& resultado,
                                                          const channel::TCanalZEBCliente& canal,

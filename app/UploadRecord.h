@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/AppState.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,6 +21,9 @@ struct DadosRegistro
     std::string arquivo;      // the path as chosen or given
     std::string informacoes;  // additional information; empty in interactive mode
 };
+
+// What the window's state holds about the upload being recorded.
+DadosRegistro dadosRegistro(const AppState& estado);
 
 // Writes the transmission record of an upload into "Protocolos" under the
 // base directory as `nomeArquivo`; an unsuccessful result gives empty protocol

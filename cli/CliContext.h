@@ -2,6 +2,7 @@
 
 #include "cli/Cli.h"
 
+#include <filesystem>
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -9,6 +10,10 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace vek::channel {
+struct TResultadoEnvio;
+}
 
 namespace vek::cli {
 
@@ -64,6 +69,11 @@ void printError(std::ostream& err, const std::string& message);
 // Passwords: the variable when set (even empty), else a prompt without echo
 // on a terminal, else a usage error.
 std::string readPassword(const char* variable, const char* prompt);
+
+// The receipt lines of a successful upload (enviar, parametros).
+void printReceipt(std::ostream& out,
+                  const channel::TResultadoEnvio& resultado,
+                  const std::optional<std::filesystem::path>& registro);
 
 int cmdEnviar(Context& ctx);
 int cmdAlterarSenha(Context& ctx);

@@ -70,30 +70,27 @@ int cmdParametros(Context& ctx)
     };
     channel::TResultadoEnvio resultado;
     estado.codigoSaida = 0;
+    std::string erro;
     try {
         canal.EnviarArquivo(resultado);
         estado.codigoSaida = app::CodigoSaidaSucesso;
     } catch (const std::exception& e) {
-        progress.finish();
-        printError(ctx.err, e.what());
+        erro = e.what();
     }
-    if (resultado.Sucesso) {
-        progress.finish();
+    progress.finish();
+    if (!erro.empty()) {
+        printError(ctx.err, erro);
     }
 
     // The response is written whatever the outcome; a failed upload leaves
     // its protocol and date empty.
     const auto caminho = app::gravarRegistroEnvio(
-        {estado.registro, estado.tipoArquivo, estado.arquivo, estado.informacoesAdicionais},
+        app::dadosRegistro(estado),
         resultado,
         canal,
         estado.nomeArquivoRegistro);
     if (resultado.Sucesso) {
-        ctx.out << "Protocolo: " << resultado.Protocolo << '\n'
-                << "DataHora: " << resultado.DataHora << '\n'
-                << "EnderecoIP: " << resultado.EnderecoIP << '\n'
-                << "Autenticacao: " << resultado.Autenticacao << '\n'
-                << "Registro: " << (caminho ? caminho->string() : std::string()) << '\n';
+        printReceipt(ctx.out, resultado, caminho);
     }
     return estado.codigoSaida;
 }

@@ -54,12 +54,19 @@ int cmdEnviar(Context& ctx)
 
     const std::string nome = app::nomeArquivoRegistro(arquivo, platform::tickCount());
     const auto caminho = app::gravarRegistroEnvio({registro, tipo, arquivo, ""}, resultado, canal, nome);
-    ctx.out << "Protocolo: " << resultado.Protocolo << '\n'
-            << "DataHora: " << resultado.DataHora << '\n'
-            << "EnderecoIP: " << resultado.EnderecoIP << '\n'
-            << "Autenticacao: " << resultado.Autenticacao << '\n'
-            << "Registro: " << (caminho ? caminho->string() : std::string()) << '\n';
+    printReceipt(ctx.out, resultado, caminho);
     return ExitOk;
+}
+
+void printReceipt(std::ostream& out,
+                  const channel::TResultadoEnvio& resultado,
+                  const std::optional<std::filesystem::path>& registro)
+{
+    out << "Protocolo: " << resultado.Protocolo << '\n'
+        << "DataHora: " << resultado.DataHora << '\n'
+        << "EnderecoIP: " << resultado.EnderecoIP << '\n'
+        << "Autenticacao: " << resultado.Autenticacao << '\n'
+        << "Registro: " << (registro ? registro->string() : std::string()) << '\n';
 }
 
 }  // namespace vek::cli

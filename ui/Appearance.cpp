@@ -130,4 +130,9 @@ void definirCorTexto(QWidget* widget, const QColor& cor)
     widget->setPalette(pal);
 }
 
+QString textoDaTela(const std::string& texto)
+{
+    return QString::fromStdString(texto).replace("\r\n", "\n").replace('\r', '\n');
+}
+
 }  // namespace vek::ui

@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <QString>
 
+#include <string>
+
 class QApplication;
 class QLabel;
 class QWidget;
@@ -35,6 +37,9 @@ void instalarSubstituicoesDeFontes();
 // Application-wide set-up: resources, font mapping, style, default font
 // (Verdana 12 px), title. Safe to call more than once.
 void configurarAplicacao(QApplication& app);
+
+// A text from the core for a label: CR LF and lone CR become line breaks.
+QString textoDaTela(const std::string& texto);
 
 // A font by the window's family name (as above) with a pixel size.
 QFont fontePx(const QString& familia, int pixels, bool negrito = false);

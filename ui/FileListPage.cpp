@@ -31,11 +31,6 @@ constexpr int AlturaTexto = 26;
 // An error may take the gauge's room.
 constexpr int AlturaTextoMaxima = 83 - 16 - 4;
 
-QString textoDaTela(const std::string& texto)
-{
-    return QString::fromStdString(texto).replace("\r\n", "\n").replace('\r', '\n');
-}
-
 std::vector<ColunaGrade> colunasLista()
 {
     return {

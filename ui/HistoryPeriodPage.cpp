@@ -128,12 +128,7 @@ void HistoryPeriodPage::aoProximo(bool& parar)
     pnlInfConsultaHist_->show();
     window()->repaint();
 
-    const app::AppState& estado = janela_.estado();
-    channel::TCanalZEBCliente& canal = janela_.canal();
-    canal.CD_Operadora = estado.registro;
-    canal.SetAplicacao(estado.aplicacao);
-    canal.SetVersaoAplicativo(estado.versaoAplicacao);
-    canal.Senha = estado.senha;
+    channel::TCanalZEBCliente& canal = janela_.canalDaOperadora();
     std::string caminho;
     {
         OperacaoEmCurso operacao(janela_);
@@ -149,7 +144,7 @@ void HistoryPeriodPage::aoProximo(bool& parar)
 void HistoryPeriodPage::aoProgressoConsulta(std::int32_t percent, const std::string& texto)
 {
     gagConsultaHist_->setValue(std::clamp(percent, 0, 100));
-    pnlInfConsultaHist_->setText(QString::fromStdString(texto).replace("\r\n", "\n").replace('\r', '\n'));
+    pnlInfConsultaHist_->setText(textoDaTela(texto));
     platform::ui().processEvents();
 }
 

@@ -106,12 +106,7 @@ void ReceivePage::aoProximo(bool& parar)
         throw Error(check.text);
     }
 
-    const app::AppState& estado = janela_.estado();
-    channel::TCanalZEBCliente& canal = janela_.canal();
-    canal.CD_Operadora = estado.registro;
-    canal.SetAplicacao(estado.aplicacao);
-    canal.SetVersaoAplicativo(estado.versaoAplicacao);
-    canal.Senha = estado.senha;
+    channel::TCanalZEBCliente& canal = janela_.canalDaOperadora();
     gagListaArqReceber_->setValue(0);
     pnlListaArqReceber_->show();
     // The query's progress text shows below, as the history query's does.
@@ -135,7 +130,7 @@ void ReceivePage::aoProximo(bool& parar)
 void ReceivePage::aoProgressoConsulta(std::int32_t percent, const std::string& texto)
 {
     gagListaArqReceber_->setValue(std::clamp(percent, 0, 100));
-    pnlInfRecebto_->setText(QString::fromStdString(texto).replace("\r\n", "\n").replace('\r', '\n'));
+    pnlInfRecebto_->setText(textoDaTela(texto));
     platform::ui().processEvents();
 }
 

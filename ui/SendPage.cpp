@@ -279,10 +279,7 @@ bool SendPage::executarEnvio()
         icone->setPixmap(pixmapIcone(Icone::Vazio));
     }
 
-    canal.CD_Operadora = estado.registro;
-    canal.SetAplicacao(estado.aplicacao);
-    canal.SetVersaoAplicativo(estado.versaoAplicacao);
-    canal.Senha = estado.senha;
+    janela_.canalDaOperadora();
     canal.Arquivo = estado.arquivo;
     canal.SetTipo_Arquivo(app::maiusculasAZ(estado.tipoArquivo));
     canal.StrValidacaoLivre = estado.validacaoLivre;
@@ -335,7 +332,7 @@ bool SendPage::executarEnvio()
     estado.protocolo = resultado.Protocolo;
     estado.enderecoIP = resultado.EnderecoIP;
     estado.autenticacao = resultado.Autenticacao;
-    app::gravarRegistroEnvio({estado.registro, estado.tipoArquivo, estado.arquivo, estado.informacoesAdicionais},
+    app::gravarRegistroEnvio(app::dadosRegistro(estado),
                              resultado,
                              canal,
                              estado.nomeArquivoRegistro);

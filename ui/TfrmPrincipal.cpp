@@ -137,13 +137,22 @@ void TfrmPrincipal::executarEnvioParametros()
         // The response file, whatever the outcome: a failed upload leaves its
         // protocol and date empty.
         app::gravarRegistroEnvio(
-            {estado_.registro, estado_.tipoArquivo, estado_.arquivo, estado_.informacoesAdicionais},
+            app::dadosRegistro(estado_),
             paginaEnviar()->ultimoResultado(),
             canal_,
             estado_.nomeArquivoRegistro);
     } catch (const std::exception& e) {
         mostrarErro(e);
     }
+}
+
+channel::TCanalZEBCliente& TfrmPrincipal::canalDaOperadora()
+{
+    canal_.CD_Operadora = estado_.registro;
+    canal_.SetAplicacao(estado_.aplicacao);
+    canal_.SetVersaoAplicativo(estado_.versaoAplicacao);
+    canal_.Senha = estado_.senha;
+    return canal_;
 }
 
 void TfrmPrincipal::encerrarImediatamente(int codigo)

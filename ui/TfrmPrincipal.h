@@ -67,6 +67,9 @@ public:
 
     app::AppState& estado() { return estado_; }
     channel::TCanalZEBCliente& canal() { return canal_; }
+    // The channel with the operator's credentials and the application of
+    // the run, as every operation sends them; returns it.
+    channel::TCanalZEBCliente& canalDaOperadora();
 
     [[nodiscard]] Pagina paginaAtual() const;
     WizardPage* pagina(Pagina p) const { return paginas_[p]; }
