@@ -10,7 +10,7 @@ PACKAGES=(
     libgcrypt20-dev zlib1g-dev libpugixml-dev libxlsxwriter-dev libsqlite3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib python3-openpyxl openssl curl poppler-utils rhash gzip
-    fonts-liberation fonts-dejavu-core
+    fonts-liberation fonts-dejavu-core ccache
 )
 
 missing=()
@@ -26,11 +26,16 @@ if ((${#missing[@]})); then
 fi
 
 JOBS=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Compiler cache shared by every build directory of every checkout: paths under
+# the checkout are hashed relative to it, so a fresh clone reuses earlier work.
+export CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=1
+LAUNCHER=()
+command -v ccache >/dev/null && LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" >/dev/null
 cmake --build build -j "$JOBS"
 
 if [[ "${1:-}" == "--sanitize" ]]; then
-    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON -DVEK_BUILD_UI=OFF \
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON -DVEK_BUILD_UI=OFF "${LAUNCHER[@]}" \
         -DVEK_BUILD_BENCH=OFF >/dev/null
     cmake --build build-asan -j "$JOBS"
 fi
