@@ -7,6 +7,7 @@
 #include <gcrypt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 namespace vek::server {
@@ -109,6 +110,7 @@ struct ServerKey::Impl
     Mpi e;
     Mpi d;
     unsigned bits = 0;
+    mutable std::atomic<std::uint64_t> privateOperations{0};
 };
 
 ServerKey::ServerKey(std::unique_ptr<Impl> impl)
@@ -172,19 +174,26 @@ unsigned ServerKey::bits() const
     return impl_->bits;
 }
 
+std::uint64_t ServerKey::privateKeyOperations() const
+{
+    return impl_->privateOperations.load();
+}
+
 std::vector<std::uint8_t> ServerKey::unwrap(std::span<const std::uint8_t> wrapped, std::size_t dataLength) const
 {
     const Error invalid("Chave simétrica não corresponde à chave do servidor");
     const unsigned b = impl_->bits;
-    std::vector<bool> y = bitsOf(wrapped);
-    if (y.empty()) {
-        throw invalid;
-    }
     // The data and its three marker bits fill this many digits of b - 1 bits,
     // and each became one digit of b bits. A longer input was not made by the
-    // wrap, and each extra digit would cost a private-key operation.
+    // wrap, and each extra digit would cost a private-key operation: it is
+    // refused by its byte count before anything else is done with it.
     const std::size_t digits = (3 + 8 * dataLength + (b - 2)) / (b - 1);
-    if (y.size() > digits * b) {
+    const auto significant = std::find_if(wrapped.begin(), wrapped.end(), [](std::uint8_t v) { return v != 0; });
+    if (static_cast<std::size_t>(wrapped.end() - significant) > (digits * b + 7) / 8) {
+        throw invalid;
+    }
+    std::vector<bool> y = bitsOf(wrapped);
+    if (y.empty() || y.size() > digits * b) {
         throw invalid;
     }
     // Each chunk result was written as exactly b bits; only the first lost
@@ -202,6 +211,7 @@ std::vector<std::uint8_t> ServerKey::unwrap(std::span<const std::uint8_t> wrappe
             gcry_mpi_set_ui(m.get(), 0);
         } else {
             gcry_mpi_powm(m.get(), c.get(), impl_->d.get(), impl_->n.get());
+            ++impl_->privateOperations;
         }
         if (!appendBits(x, m.get(), b - 1)) {
             throw invalid;

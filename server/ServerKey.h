@@ -38,6 +38,10 @@ public:
     // vek::Error: the bytes were not wrapped with this key.
     [[nodiscard]] std::vector<std::uint8_t> unwrap(std::span<const std::uint8_t> wrapped, std::size_t dataLength) const;
 
+    // How many private-key operations this key has made so far (one per
+    // digit unwrapped): what an unwrap costs, for the server's own checks.
+    [[nodiscard]] std::uint64_t privateKeyOperations() const;
+
 private:
     struct Impl;
     explicit ServerKey(std::unique_ptr<Impl> impl);

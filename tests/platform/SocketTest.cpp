@@ -85,14 +85,14 @@ TEST(TcpSocket, ExactReadAndWholeWriteMustFinishWithinOneTimeOut)
         }
     });
     std::array<std::uint8_t, 5> header{};
-    const auto start = std::chrono::steady_clock::now();
+    // Each byte comes within the time-out, the five only after 750 ms: a
+    // read that restarted its time-out per byte would succeed.
     try {
         p.client.readExact(header, 400ms);
         ADD_FAILURE() << "a trickling header should time out";
     } catch (const Error& e) {
         EXPECT_EQ(e.code(), ETIMEDOUT);
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);  // bounded however busy the machine is
     dripper.join();
 
     // A reader that empties small socket buffers every 100 ms lets the writer
@@ -112,14 +112,12 @@ TEST(TcpSocket, ExactReadAndWholeWriteMustFinishWithinOneTimeOut)
         }
     });
     const std::vector<std::uint8_t> big(4 * 1024 * 1024, 0x5A);
-    const auto writeStart = std::chrono::steady_clock::now();
     try {
         q.client.writeAll(big, 300ms);
         ADD_FAILURE() << "a slow reader should make the write time out";
     } catch (const Error& e) {
         EXPECT_EQ(e.code(), ETIMEDOUT);
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - writeStart, 5s);  // likewise
     stop = true;
     q.client.close();
     slowReader.join();

@@ -119,7 +119,8 @@ TEST(MessageServer, StopReturnsPromptlyWithIdleConnectionsOpen)
 
     const auto start = std::chrono::steady_clock::now();
     zebd.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    // Far below the idle time-out: the stop ended the sessions, their time-out did not.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
     EXPECT_TRUE(closedByPeer(idle));
     EXPECT_TRUE(closedByPeer(silent));
 }
