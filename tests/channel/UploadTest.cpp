@@ -344,10 +344,22 @@ TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
              " Erro ao receber o protocolo de confirmação da transmissão do arquivo. Transmissão não efetuada.",
              " Erro ao receber o protocolo de confirmação da transmissão do arquivo. Transmissão não efetuada.",
              0},
+        // The client sends the key and the hash back to back: the server
+        // closes only after reading both, so the close is an orderly end of
+        // stream and not a reset for data it left unread.
         Case{"server closing mid-transmission",
-             with(authorized(), {FakeStep::expect(CMD_CHAVE_SIMETRICA), FakeStep::close()}),
+             with(authorized(),
+                  {FakeStep::expect(CMD_CHAVE_SIMETRICA), FakeStep::expect(CMD_HASH_ARQUIVO), FakeStep::close()}),
              Generic,
              "Erro ao enviar dados para a ZEB.",
+             0},
+        Case{"server resetting mid-transmission",
+             with(authorized(),
+                  {FakeStep::expect(CMD_CHAVE_SIMETRICA), FakeStep::expect(CMD_HASH_ARQUIVO), FakeStep::reset()}),
+             " Erro ao ler dados do socket: \"Erro ao ler do socket: Connection reset by peer\" / Código de erro "
+             "do Windows: 104",
+             " Erro ao ler dados do socket: \"Erro ao ler do socket: Connection reset by peer\" / Código de erro "
+             "do Windows: 104",
              0},
     };
     for (const auto& c : cases) {
@@ -412,6 +424,58 @@ TEST(EnviarArquivo, ABlockAnsweredWithAnotherCodeDoesNotStopTheUpload)
     EXPECT_EQ(up.resultado.EnderecoIP, "");
     EXPECT_EQ(up.resultado.Autenticacao, "");
     EXPECT_NE(box.read("TraceVEK.log").find("Servidor n\xE3o respondeu com ACK!"), std::string::npos);
+}
+
+TEST(TransmitirArquivo, TheFailureReportComesAfterTheConnectionClosedAndTheKeyWent)
+{
+    struct Case
+    {
+        const char* name;
+        FakeScript script;
+        std::string error;
+        std::string reportBeforeFailure;  // still on the open connection
+    };
+    // The server has read everything the client sent before it answers or
+    // closes, so the client's read sees that answer or an orderly end.
+    const std::array cases{
+        Case{"final refusal",
+             with(upToBlocks(), {FakeStep::reply(CMD_NEGADO, "abc")}),
+             " Erro ao confirmar transmissão: abc",
+             "Erro ao receber o protocolo de confirmação da transmissão do arquivo!"},
+        Case{"end of data answered by a close",
+             with(upToBlocks(), {FakeStep::close()}),
+             Generic,
+             "Aguardando confirmação de recebimento do servidor..."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Sandbox box;
+        test::FakeZebServer server({c.script});
+        Upload up(box, server.port());
+        struct Seen
+        {
+            bool connected;
+            bool key;
+        };
+        std::vector<Seen> seen;
+        up.canal.AoEnviarArquivo = [&](TCanalZEBCliente& canal, const TStatusUpload& s) {
+            up.reports.push_back(s);
+            seen.push_back({canal.socCliente().connected(), static_cast<bool>(canal.ChaveServidor)});
+        };
+        EXPECT_EQ(up.run(), c.error);
+        ASSERT_GE(seen.size(), 2U);
+        EXPECT_EQ(up.reports.back().StatusTransmissao, tseErro);
+        EXPECT_FALSE(seen.back().connected);
+        EXPECT_FALSE(seen.back().key);
+        // Until the step fails, it runs on the open connection with the key.
+        EXPECT_EQ(up.reports[up.reports.size() - 2].Mensagem, c.reportBeforeFailure);
+        EXPECT_TRUE(seen[seen.size() - 2].connected);
+        EXPECT_TRUE(seen[seen.size() - 2].key);
+        ASSERT_TRUE(server.waitDone());
+        for (const auto& e : server.errors()) {
+            ADD_FAILURE() << e;
+        }
+    }
 }
 
 TEST(EnviarArquivo, AFailureAfterASuccessKeepsTheEarlierProtocol)
