@@ -247,15 +247,18 @@ void TCanalZEBCliente::SolicitarAutorizacao()
 
 void TCanalZEBCliente::TransmitirArquivo()
 {
+    // However the step ends, the key goes and the socket closes; on a failure
+    // before the failure is reported, so no report handler runs with the
+    // connection still open.
+    const auto liberar = [this]() noexcept {
+        ChaveServidor.reset();
+        fecharSocket();
+    };
     struct Release
     {
-        TCanalZEBCliente& canal;
-        ~Release()
-        {
-            canal.ChaveServidor.reset();
-            canal.fecharSocket();
-        }
-    } release{*this};
+        const decltype(liberar)& fn;
+        ~Release() { fn(); }
+    } release{liberar};
 
     ReportarEnvio(tseFinalizada, 100, tseFinalizada, 100, tseExecutando, 0, "Iniciando a transmissão do arquivo ...");
     GravarTrace("Iniciando fase de transmissão do arquivo.");
@@ -380,6 +383,7 @@ void TCanalZEBCliente::TransmitirArquivo()
                         "Transmissão não efetuada.");
         }
     } catch (const std::exception& e) {
+        liberar();
         ReportarEnvio(tseFinalizada, 100, tseFinalizada, 100, tseErro, 100, e.what());
         throw;
     }
