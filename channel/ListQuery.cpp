@@ -140,16 +140,19 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
     }
     notificarConsulta(evento, tseExecutando, 30, "Recebendo arquivo de lista... ");
 
-    const std::string h = platform::fromWin1252(cabecalho.text());
+    // The header is cut in the server's encoding: the one character dropped
+    // after "|" is one byte there, whatever it is.
+    const std::string h = cabecalho.text();
     const auto bar = h.find('|');
-    const std::string sizeText = h.substr(0, bar);
+    const std::string sizeText = platform::fromWin1252(h.substr(0, bar));
     long long tamanho = 0;
     const auto [ptr, ec] = std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), tamanho);
     if (ec != std::errc() || ptr != sizeText.data() + sizeText.size() || sizeText.empty()) {
         // A conversion failure sets no system error code.
         throw Error("'" + sizeText + "' não é um número inteiro válido");
     }
-    const std::string nomeServidor = bar == std::string::npos ? std::string() : h.substr(std::min(h.size(), bar + 2));
+    const std::string nomeServidor =
+        bar == std::string::npos ? std::string() : platform::fromWin1252(h.substr(std::min(h.size(), bar + 2)));
     GravarTrace("Tamanho do arquivo " + nomeServidor + ":  " + std::to_string(tamanho) + " bytes");
     const std::string nome = nomeArquivoSeguro(nomeServidor);
     if (nome == ArquivoRecebido) {
@@ -257,7 +260,10 @@ void TCanalZEBCliente::ConsultarListaDownload(const std::string& tipoArquivo,
 
     try {
         try {
-            if (tipoArquivo.find_first_not_of(" \t") == std::string::npos) {
+            // Blank: nothing but spaces and control characters.
+            if (std::none_of(tipoArquivo.begin(), tipoArquivo.end(), [](char c) {
+                    return static_cast<unsigned char>(c) > ' ';
+                })) {
                 throw Error(
                     "CARO DESENVOLVEDOR: é obrigatório informar os arquivos de qual aplicativo deseja baixar...");
             }

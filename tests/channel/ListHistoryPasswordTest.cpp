@@ -291,6 +291,80 @@ TEST(ConsultarListaDownload, OversizedListFilesAreRefused)
     }
 }
 
+TEST(ReceberArquivoLista, TheCharacterAfterTheBarIsDroppedInTheServersEncoding)
+{
+    // Header bytes as the server sends them (Windows-1252): size, "|", one
+    // character that is dropped, the name.
+    struct Case
+    {
+        const char* name;
+        bool history;
+        std::string dropped;
+        std::string wireName;
+        std::string fileName;
+    };
+    const std::array cases{
+        Case{"list, accented character dropped", false, "\xE9", "relat\xF3rio.zeb", "relatório.zeb"},
+        Case{"list, euro sign dropped", false, "\x80", "lista.zeb", "lista.zeb"},
+        Case{"history, accented character dropped", true, "\xC7", "hist\xF3rico.zeb", "histórico.zeb"},
+        Case{"history, plain character dropped", true, "X", "hist\xF3rico.zeb", "histórico.zeb"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        test::Sandbox box;
+        const std::string gz = gzipOf(box, ListaXml);
+        const std::string header = std::to_string(gz.size()) + "|" + k.dropped + k.wireName;
+        FakeScript script;
+        if (k.history) {
+            script = {FakeStep::expect(CMD_PEDIDO_HISTORICO),
+                      FakeStep::reply(CMD_ACEITO),
+                      FakeStep::reply(CMD_ACEITO, "1"),
+                      FakeStep::reply(CMD_TAMANHO, header),
+                      FakeStep::reply(CMD_BLOCO, gz),
+                      FakeStep::expect(CMD_ACK),
+                      FakeStep::reply(CMD_FIM_DADOS),
+                      FakeStep::expect(CMD_ACK)};
+        } else {
+            script = listWithFile(gz, header, "u|p|t");
+        }
+        test::FakeZebServer server({script});
+        Client c(box, server.port());
+        std::string path;
+        if (k.history) {
+            c.canal.ConsultarHistoricoTx("01/01/2006", "30/06/2006", path);
+        } else {
+            path = c.list();
+        }
+        EXPECT_EQ(path, (box.path() / "temp" / k.fileName).string());
+        EXPECT_EQ(test::readFile(path), ListaXml);
+        // The trace file is in Windows-1252 too: the name comes back as sent.
+        const std::string trace = box.read("TraceVEK.log");
+        EXPECT_NE(trace.find("Tamanho do arquivo " + k.wireName + ":  " + std::to_string(gz.size()) + " bytes"),
+                  std::string::npos)
+            << trace;
+        ASSERT_TRUE(server.waitDone());
+        EXPECT_TRUE(server.errors().empty());
+    }
+}
+
+TEST(ConsultarListaDownload, AFileTypeOfBlanksAndControlCharactersIsRefusedBeforeConnecting)
+{
+    for (const std::string tipo : {"", " \t", "\r\n", "\x01", " \x0B\x1F "}) {
+        SCOPED_TRACE(testing::PrintToString(tipo));
+        test::Sandbox box;
+        test::FakeZebServer server({{FakeStep::expect(CMD_PEDIDO_LISTA), FakeStep::close()}});
+        Client c(box, server.port());
+        try {
+            c.list(tipo);
+            ADD_FAILURE() << "queried";
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(), "Erro inesperado ao buscar a lista de arquivos para download.");
+        }
+        EXPECT_TRUE(c.reports.empty());
+        EXPECT_EQ(server.connections(), 0);
+    }
+}
+
 TEST(ConsultarListaDownload, ValidationComesFirst)
 {
     test::Sandbox box;
