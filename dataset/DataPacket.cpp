@@ -17,6 +17,7 @@ enum class Encoding
     Utf8,
     Latin1,
     Win1252,
+    Undeclared,  // no declaration names one: UTF-8 when valid, else Windows-1252
 };
 
 std::string quoted(const std::string& s)
@@ -75,7 +76,7 @@ bool validUtf8(std::string_view s)
     return true;
 }
 
-// The encoding the document declares; UTF-8 without a declaration.
+// The encoding the document declares (a byte-order mark declares UTF-8).
 Encoding declaredEncoding(std::string_view doc, const std::string& source)
 {
     if (doc.starts_with("\xEF\xBB\xBF")) {
@@ -85,12 +86,12 @@ Encoding declaredEncoding(std::string_view doc, const std::string& source)
         throw Error("O arquivo " + quoted(source) + " usa uma codificação UTF-16 ou UTF-32, que não é aceita.");
     }
     if (!doc.starts_with("<?xml")) {
-        return Encoding::Utf8;
+        return Encoding::Undeclared;
     }
     const std::string_view decl = doc.substr(0, doc.find("?>"));
     auto at = decl.find("encoding");
     if (at == decl.npos) {
-        return Encoding::Utf8;
+        return Encoding::Undeclared;
     }
     at += 8;
     while (at < decl.size() && (decl[at] == ' ' || decl[at] == '\t' || decl[at] == '\r' || decl[at] == '\n')) {
@@ -174,7 +175,9 @@ void checkCompatible(const FieldDef& def, const pugi::xml_node& field, const std
         if (fieldtype != "string" || !(subtype.empty() || subtype == "FixedChar")) {
             throw incompatible();
         }
-        const auto width = wholeNumber(field.attribute("WIDTH").value());
+        // Without a WIDTH the text is as wide as the table declares.
+        const pugi::xml_attribute widthAttribute = field.attribute("WIDTH");
+        const auto width = widthAttribute ? wholeNumber(widthAttribute.value()) : std::optional<long>(def.size);
         if (!width) {
             throw Error(where + " não declara um tamanho (WIDTH) válido.");
         }
@@ -265,7 +268,13 @@ std::vector<Row>
 readDataPacket(std::string_view document, std::span<const FieldDef> fields, const std::string& sourceName)
 {
     const std::string file = " do arquivo " + quoted(sourceName);
-    const Encoding encoding = declaredEncoding(document, sourceName);
+    Encoding encoding = declaredEncoding(document, sourceName);
+    if (encoding == Encoding::Undeclared) {
+        // Everything from the server is Windows-1252 unless it says
+        // otherwise; bytes that are valid UTF-8 are taken as UTF-8, as XML
+        // reads an undeclared document.
+        encoding = validUtf8(document) ? Encoding::Utf8 : Encoding::Win1252;
+    }
     std::string converted;
     pugi::xml_encoding parseAs = pugi::encoding_utf8;
     if (encoding == Encoding::Win1252) {
@@ -322,7 +331,8 @@ readDataPacket(std::string_view document, std::span<const FieldDef> fields, cons
         }
         checkCompatible(def, found->second, sourceName);
         if (def.type == FieldType::String || def.type == FieldType::FixedString) {
-            widths[i] = *wholeNumber(found->second.attribute("WIDTH").value());
+            const pugi::xml_attribute width = found->second.attribute("WIDTH");
+            widths[i] = width ? *wholeNumber(width.value()) : def.size;
         }
     }
 

@@ -23,9 +23,9 @@ namespace vek::dataset {
 // Field types accepted, and the form of their values in a ROW:
 //
 //   table type       fieldtype     other attributes                      value in a ROW
-//   string n         string        WIDTH="w", w <= n                     the text, at most w characters
+//   string n         string        WIDTH="w", w <= n (none: w = n)       the text, at most w characters
 //   fixed string n   string        SUBTYPE="FixedChar" (or none),        the text, at most w characters;
-//                                  WIDTH="w", w <= n                     shorter ones are padded with blanks
+//                                  WIDTH="w", w <= n (none: w = n)       shorter ones are padded with blanks
 //   timestamp        SQLdateTime                                         yyyymmddThh:nn:ssmmm
 //                                                                        (all zeros: no date, read as null)
 //   decimal          fixedFMT      DECIMALS="8" WIDTH="32"               decimal text with "." and at most
@@ -35,7 +35,9 @@ namespace vek::dataset {
 // every ROW. Every field the table declares must be in FIELDS with a
 // compatible type; FIELDS may hold more fields, which are ignored, and so are
 // other attributes of a ROW. The document's declared encoding is honoured:
-// UTF-8 (also without a declaration), ISO-8859-1 or Windows-1252.
+// UTF-8, ISO-8859-1 or Windows-1252. A document that declares none is UTF-8
+// when its bytes are valid UTF-8 and Windows-1252 (the server's encoding)
+// otherwise.
 //
 // Reading fails with a vek::Error whose Portuguese text names the file and,
 // where there is one, the field and the record.

@@ -254,9 +254,21 @@ TEST(DataPacket, ReaderRefusesMissingOrIncompatibleFieldsAndBadValues)
                          R"("NM_ARQUIVO" fieldtype="string" WIDTH="201")")
                  .text(),
              "O campo NM_ARQUIVO" + in + " tem tamanho 201, maior que o tamanho 200 aceito."},
-        Case{"text without a width",
-             d().replace(fields, R"("MEDIDA" fieldtype="string" WIDTH="30")", R"("MEDIDA" fieldtype="string")").text(),
+        Case{"text with a width that is no number",
+             d().replace(fields, R"("MEDIDA" fieldtype="string" WIDTH="30")", R"("MEDIDA" fieldtype="string" WIDTH="")")
+                 .text(),
              "O campo MEDIDA" + in + " não declara um tamanho (WIDTH) válido."},
+        Case{"text without a width, longer than the table's",
+             d().replace(fields, R"("MEDIDA" fieldtype="string" WIDTH="30")", R"("MEDIDA" fieldtype="string")")
+                 .replace(rows, R"(TAMANHO="2")", R"(TAMANHO="2" MEDIDA=")" + std::string(31, 'k') + "\"")
+                 .text(),
+             "O valor do campo MEDIDA no registro 2" + in + " tem 31 caracteres; o máximo é 30."},
+        Case{"declared field missing from an undeclared Windows-1252 document",
+             d().replace(decl, R"( encoding="UTF-8")", "")
+                 .replace(fields, R"(<FIELD attrname="MEDIDA" fieldtype="string" WIDTH="30"/>)", "")
+                 .replace(rows, "\"A\"", "\"A\xE7\xE3o\"")
+                 .text(),
+             "O campo MEDIDA não existe no arquivo \"lista.zeb\"."},
         Case{"decimal with more places",
              d().replace(fields,
                          R"("TAMANHO" fieldtype="fixedFMT" DECIMALS="8")",
@@ -316,6 +328,13 @@ TEST(DataPacket, ReaderRefusesMissingOrIncompatibleFieldsAndBadValues)
         Case{"Latin-1 bytes declared UTF-8",
              d().replace(rows, "\"A\"", "\"A\xE7\xE3o\"").text(),
              "O arquivo \"lista.zeb\" não está codificado em UTF-8 válido."},
+        Case{"Windows-1252 bytes after a UTF-8 byte-order mark",
+             [&] {
+                 ListDoc x;
+                 x.declaration.clear();
+                 return "\xEF\xBB\xBF" + x.replace(rows, "\"A\"", "\"A\xE7\xE3o\"").text();
+             }(),
+             "O arquivo \"lista.zeb\" não está codificado em UTF-8 válido."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -351,6 +370,62 @@ TEST(DataPacket, ReaderAcceptsCompatibleDeclarations)
     ASSERT_EQ(rows.size(), 2U);
     EXPECT_EQ(rows[0][0], Value(std::string("a.xml")));
     EXPECT_EQ(rows[1][fieldIndex(ListTable::definition(), field::TAMANHO)], Value(dec("2")));
+}
+
+TEST(DataPacket, ADocumentThatDeclaresNoEncodingIsWindows1252UnlessItIsValidUtf8)
+{
+    struct Case
+    {
+        const char* name;
+        std::string declaration;
+        std::string description;  // the bytes of one value
+        std::string expected;
+    };
+    const std::array cases{
+        Case{"no declaration, Windows-1252 bytes", "", "A\xE7\xE3o \x80 \x93x\x94", "Ação € “x”"},
+        Case{"declaration without an encoding", R"(<?xml version="1.0"?>)", "A\xE7\xE3o", "Ação"},
+        Case{"no declaration, valid UTF-8", "", "Ação €", "Ação €"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ListDoc d;
+        d.declaration = c.declaration;
+        d.replace(&ListDoc::rows, "\"A\"", "\"" + c.description + "\"");
+        const auto rows = readDataPacket(d.text(), ListTable::definition(), "lista.zeb");
+        ASSERT_EQ(rows.size(), 2U);
+        EXPECT_EQ(rows[0][fieldIndex(ListTable::definition(), field::DE_CONTEUDO_ARQUIVO)],
+                  Value(std::string(c.expected)));
+    }
+}
+
+TEST(DataPacket, ATextFieldWithoutAWidthIsAsWideAsTheTableDeclares)
+{
+    std::string longest;
+    for (int i = 0; i < 200; ++i) {
+        longest += "é";
+    }
+    ListDoc d;
+    d.replace(&ListDoc::fields, R"("NM_ARQUIVO" fieldtype="string" WIDTH="200")", R"("NM_ARQUIVO" fieldtype="string")")
+        .replace(&ListDoc::fields,
+                 R"("CD_TIPO_ARQUIVO" fieldtype="string" WIDTH="3")",
+                 R"("CD_TIPO_ARQUIVO" fieldtype="string" SUBTYPE="FixedChar")")
+        .replace(&ListDoc::rows, R"(NM_ARQUIVO="a.xml")", R"(NM_ARQUIVO=")" + longest + "\"");
+    const auto& f = ListTable::definition();
+    const auto rows = readDataPacket(d.text(), f, "lista.zeb");
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_EQ(rows[0][fieldIndex(f, field::NM_ARQUIVO)], Value(longest));
+    EXPECT_EQ(rows[1][fieldIndex(f, field::CD_TIPO_ARQUIVO)], Value(std::string("XML")));
+
+    // A fixed-length text without a width is padded to the table's length.
+    const auto& h = HistoryTable::definition();
+    const std::vector<Row> written{makeRow(h, {{field::CD_OPERADORA, std::string("1234")}})};
+    std::string history = writeDataPacket(h, written);
+    const std::string width = R"(SUBTYPE="FixedChar" WIDTH="6")";
+    ASSERT_NE(history.find(width), std::string::npos);
+    history.replace(history.find(width), width.size(), R"(SUBTYPE="FixedChar")");
+    const auto historyRows = readDataPacket(history, h, "historico.zeb");
+    ASSERT_EQ(historyRows.size(), 1U);
+    EXPECT_EQ(historyRows[0][fieldIndex(h, field::CD_OPERADORA)], Value(std::string("1234  ")));
 }
 
 TEST(DataPacket, HonoursTheDeclaredSingleByteEncodings)
