@@ -1,7 +1,6 @@
 #include "app/AppState.h"
 
 #include "app/SendRules.h"
-#include "platform/Win1252.h"
 
 #include <system_error>
 
@@ -9,7 +8,7 @@ namespace vek::app {
 
 bool argumentoDeTrace(const std::string& arg)
 {
-    return platform::upperText(platform::utf8Left(arg, 3)) == "LOG";
+    return channel::argumentoNomeiaTrace(arg);
 }
 
 bool modoArquivoParametros(const std::vector<std::string>& args)

@@ -38,11 +38,13 @@ inline constexpr int CodigoSaidaSucesso = 9;
 inline constexpr int CodigoSaidaSemArquivoParametros = 1;
 
 // The mode is decided once from the command line: no argument, or a first
-// argument that names a trace file ("LOG..."), runs interactively; any other
-// first argument names a parameter file.
+// argument that names a trace file ("LOG..." naming no existing file), runs
+// interactively; any other first argument names a parameter file, and a
+// first argument that names an existing file always does.
 bool modoArquivoParametros(const std::vector<std::string>& args);
 
-// Whether an argument renames the trace file: it begins with "LOG" in any case.
+// Whether an argument renames the trace file: it begins with "LOG" in any
+// case and names no existing file (the channel applies the same rule).
 bool argumentoDeTrace(const std::string& arg);
 
 // The exit code after an upload progress event: a failed preparation gives 3,

@@ -25,14 +25,16 @@ constexpr std::size_t CamposMinimos = 9;  // positions 0 to 8
 constexpr std::size_t TamanhoMaximoHash = 50;
 constexpr std::size_t PosicaoValidacao = 10;
 
+// Blanks and control characters (codes up to 32) off both ends.
 std::string semBrancosNasPontas(const std::string& s)
 {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) {
+    const auto visivel = [](char c) { return static_cast<unsigned char>(c) > ' '; };
+    const auto first = std::find_if(s.begin(), s.end(), visivel);
+    if (first == s.end()) {
         return {};
     }
-    const auto last = s.find_last_not_of(' ');
-    return s.substr(first, last - first + 1);
+    const auto last = std::find_if(s.rbegin(), s.rend(), visivel).base();
+    return std::string(first, last);
 }
 
 }  // namespace
@@ -175,27 +177,23 @@ bool arquivoRespostaPodeSerCriado(const std::string& nome)
         return false;
     }
     const auto caminho = pasta / nome;
-    // An existing file (an earlier answer) is only opened, never emptied:
-    // until the new record replaces it, it is all the caller has.
-    const int fd = ::open(caminho.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-    if (fd >= 0) {
-        struct stat st
-        {
-        };
-        const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-        ::close(fd);
-        return regular;
-    }
-    if (errno != ENOENT) {
+    // Created, or emptied when an earlier run left one: a response that
+    // survived this run would be read by the caller as this run's answer.
+    // No link is followed and nothing but a plain file is touched; a FIFO
+    // must not block the start.
+    const int fd = ::open(caminho.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
         return false;
     }
-    const int novo = ::open(caminho.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (novo < 0) {
+    struct stat st
+    {
+    };
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool fechado = ::close(fd) == 0;
+    if (!regular || !fechado) {
         return false;
     }
-    ::close(novo);
-    ::unlink(caminho.c_str());
-    return true;
+    return ::unlink(caminho.c_str()) == 0;
 }
 
 void aplicarParametros(const ParametrosEnvio& p, AppState& estado)
@@ -225,8 +223,9 @@ std::optional<FalhaInicio> verificarInicioParametros(const std::filesystem::path
     if (!arquivoRespostaPodeSerCriado(p.arquivoResposta)) {
         return FalhaInicio{CodigoSaidaErroResposta, MsgErroArquivoResposta};
     }
+    // Only a plain file can be sent: a directory is not one.
     std::error_code ec;
-    if (!std::filesystem::exists(p.arquivo, ec)) {
+    if (!std::filesystem::is_regular_file(p.arquivo, ec)) {
         return FalhaInicio{CodigoSaidaArquivoAusente, MsgArquivoEnviarNaoEncontrado};
     }
     return std::nullopt;

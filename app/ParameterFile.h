@@ -40,7 +40,7 @@ struct ParametrosEnvio
     std::string arquivoResposta;  // the record's file name in "Protocolos"
     std::string aplicacao;
     std::string versao;
-    std::string informacoes;   // leading and trailing blanks removed
+    std::string informacoes;   // leading and trailing blanks and control characters removed
     std::string crcEsperado;   // format 1
     std::string hashEsperado;  // format 2: the expected Tiger hash, at most 50 characters
     std::string validacaoLivre;
@@ -71,9 +71,11 @@ std::string cifrarParametros(const ParametrosEnvio& p);
 std::string tipoArquivoParametros(const std::string& caminho);
 
 // Whether the response file can be created in "Protocolos" under the base
-// directory (created when missing). A name that is not a plain file name
-// (directories, "..") is refused. An existing file of that name is opened
-// for appending and left as it is, never truncated.
+// directory (created when missing): the file is created or truncated, closed
+// and deleted, so no earlier run's response is left to be read as this run's.
+// A name that is not a plain file name (directories, "..") is refused, and so
+// is an existing entry of that name that is not a plain file (a link, a
+// directory), which is left as it is.
 bool arquivoRespostaPodeSerCriado(const std::string& nome);
 
 // The values into the window's state (modoParametros set, codigoSaida 0).
@@ -87,7 +89,8 @@ struct FalhaInicio
     std::string mensagem;
 };
 // Reads the parameter file, probes the response file, checks that the file
-// to send exists. On success fills `p`.
+// to send exists as a plain file (a directory is a missing file). On success
+// fills `p`.
 std::optional<FalhaInicio> verificarInicioParametros(const std::filesystem::path& arquivo, ParametrosEnvio& p);
 
 // The checksum check before the upload: with an expected CRC, the file's

@@ -329,9 +329,18 @@ void TCanalZEBCliente::fecharSocket() noexcept
     socket_.close();
 }
 
+bool argumentoNomeiaTrace(const std::string& argumento)
+{
+    if (platform::upperText(platform::utf8Left(argumento, 3)) != "LOG") {
+        return false;
+    }
+    std::error_code ec;
+    return !std::filesystem::is_regular_file(argumento, ec);
+}
+
 void TCanalZEBCliente::aplicarNomeTraceLinhaComando()
 {
-    if (platform::upperText(platform::utf8Left(PrimeiroArgumento, 3)) != "LOG") {
+    if (!argumentoNomeiaTrace(PrimeiroArgumento)) {
         return;
     }
     std::filesystem::path name(platform::upperText(PrimeiroArgumento));

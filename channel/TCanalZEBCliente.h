@@ -86,6 +86,11 @@ inline constexpr std::string_view PrefixoCanal = "<<CANAL_ZEB>>";
 // True when the first 13 characters, upper-cased, are the prefix.
 bool temPrefixoCanal(std::string_view message);
 
+// Whether the program's first argument names the trace file of the
+// list-type queries: it begins with "LOG" in any case and names no existing
+// file (an existing file is a parameter file, whatever its name).
+bool argumentoNomeiaTrace(const std::string& argumento);
+
 // The characters before the first "|", removed from the text with that "|";
 // the whole text (leaving it empty) when it has none.
 std::string ExtrairCampo(std::string& texto);
@@ -173,7 +178,8 @@ public:
     TStatusDownload StatusDownload;
 
     // The program's first command-line argument, told by the front end; a
-    // "LOG..." argument renames the trace file of the list-type queries.
+    // "LOG..." argument that names no existing file renames the trace file of
+    // the list-type queries.
     std::string PrimeiroArgumento;
     // Every wait of the protocol.
     Timeouts timeouts;

@@ -67,6 +67,48 @@ TEST(AppState, ModeComesFromTheFirstArgument)
     EXPECT_TRUE(modoArquivoParametros({"", "LOGX"}));
 }
 
+// Relative arguments are resolved against the working directory.
+class WorkingDirectory
+{
+public:
+    explicit WorkingDirectory(const std::filesystem::path& dir)
+        : previous_(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(dir);
+    }
+    ~WorkingDirectory() { std::filesystem::current_path(previous_); }
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+private:
+    std::filesystem::path previous_;
+};
+
+TEST(AppState, AnExistingFileIsAParameterFileWhateverItsName)
+{
+    test::Sandbox box;
+    box.write("logs/envio.par", "cifrado\r\n");
+    box.write("LOGTESTE.par", "cifrado\r\n");
+    std::filesystem::create_directories(box.path() / "log_pasta");
+    WorkingDirectory cwd(box.path());
+    struct Case
+    {
+        const char* argument;
+        bool parametros;
+    };
+    const Case cases[] = {
+        {"logs/envio.par", true},
+        {"LOGTESTE.par", true},
+        {"logs/outro.par", false},  // names no file: the trace rule
+        {"log_pasta", false},       // a directory is no parameter file
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argument);
+        EXPECT_EQ(modoArquivoParametros({c.argument}), c.parametros);
+        EXPECT_EQ(argumentoDeTrace(c.argument), !c.parametros);
+    }
+}
+
 TEST(AppState, ExitCodeFollowsTheFailedStep)
 {
     using namespace channel;

@@ -84,6 +84,30 @@ TEST(ParameterText, FieldsByPositionForBothFormats)
     EXPECT_EQ(p2.validacaoLivre, "");  // nine fields: no validation text, no error
 }
 
+TEST(ParameterText, AdditionalInformationLosesBlanksAndControlCharactersAtBothEnds)
+{
+    struct Case
+    {
+        const char* name;
+        std::string field;
+        std::string informacoes;
+    };
+    const Case cases[] = {
+        {"trailing TAB and CR", "competência 03\t\r", "competência 03"},
+        {"leading LF and blanks", "\n  competência 03", "competência 03"},
+        {"other control characters", std::string("\x01\x1F info \x1F\x01"), "info"},
+        {"inner ones stay", " a\tb\r\nc ", "a\tb\r\nc"},
+        {"nothing visible", " \t\r\n ", ""},
+        {"accented ends stay", "\tçã\t", "çã"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto p = interpretarParametros("1|123456|s|/d/folha.xml|r.xml|A|V|" + c.field + "|0A1B2C3D||livre");
+        EXPECT_EQ(p.informacoes, c.informacoes);
+        EXPECT_EQ(p.crcEsperado, "0A1B2C3D");
+    }
+}
+
 TEST(ParameterText, TooFewFieldsOrAnUnknownFormatCannotBeRead)
 {
     for (const char* text : {"1|123456|s|/d/a.xml|r.xml|A|V|info", "3|123456|s|/d/a.xml|r.xml|A|V|info|X", ""}) {
@@ -148,6 +172,8 @@ TEST(ParameterFile, StartChecksGiveTheirCodesAndMessages)
          MsgErroArquivoResposta},
         {"file to send missing", "1|1|s|" + (box.path() / "nada.xml").string() + "|r.xml|A|V|i||",
          CodigoSaidaArquivoAusente, MsgArquivoEnviarNaoEncontrado},
+        {"file to send is a directory", "1|1|s|" + box.path().string() + "|r.xml|A|V|i||",
+         CodigoSaidaArquivoAusente, MsgArquivoEnviarNaoEncontrado},
         {"all well", "2|1|s|" + e + "|r.xml|A|V|i||", 0, ""},
     };
     for (const auto& c : cases) {
@@ -167,15 +193,47 @@ TEST(ParameterFile, StartChecksGiveTheirCodesAndMessages)
     EXPECT_FALSE(std::filesystem::exists(box.path() / "Protocolos" / "r.xml"));
 }
 
-TEST(ParameterFile, ProbingTheResponseNeverEmptiesAnEarlierAnswer)
+TEST(ParameterFile, ProbingTheResponseLeavesNoEarlierAnswerBehind)
+{
+    // Whatever ends the run after the probe (a missing file to send, a
+    // checksum difference, a failure before any outcome), an earlier run's
+    // response must not be there to be read as this run's.
+    Sandbox box;
+    const auto existing = box.write("dados.xml", "<a/>");
+    const std::pair<const char*, std::string> toSend[] = {
+        {"file to send missing", (box.path() / "nada.xml").string()},
+        {"file to send present", existing.string()},
+    };
+    for (const auto& [name, arquivo] : toSend) {
+        SCOPED_TRACE(name);
+        std::filesystem::create_directories(box.path() / "Protocolos");
+        box.write("Protocolos/r.xml", "<VEK><protocoloTX>anterior</protocoloTX></VEK>");
+        ParametrosEnvio p;
+        const auto failure =
+            verificarInicioParametros(box.write("p.par", enciphered("1|1|s|" + arquivo + "|r.xml|A|V|i||")), p);
+        EXPECT_NE(failure.has_value() ? failure->codigo : 0, CodigoSaidaErroResposta);
+        EXPECT_FALSE(std::filesystem::exists(box.path() / "Protocolos" / "r.xml"));
+    }
+}
+
+TEST(ParameterFile, ProbingTheResponseRefusesWhatIsNoPlainFile)
 {
     Sandbox box;
-    std::filesystem::create_directories(box.path() / "Protocolos");
-    box.write("Protocolos/r.xml", "<VEK>anterior</VEK>");
-    EXPECT_TRUE(arquivoRespostaPodeSerCriado("r.xml"));
-    EXPECT_EQ(box.read("Protocolos/r.xml"), "<VEK>anterior</VEK>");
+    const auto pasta = box.path() / "Protocolos";
+    std::filesystem::create_directories(pasta / "pasta.xml");
+    const auto alvo = box.write("alvo.xml", "<alvo/>");
+    std::filesystem::create_symlink(alvo, pasta / "elo.xml");
+
+    EXPECT_FALSE(arquivoRespostaPodeSerCriado("pasta.xml"));
+    EXPECT_TRUE(std::filesystem::is_directory(pasta / "pasta.xml"));
+    // A link is not followed: its target keeps its content.
+    EXPECT_FALSE(arquivoRespostaPodeSerCriado("elo.xml"));
+    EXPECT_TRUE(std::filesystem::is_symlink(pasta / "elo.xml"));
+    EXPECT_EQ(box.read("alvo.xml"), "<alvo/>");
     EXPECT_FALSE(arquivoRespostaPodeSerCriado(""));
     EXPECT_FALSE(arquivoRespostaPodeSerCriado(".."));
+    EXPECT_TRUE(arquivoRespostaPodeSerCriado("novo.xml"));
+    EXPECT_FALSE(std::filesystem::exists(pasta / "novo.xml"));
 }
 
 TEST(ParameterFile, ChecksumIsComparedExactlyAndThenSent)

@@ -132,5 +132,30 @@ TEST(ListarTiposArquivo, LogArgumentRenamesTheTraceForListQueriesOnly)
     EXPECT_EQ(box.read("TraceVEK.log").find("depois"), std::string::npos);
 }
 
+TEST(ListarTiposArquivo, AnExistingFileAsFirstArgumentIsAParameterFileNotATraceName)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({{FakeStep::expect(CMD_TIPOS_ENVIO), FakeStep::reply(CMD_TIPOS_ENVIO, "A#b")}});
+    test::writeClientConfig(box.path().string(), server.port(), "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n");
+    box.write("logs/envio.par", "cifrado\r\n");
+    // The argument is relative, as a caller gives it, to the working directory.
+    struct WorkingDirectory
+    {
+        std::filesystem::path previous = std::filesystem::current_path();
+        ~WorkingDirectory() { std::filesystem::current_path(previous); }
+    } restore;
+    std::filesystem::current_path(box.path());
+    TCanalZEBCliente canal;
+    canal.PrimeiroArgumento = "logs/envio.par";
+    std::string lista;
+    canal.ListarTiposArquivoEnvio(lista);
+    canal.GravarTrace("depois");
+    EXPECT_EQ(lista, "A#b");
+    EXPECT_FALSE(std::filesystem::exists(box.path() / "ENVIO.log"));
+    EXPECT_NE(box.read("TraceVEK.log").find("depois"), std::string::npos);
+    EXPECT_TRUE(server.waitDone());
+    EXPECT_TRUE(server.errors().empty());
+}
+
 }  // namespace
 }  // namespace vek::channel

@@ -38,7 +38,7 @@ TEST_F(ParametersE2E, UnattendedUploadWritesTheResponseAndEndsWithNine)
         const auto par = parameters("envio.par",
                                     {"--formato", format, "--registro", "123456", "--arquivo", file.string(),
                                      "--resposta", answer, "--aplicacao", "Folha", "--versao", "2.1", "--info",
-                                     "  competência 03  ", "--checksum", "auto", "--validacao", "livre"});
+                                     " \t competência 03\t\r ", "--checksum", "auto", "--validacao", "livre"});
         const auto r = cli.run({"parametros", par.string()});
         EXPECT_EQ(r.exitCode, 9) << r.err;
         EXPECT_NE(r.out.find("Protocolo: "), std::string::npos);
@@ -74,6 +74,8 @@ TEST_F(ParametersE2E, EveryOutcomeHasItsExitCode)
          "VEK: Erro na verificação do CRC do arquivo: ", false},
         {"file to send missing", with({"--arquivo", (client.path() / "nada.xml").string()}), "demo", 3,
          "VEK: O arquivo a ser enviado não foi encontrado.", false},
+        {"a directory as the file to send", with({"--arquivo", client.path().string()}), "demo", 3,
+         "VEK: O arquivo a ser enviado não foi encontrado.", false},
         {"wrong password", with({"--arquivo", file.string()}), "errada", 4, "", true},
         {"type the operator may not send", with({"--arquivo", binary.string()}), "demo", 4, "", true},
     };
@@ -106,6 +108,38 @@ TEST_F(ParametersE2E, EveryOutcomeHasItsExitCode)
                                "cifrado com a chave do VEK.\n"),
               std::string::npos)
         << garbage.err;
+}
+
+TEST_F(ParametersE2E, ARunThatEndsWithoutAResponseLeavesNoEarlierOne)
+{
+    const auto file = client.write("folha.xml", "<folha/>\n");
+    const std::vector<std::string> base{"--formato", "1", "--registro", "123456", "--resposta", "r.xml"};
+    const auto with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), base.begin(), base.end());
+        return extra;
+    };
+    struct Case
+    {
+        const char* name;
+        std::vector<std::string> options;
+        int code;
+    };
+    const Case cases[] = {
+        {"checksum differs", with({"--arquivo", file.string(), "--checksum", "00000000"}), 5},
+        {"file to send missing", with({"--arquivo", (client.path() / "nada.xml").string()}), 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // An earlier run's successful answer under the same name.
+        const auto ok = cli.run({"parametros", parameters("ok.par", with({"--arquivo", file.string()})).string()});
+        ASSERT_EQ(ok.exitCode, 9) << ok.err;
+        ASSERT_TRUE(std::filesystem::exists(response("r.xml")));
+
+        const auto r = cli.run({"parametros", parameters("caso.par", c.options).string()});
+        EXPECT_EQ(r.exitCode, c.code) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(response("r.xml"))) << "the earlier answer is still there:\n"
+                                                                 << readFile(response("r.xml"));
+    }
 }
 
 }  // namespace
