@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 #include "server/Availability.h"
+#include "server/Demo.h"
 #include "server/Store.h"
 #include "server/ZebServer.h"
 
@@ -26,7 +27,8 @@ constexpr const char* Usage =
     "                         [--competencia MM/AAAA]\n"
     "\n"
     "Sem subcomando, serve até receber SIGINT ou SIGTERM. --porta 0 e --porta-ftp 0 escolhem portas livres;\n"
-    "a linha \"zebd: mensagens IP:PORTA ftp IP:PORTA\" mostra as portas em uso.\n"
+    "a linha \"zebd: mensagens IP:PORTA ftp IP:PORTA\" mostra as portas em uso; com --demo seguem as linhas\n"
+    "do vek.INI de um cliente (ServidorInternet, PortaServico, PortaFTP).\n"
     "Listas de tipos: itens COD#Descrição separados por \"|\", código de 3 caracteres.\n";
 
 struct UsageError : Error
@@ -160,7 +162,12 @@ int serve(const std::vector<std::string>& args,
 
     ZebServer server;
     server.start(config);
-    out << server.listeningLine() << std::endl;
+    // One write, so whoever waits for the lines finds them complete.
+    std::string started = server.listeningLine() + "\n";
+    if (config.demo) {
+        started += demoClientConfiguration(server.address(), server.ports().mensagens, server.ports().ftp);
+    }
+    out << started << std::flush;
     waitForStop();
     server.stop();
     return ExitOk;

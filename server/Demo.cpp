@@ -164,4 +164,18 @@ void seedDemoContent(Store& store, const std::filesystem::path& dataDir, const A
     }
 }
 
+std::string demoClientConfiguration(const std::string& address, std::uint16_t messagePort, std::uint16_t ftpPort)
+{
+    // A server listening on every address is reached here through loopback.
+    const bool everyAddress = address == "0.0.0.0";
+    std::string out = everyAddress ? "zebd: configuração de um cliente VEK nesta máquina (em outra, use o endereço "
+                                     "desta na rede), no vek.INI:\n"
+                                   : "zebd: configuração de um cliente VEK, no vek.INI:\n";
+    out += "[Defaults]\n";
+    out += "ServidorInternet=" + (everyAddress ? std::string("127.0.0.1") : address) + "\n";
+    out += "PortaServico=" + std::to_string(messagePort) + "\n";
+    out += "PortaFTP=" + std::to_string(ftpPort) + "\n";
+    return out;
+}
+
 }  // namespace vek::server

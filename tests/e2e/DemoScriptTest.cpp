@@ -1,0 +1,268 @@
+#include "platform/Socket.h"
+#include "tests/e2e/E2E.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vek::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Only against a hang: the walk-through builds nothing and takes seconds.
+constexpr auto HangGuard = 300s;
+
+std::uint16_t freePort()
+{
+    platform::TcpListener l;
+    l.listen("127.0.0.1", 0);
+    return l.localPort();
+}
+
+struct ScriptRun
+{
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    bool hung = false;
+    // Something the script started was still running after it ended.
+    bool leftRunning = false;
+};
+
+// Runs a script in a process group of its own, so that whatever it starts
+// can be found, and killed, after it ends.
+ScriptRun runScript(const std::vector<std::string>& argv,
+                    const std::map<std::string, std::string>& env,
+                    const std::vector<std::string>& unset)
+{
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        const int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (const auto& [k, v] : env) {
+            setenv(k.c_str(), v.c_str(), 1);
+        }
+        for (const auto& k : unset) {
+            unsetenv(k.c_str());
+        }
+        std::vector<char*> args;
+        for (const auto& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    setpgid(pid, pid);
+    close(out[1]);
+    close(err[1]);
+
+    ScriptRun r;
+    const auto deadline = std::chrono::steady_clock::now() + HangGuard;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    bool exited = false;
+    char buf[65536];
+    while (open > 0) {
+        if (!exited) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                exited = true;
+                r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                // The script is gone; a member of its group still there was left behind.
+                if (kill(-pid, 0) == 0) {
+                    r.leftRunning = true;
+                    kill(-pid, SIGKILL);
+                }
+            }
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            r.hung = true;
+            kill(-pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, 200) < 0 && errno != EINTR) {
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP)) != 0) {
+                const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+                if (n > 0) {
+                    (i == 0 ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
+                } else {
+                    close(fds[i].fd);
+                    fds[i].fd = -1;
+                    --open;
+                }
+            }
+        }
+    }
+    for (const auto& p : fds) {
+        if (p.fd >= 0) {
+            close(p.fd);
+        }
+    }
+    if (!exited) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (kill(-pid, 0) == 0) {
+            r.leftRunning = true;
+            kill(-pid, SIGKILL);
+        }
+    }
+    return r;
+}
+
+// The walk-through's output cut at its command lines ("$ ..."): each
+// command line with what followed it.
+std::map<std::string, std::string> stepsOf(const std::string& output)
+{
+    std::map<std::string, std::string> steps;
+    std::istringstream lines(output);
+    std::string line;
+    std::string current;
+    while (std::getline(lines, line)) {
+        if (line.rfind("$ ", 0) == 0) {
+            // The command and its subcommand name the step.
+            std::istringstream words(line.substr(2));
+            std::string program;
+            std::string command;
+            words >> program >> command;
+            current = program + " " + command;
+            steps[current];
+            continue;
+        }
+        if (!current.empty()) {
+            steps[current] += line + "\n";
+        }
+    }
+    return steps;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The headless demo as a newcomer runs it, with the programs of this build:
+// no display, free ports, a fresh folder.
+TEST(DemoScript, WalksThroughEveryStepHeadlessIncludingADownload)
+{
+    Sandbox work(false);
+    const std::uint16_t messagePort = freePort();
+    const std::uint16_t ftpPort = freePort();
+    const std::uint16_t dataPort = freePort();
+    const ScriptRun r = runScript({"/bin/bash", std::string(VEK_SOURCE_DIR) + "/scripts/demo.sh"},
+                                  {{"VEK_DEMO_BIN", VEK_BIN_DIR},
+                                   {"VEK_DEMO_DIR", work.path().string()},
+                                   {"VEK_DEMO_PORT", std::to_string(messagePort)},
+                                   {"VEK_DEMO_PORTA_FTP", std::to_string(ftpPort)},
+                                   {"VEK_DEMO_PORTA_DADOS", std::to_string(dataPort)}},
+                                  {"DISPLAY", "WAYLAND_DISPLAY", "VEK_DIR", "VEK_SENHA"});
+    ASSERT_FALSE(r.hung) << r.out << r.err;
+    EXPECT_FALSE(r.leftRunning) << "the demo left zebd running";
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    // The client reaches the demo server on both of its ports.
+    const std::string ini = readFile(work.path() / "cliente" / "vek.INI");
+    EXPECT_TRUE(contains(ini, "\nPortaServico=" + std::to_string(messagePort) + "\n")) << ini;
+    EXPECT_TRUE(contains(ini, "\nPortaFTP=" + std::to_string(ftpPort) + "\n")) << ini;
+    EXPECT_TRUE(contains(ini, "\nPortaDados=" + std::to_string(dataPort) + "\n")) << ini;
+
+    const auto steps = stepsOf(r.out);
+    for (const char* step : {"vek-cli tipos-envio",
+                             "vek-cli tipos-download",
+                             "vek-cli enviar",
+                             "zebd disponibilizar",
+                             "vek-cli listar",
+                             "vek-cli baixar",
+                             "vek-cli historico",
+                             "vek-cli gerar-parametros",
+                             "vek-cli parametros"}) {
+        SCOPED_TRACE(step);
+        ASSERT_EQ(steps.count(step), 1U) << r.out;
+        EXPECT_FALSE(contains(steps.at(step), "(saída ")) << steps.at(step);
+    }
+    EXPECT_TRUE(contains(steps.at("vek-cli tipos-envio"), "XML#")) << r.out;
+    EXPECT_TRUE(contains(steps.at("vek-cli tipos-download"), "RET#")) << r.out;
+    EXPECT_TRUE(contains(steps.at("vek-cli enviar"), "Protocolo: ")) << r.out;
+    EXPECT_TRUE(contains(steps.at("vek-cli listar"), "\nretorno-demonstracao.xml\t")) << r.out;
+    const std::string downloaded = (work.path() / "baixados" / "retorno-demonstracao.xml").string();
+    EXPECT_TRUE(
+        contains(steps.at("vek-cli baixar"), downloaded + "\nO arquivo baixado é igual ao publicado pelo zebd."))
+        << r.out;
+    const std::string published = readFile(work.path() / "retorno-demonstracao.xml");
+    EXPECT_FALSE(published.empty());
+    EXPECT_TRUE(readFile(downloaded) == published);
+    EXPECT_TRUE(contains(steps.at("vek-cli historico"), "\tamostra.xml\tXML\t")) << r.out;
+    EXPECT_TRUE(contains(steps.at("vek-cli parametros"), "Protocolo: ")) << r.out;
+    EXPECT_TRUE(contains(steps.at("vek-cli parametros"), "(código de saída 9; 9 = enviado)")) << r.out;
+    EXPECT_TRUE(contains(steps.at("vek-cli parametros"), "<protocoloTX>")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nDemonstração concluída: todos os passos funcionaram.\n")) << r.out;
+}
+
+// The lines zebd --demo prints are all a client needs: with them (and a free
+// data port of its own) the client lists and downloads a demo file.
+TEST(DemoScript, ZebdDemoPrintsTheClientConfigurationThatReachesIt)
+{
+    Sandbox server(false);
+    Sandbox client(false);
+    ZebdProcess zebd(server.path() / "dados");
+    const std::string dataPort = std::to_string(freePort());
+    const std::string block =
+        "[Defaults]\nServidorInternet=127.0.0.1\nPortaServico=" + std::to_string(zebd.messagePort()) +
+        "\nPortaFTP=" + std::to_string(zebd.ftpPort()) + "\n";
+    // Printed in the same write as the listening line the fixture waited for.
+    ASSERT_TRUE(contains(zebd.output(), block)) << zebd.output();
+    writeFile(client.path() / "vek.INI", block + "PortaDados=" + dataPort + "\n");
+    const std::map<std::string, std::string> env{{"VEK_DIR", client.path().string()}, {"VEK_SENHA", "demo"}};
+
+    auto r = runProcess({binPath("vek-cli"), "listar", "--registro", "123456", "--tipo", "RET"}, env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string id;
+    std::istringstream rows(r.out);
+    for (std::string row; std::getline(rows, row);) {
+        if (row.rfind("retorno-052024.xml\t", 0) == 0) {
+            std::istringstream cells(row);
+            std::string cell;
+            for (int i = 0; i < 7 && std::getline(cells, cell, '\t'); ++i) {
+                id = cell;
+            }
+        }
+    }
+    ASSERT_FALSE(id.empty()) << r.out;
+    r = runProcess({binPath("vek-cli"),
+                    "baixar",
+                    "--registro",
+                    "123456",
+                    "--tipo",
+                    "RET",
+                    "--id",
+                    id,
+                    "--destino",
+                    client.path().string()},
+                   env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(readFile(client.path() / "retorno-052024.xml"), "<retorno competencia=\"05/2024\">"));
+}
+
+}  // namespace
+}  // namespace vek::test
