@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <locale.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -89,6 +90,40 @@ private:
     std::string name_;
 };
 
+// The library writes numbers (dates, widths) with the C library's number
+// formatting, which follows the program's locale; a decimal comma there
+// ("45432,5") makes a workbook that no spreadsheet reads. This thread writes
+// them in the C locale's form while the object lives.
+class ClassicNumbers
+{
+public:
+    ClassicNumbers()
+    {
+        const locale_t base = duplocale(LC_GLOBAL_LOCALE);
+        if (base != nullptr) {
+            locale_ = newlocale(LC_NUMERIC_MASK, "C", base);
+            if (locale_ == nullptr) {
+                freelocale(base);
+            }
+        }
+        if (locale_ == nullptr) {
+            throw Error("Não foi possível preparar a gravação da planilha.", errno);
+        }
+        previous_ = uselocale(locale_);
+    }
+    ~ClassicNumbers()
+    {
+        uselocale(previous_);
+        freelocale(locale_);
+    }
+    ClassicNumbers(const ClassicNumbers&) = delete;
+    ClassicNumbers& operator=(const ClassicNumbers&) = delete;
+
+private:
+    locale_t locale_ = nullptr;
+    locale_t previous_ = nullptr;
+};
+
 void check(lxw_error rc, const std::filesystem::path& path)
 {
     if (rc != LXW_NO_ERROR) {
@@ -104,6 +139,7 @@ void writeHistoryWorkbook(const dataset::HistoryTable& table, const std::filesys
     // failure leaves no half-written spreadsheet, and an unwritable place is
     // found before the library tries it.
     TemporaryFile file(path);
+    const ClassicNumbers numbers;
     std::unique_ptr<lxw_workbook, WorkbookFree> wb(workbook_new(file.name().c_str()));
     if (!wb) {
         throw Error("Não foi possível criar a planilha \"" + path.string() + "\".", errno);

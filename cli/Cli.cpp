@@ -5,8 +5,11 @@
 #include "platform/Error.h"
 #include "platform/UiServices.h"
 
+#include <clocale>
 #include <cstdio>
 #include <iostream>
+#include <langinfo.h>
+#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -87,9 +90,27 @@ ParsedArgs parseOptions(const std::vector<std::string>& args, const std::vector<
     return parsed;
 }
 
-void printError(std::ostream& err, const std::string& message)
+void printError(ErrorStream& err, const std::string& message)
 {
-    err << "Erro: " << message << '\n';
+    err.writeLine("Erro: ", message);
+}
+
+void useEnvironmentLocale()
+{
+    std::setlocale(LC_ALL, "");
+    // Texts are UTF-8 inside the program and on output; a locale of another
+    // encoding keeps its other categories and takes UTF-8 characters.
+    const char* codeset = nl_langinfo(CODESET);
+    if (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "utf8") == 0) {
+        return;
+    }
+    std::string name = std::setlocale(LC_CTYPE, nullptr);
+    name = name.substr(0, name.find_first_of(".@")) + ".UTF-8";
+    for (const char* candidate : {name.c_str(), "C.UTF-8", "C.utf8"}) {
+        if (std::setlocale(LC_CTYPE, candidate) != nullptr) {
+            return;
+        }
+    }
 }
 
 std::string readPassword(const char* variable, const char* prompt)
@@ -137,7 +158,7 @@ void printHelp(std::ostream& out)
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
     if (args.empty()) {
         printHelp(err);
@@ -158,14 +179,15 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         printHelp(err);
         return ExitUsage;
     }
-    Context ctx{std::vector<std::string>(args.begin() + 1, args.end()), out, err, args[0]};
+    ErrorStream errors(err, errIsTerminal);
+    Context ctx{std::vector<std::string>(args.begin() + 1, args.end()), out, errors, args[0]};
     for (const auto& a : ctx.args) {
         if (a == "--help" || a == "-h") {
             out << "Uso: vek-cli " << command->usage << "\n\n" << command->summary << "\n";
             return ExitOk;
         }
     }
-    CliUiServices ui(err);
+    CliUiServices ui(errors);
     platform::ScopedUi scope(ui);
     try {
         return command->run(ctx);
@@ -173,10 +195,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "vek-cli " << command->name << ": " << e.what() << "\nUso: vek-cli " << command->usage << "\n";
         return ExitUsage;
     } catch (const Error& e) {
-        printError(err, e.what());
+        printError(errors, e.what());
         return ExitFailed;
     } catch (const std::exception& e) {
-        printError(err, e.what());
+        printError(errors, e.what());
         return ExitFailed;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/Cli.h"
+#include "cli/ErrorStream.h"
 
 #include <filesystem>
 #include <functional>
@@ -49,7 +50,7 @@ struct Context
 {
     std::vector<std::string> args;  // after the command name
     std::ostream& out;
-    std::ostream& err;
+    ErrorStream& err;
     std::string firstArgument;  // the program's first argument, for the channel
 };
 
@@ -64,7 +65,7 @@ struct Command
 const std::vector<Command>& commands();
 
 // The "Erro: " line of an error raised by an operation.
-void printError(std::ostream& err, const std::string& message);
+void printError(ErrorStream& err, const std::string& message);
 
 // Passwords: the variable when set (even empty), else a prompt without echo
 // on a terminal, else a usage error.

@@ -1,13 +1,12 @@
 #include "cli/CliUiServices.h"
 
-#include <ostream>
+#include "cli/ErrorStream.h"
 
 namespace vek::cli {
 
 bool CliUiServices::showMessage(const std::string& text, platform::MessageKind)
 {
-    err_ << "VEK: " << text << '\n';
-    err_.flush();
+    err_.writeLine("VEK: ", text);
     return true;
 }
 

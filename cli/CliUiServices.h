@@ -2,16 +2,16 @@
 
 #include "platform/UiServices.h"
 
-#include <iosfwd>
-
 namespace vek::cli {
+
+class ErrorStream;
 
 // Message boxes become "VEK: " lines on standard error; questions are
 // answered yes (nobody is there to answer them).
 class CliUiServices final : public platform::UiServices
 {
 public:
-    explicit CliUiServices(std::ostream& err)
+    explicit CliUiServices(ErrorStream& err)
         : err_(err)
     {}
     void processEvents() override {}
@@ -19,7 +19,7 @@ public:
     void setBusy(bool) override {}
 
 private:
-    std::ostream& err_;
+    ErrorStream& err_;
 };
 
 }  // namespace vek::cli

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-#include <unistd.h>
 
 namespace vek::cli {
 namespace {
@@ -63,7 +62,7 @@ int cmdParametros(Context& ctx)
         return estado.codigoSaida;
     }
 
-    ProgressBar progress(ctx.err, ProgressBar::isTerminal(STDERR_FILENO));
+    ProgressBar progress(ctx.err);
     canal.AoEnviarArquivo = [&](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
         estado.codigoSaida = app::codigoSaidaAposProgresso(s, estado.codigoSaida);
         progress.upload(s, c.TamanhoCifrado);

@@ -1,9 +1,9 @@
 #include "cli/ProgressBar.h"
 
+#include "cli/ErrorStream.h"
+
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
-#include <ostream>
-#include <unistd.h>
 
 namespace vek::cli {
 namespace {
@@ -29,23 +29,25 @@ char mark(channel::TTipoStatusEtapa s)
     }
 }
 
-// The "12.34%" figure of a block report, whatever the decimal separator.
+// The "12.34%" or "12,34%" figure of a block report.
 double reportedPercent(const std::string& text)
 {
     const auto pct = text.find('%');
     if (pct == std::string::npos) {
         return -1;
     }
-    auto start = text.rfind(' ', pct);
-    std::string number = text.substr(start == std::string::npos ? 0 : start + 1, pct - (start + 1));
+    const auto blank = text.rfind(' ', pct);
+    const auto start = blank == std::string::npos ? 0 : blank + 1;
+    std::string number = text.substr(start, pct - start);
     for (char& c : number) {
         if (c == ',') {
             c = '.';
         }
     }
-    char* end = nullptr;
-    const double v = std::strtod(number.c_str(), &end);
-    return end != number.c_str() ? v : -1;
+    // Not strtod: the program runs in the user's locale, whose separator may be ",".
+    double v = -1;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
+    return ec == std::errc() && end != number.data() ? v : -1;
 }
 
 std::string duration(double seconds)
@@ -58,9 +60,8 @@ std::string duration(double seconds)
 
 }  // namespace
 
-ProgressBar::ProgressBar(std::ostream& err, bool enabled)
+ProgressBar::ProgressBar(ErrorStream& err)
     : err_(err)
-    , enabled_(enabled)
 {}
 
 ProgressBar::~ProgressBar()
@@ -68,29 +69,27 @@ ProgressBar::~ProgressBar()
     finish();
 }
 
-bool ProgressBar::isTerminal(int fd)
+void ProgressBar::draw(const std::string& line, const std::string& state, bool force)
 {
-    return isatty(fd) != 0;
-}
-
-void ProgressBar::draw(const std::string& line, bool force)
-{
-    if (!enabled_) {
+    if (!err_.terminal()) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) {
+    if (!force && drawn_ && state == drawnState_ && now - lastDraw_ < std::chrono::milliseconds(100)) {
         return;
     }
     lastDraw_ = now;
     drawn_ = true;
-    std::string shown = line.substr(0, 150);
+    drawnState_ = state;
+    std::string shown = line;
     for (char& c : shown) {
         if (c == '\r' || c == '\n') {
             c = ' ';
         }
     }
-    err_ << "\r\033[K" << shown << std::flush;
+    // A line longer than the terminal would wrap, and the next drawing would
+    // clear only its last part.
+    err_.drawProgress(fitColumns(shown, err_.columns() - 1));
 }
 
 void ProgressBar::upload(const channel::TStatusUpload& s, std::int64_t totalBytes)
@@ -126,21 +125,24 @@ void ProgressBar::upload(const channel::TStatusUpload& s, std::int64_t totalByte
     line += s.Mensagem;
     const bool ending = s.StatusTransmissao == channel::tseFinalizada || s.StatusConexao == channel::tseErro ||
                         s.StatusPreparacao == channel::tseErro || s.StatusTransmissao == channel::tseErro;
-    draw(line, ending);
+    const std::string state{static_cast<char>(s.StatusPreparacao),
+                            static_cast<char>(s.PercentPreparacao),
+                            static_cast<char>(s.StatusConexao),
+                            static_cast<char>(s.PercentConexao),
+                            static_cast<char>(s.StatusTransmissao),
+                            static_cast<char>(s.PercentTransmissao)};
+    draw(line, state, ending);
 }
 
 void ProgressBar::simple(int percent, const std::string& text)
 {
     const int p = percent < 0 ? 0 : (percent > 100 ? 100 : percent);
-    draw("[" + bar(p, 20) + "] " + std::to_string(p) + "% " + text, p == 100);
+    draw("[" + bar(p, 20) + "] " + std::to_string(p) + "% " + text, std::to_string(p), p == 100);
 }
 
 void ProgressBar::finish()
 {
-    if (enabled_ && drawn_) {
-        err_ << "\n" << std::flush;
-        drawn_ = false;
-    }
+    err_.endProgress();
 }
 
 }  // namespace vek::cli

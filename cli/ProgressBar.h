@@ -4,18 +4,21 @@
 
 #include <chrono>
 #include <cstdint>
-#include <iosfwd>
 #include <string>
 
 namespace vek::cli {
 
+class ErrorStream;
+
 // A one-line progress display on a terminal: the three upload steps, the
 // step text and, while the data goes out, its speed and the time left.
-// Draws nothing when the stream is not a terminal.
+// Draws nothing when standard error is not a terminal. A change of a step or
+// of a whole percentage, and the end of the work, are drawn at once; other
+// changes at most every 100 ms.
 class ProgressBar
 {
 public:
-    ProgressBar(std::ostream& err, bool enabled);
+    explicit ProgressBar(ErrorStream& err);
     ~ProgressBar();
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
@@ -25,13 +28,12 @@ public:
     void simple(int percent, const std::string& text);
     void finish();
 
-    static bool isTerminal(int fd);
-
 private:
-    void draw(const std::string& line, bool force);
+    // `state`: the steps and whole percentages the line shows.
+    void draw(const std::string& line, const std::string& state, bool force);
 
-    std::ostream& err_;
-    bool enabled_;
+    ErrorStream& err_;
+    std::string drawnState_;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
     std::chrono::steady_clock::time_point transferStart_{};

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <ostream>
-#include <unistd.h>
 
 namespace vek::cli {
 namespace {
@@ -33,14 +32,14 @@ bool consultarLista(
 {
     const auto check = app::checkMonthFilters(a.competencia, a.disponibilizacao);
     if (!check.ok()) {
-        ctx.err << app::cliLine(check) << '\n';
+        ctx.err.writeLine("", app::cliLine(check));
         exitCode = app::exitCode(check);
         return false;
     }
     canal.PrimeiroArgumento = ctx.firstArgument;
     canal.CD_Operadora = a.registro;
     canal.Senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
-    ProgressBar progress(ctx.err, ProgressBar::isTerminal(STDERR_FILENO));
+    ProgressBar progress(ctx.err);
     canal.AoConsultarListaDownload =
         [&progress](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t pct, const std::string& t) {
             progress.simple(pct, t);
@@ -112,7 +111,7 @@ int cmdBaixar(Context& ctx)
     }
     namespace f = dataset::field;
     const std::string nome = tabela.asText(*row, f::NM_ARQUIVO);
-    ProgressBar progress(ctx.err, ProgressBar::isTerminal(STDERR_FILENO));
+    ProgressBar progress(ctx.err);
     canal.AoReceberArquivo = [&progress](channel::TCanalZEBCliente&, const channel::TStatusDownload& s) {
         progress.simple(s.PercentFeito, s.TextoInfo);
     };
@@ -161,14 +160,14 @@ int cmdHistorico(Context& ctx)
     const std::string fim = args.required("fim");
     const auto check = app::checkPeriod(inicio, fim);
     if (!check.ok()) {
-        ctx.err << app::cliLine(check) << '\n';
+        ctx.err.writeLine("", app::cliLine(check));
         return app::exitCode(check);
     }
     channel::TCanalZEBCliente canal;
     canal.PrimeiroArgumento = ctx.firstArgument;
     canal.CD_Operadora = registro;
     canal.Senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
-    ProgressBar progress(ctx.err, ProgressBar::isTerminal(STDERR_FILENO));
+    ProgressBar progress(ctx.err);
     canal.AoConsultaHistoricoTx =
         [&progress](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t pct, const std::string& t) {
             progress.simple(pct, t);

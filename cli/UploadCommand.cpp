@@ -6,7 +6,6 @@
 #include "platform/Clock.h"
 
 #include <ostream>
-#include <unistd.h>
 
 namespace vek::cli {
 
@@ -39,7 +38,7 @@ int cmdEnviar(Context& ctx)
     canal.StrValidacaoLivre = args.get("validacao").value_or("");
     canal.HashArquivo = args.get("hash").value_or("");
 
-    ProgressBar progress(ctx.err, ProgressBar::isTerminal(STDERR_FILENO));
+    ProgressBar progress(ctx.err);
     canal.AoEnviarArquivo = [&progress](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
         progress.upload(s, c.TamanhoCifrado);
     };
