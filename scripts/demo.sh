@@ -7,8 +7,8 @@
 #   VEK_DEMO_DIR          work folder (default build/demo)
 #   VEK_DEMO_BIN          folder that already holds zebd and vek-cli (and vek):
 #                         no set-up and no build
-#   VEK_DEMO_PORT         zebd's message port (default 8080)
-#   VEK_DEMO_PORTA_FTP    zebd's FTP port (default 2121)
+#   VEK_DEMO_PORT         zebd's message port (default 8080; 0: a free one)
+#   VEK_DEMO_PORTA_FTP    zebd's FTP port (default 2121; 0: a free one)
 #   VEK_DEMO_PORTA_DADOS  the client's port for the FTP data connection (default 20001)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +25,8 @@ PORTA_FTP=${VEK_DEMO_PORTA_FTP:-2121}
 PORTA_DADOS=${VEK_DEMO_PORTA_DADOS:-20001}
 mkdir -p "$WORK/cliente"
 
-# zebd prints, once it listens, the vek.INI lines a client needs.
+# zebd prints, once it listens, the vek.INI lines a client needs, with the
+# ports it listens on; the client's configuration is made of them.
 "$BIN/zebd" --dados "$WORK/zeb-dados" --porta "$PORT" --porta-ftp "$PORTA_FTP" --demo >"$WORK/zebd.saida" &
 ZEBD=$!
 trap 'kill $ZEBD 2>/dev/null; wait $ZEBD 2>/dev/null || true' EXIT

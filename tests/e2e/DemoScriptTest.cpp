@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -163,28 +164,33 @@ bool contains(const std::string& text, const std::string& part)
 }
 
 // The headless demo as a newcomer runs it, with the programs of this build:
-// no display, free ports, a fresh folder.
+// no display, free ports, a fresh folder. zebd chooses its own ports and the
+// client learns them from the lines zebd prints.
 TEST(DemoScript, WalksThroughEveryStepHeadlessIncludingADownload)
 {
     Sandbox work(false);
-    const std::uint16_t messagePort = freePort();
-    const std::uint16_t ftpPort = freePort();
     const std::uint16_t dataPort = freePort();
     const ScriptRun r = runScript({"/bin/bash", std::string(VEK_SOURCE_DIR) + "/scripts/demo.sh"},
                                   {{"VEK_DEMO_BIN", VEK_BIN_DIR},
                                    {"VEK_DEMO_DIR", work.path().string()},
-                                   {"VEK_DEMO_PORT", std::to_string(messagePort)},
-                                   {"VEK_DEMO_PORTA_FTP", std::to_string(ftpPort)},
+                                   {"VEK_DEMO_PORT", "0"},
+                                   {"VEK_DEMO_PORTA_FTP", "0"},
                                    {"VEK_DEMO_PORTA_DADOS", std::to_string(dataPort)}},
                                   {"DISPLAY", "WAYLAND_DISPLAY", "VEK_DIR", "VEK_SENHA"});
     ASSERT_FALSE(r.hung) << r.out << r.err;
     EXPECT_FALSE(r.leftRunning) << "the demo left zebd running";
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
 
-    // The client reaches the demo server on both of its ports.
+    // The client reaches the demo server on both of the ports it listened on.
+    std::smatch ports;
+    const std::string started = readFile(work.path() / "zebd.saida");
+    ASSERT_TRUE(
+        std::regex_search(started, ports, std::regex(R"(zebd: mensagens [0-9.]+:([0-9]+) ftp [0-9.]+:([0-9]+))")))
+        << started;
     const std::string ini = readFile(work.path() / "cliente" / "vek.INI");
-    EXPECT_TRUE(contains(ini, "\nPortaServico=" + std::to_string(messagePort) + "\n")) << ini;
-    EXPECT_TRUE(contains(ini, "\nPortaFTP=" + std::to_string(ftpPort) + "\n")) << ini;
+    EXPECT_TRUE(contains(ini, "[Defaults]\nServidorInternet=127.0.0.1\n")) << ini;
+    EXPECT_TRUE(contains(ini, "\nPortaServico=" + ports[1].str() + "\n")) << ini;
+    EXPECT_TRUE(contains(ini, "\nPortaFTP=" + ports[2].str() + "\n")) << ini;
     EXPECT_TRUE(contains(ini, "\nPortaDados=" + std::to_string(dataPort) + "\n")) << ini;
 
     const auto steps = stepsOf(r.out);
