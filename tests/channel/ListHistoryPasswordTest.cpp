@@ -288,6 +288,13 @@ TEST(ConsultarListaDownload, OversizedListFilesAreRefused)
         }
         EXPECT_FALSE(std::filesystem::exists(box.path() / "temp" / "lista.xml"));
         EXPECT_FALSE(client.canal.socCliente().connected());
+        // The client hung up in the middle of the file, where the server
+        // still waited for an acknowledgement (an end of stream, or a reset
+        // when blocks were still unread on the client's side).
+        ASSERT_TRUE(server.waitDone());
+        const auto errors = server.errors();
+        ASSERT_EQ(errors.size(), 1U);
+        EXPECT_TRUE(errors[0].starts_with("connection: ")) << errors[0];
     }
 }
 
