@@ -3,11 +3,14 @@
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 
+#include <expat.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <map>
+#include <memory>
 
 namespace vek::dataset {
 namespace {
@@ -262,6 +265,87 @@ Value readValue(const FieldDef& def, const char* text, long width, const std::st
     throw invalid();
 }
 
+// What XML forbids and a lenient DOM parser lets through (an undeclared
+// entity, a raw "<" in an attribute value, a reference without its ";", a
+// reference to a character XML cannot hold) is refused here, before the
+// document is read; so is any document type declaration, so that nothing
+// from the server is expanded or fetched. `encoding` overrides the
+// document's own declaration ("UTF-8" once converted).
+void checkWellFormed(std::string_view document, const char* encoding, const std::string& sourceName)
+{
+    struct ParserDeleter
+    {
+        void operator()(XML_ParserStruct* p) const { XML_ParserFree(p); }
+    };
+    const std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(encoding));
+    if (!parser) {
+        throw Error("Memória insuficiente para ler o arquivo " + quoted(sourceName) + ".", ENOMEM);
+    }
+    struct State
+    {
+        XML_Parser parser;
+        bool doctype = false;
+    } state{parser.get()};
+    XML_SetUserData(parser.get(), &state);
+    XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+    XML_SetStartDoctypeDeclHandler(parser.get(),
+                                   [](void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+                                       auto* s = static_cast<State*>(data);
+                                       s->doctype = true;
+                                       XML_StopParser(s->parser, XML_FALSE);
+                                   });
+    // Fed in pieces: the whole may be larger than one call takes.
+    constexpr std::size_t Piece = 1 << 20;
+    std::size_t at = 0;
+    XML_Status status = XML_STATUS_OK;
+    do {
+        const std::size_t n = std::min(Piece, document.size() - at);
+        const bool last = at + n == document.size();
+        status = XML_Parse(parser.get(), document.data() + at, static_cast<int>(n), last ? XML_TRUE : XML_FALSE);
+        at += n;
+    } while (status == XML_STATUS_OK && at < document.size());
+    if (state.doctype) {
+        throw Error("O arquivo " + quoted(sourceName) +
+                    " não é um documento XML válido: traz uma declaração de tipo de documento (DTD), que não é "
+                    "aceita.");
+    }
+    if (status == XML_STATUS_OK) {
+        return;
+    }
+    const XML_Error code = XML_GetErrorCode(parser.get());
+    const char* reason = "XML mal formado";
+    switch (code) {
+    case XML_ERROR_UNDEFINED_ENTITY:
+        reason = "referência a uma entidade não declarada";
+        break;
+    case XML_ERROR_BAD_CHAR_REF:
+        reason = "referência a um caractere que o XML não admite";
+        break;
+    case XML_ERROR_INVALID_TOKEN:
+        reason = "caractere ou marcação inválida";
+        break;
+    case XML_ERROR_UNCLOSED_TOKEN:
+    case XML_ERROR_PARTIAL_CHAR:
+    case XML_ERROR_NO_ELEMENTS:
+    case XML_ERROR_UNCLOSED_CDATA_SECTION:
+        reason = "o documento termina antes do fim";
+        break;
+    case XML_ERROR_TAG_MISMATCH:
+        reason = "um elemento fechado com outro nome";
+        break;
+    case XML_ERROR_DUPLICATE_ATTRIBUTE:
+        reason = "um atributo repetido";
+        break;
+    case XML_ERROR_JUNK_AFTER_DOC_ELEMENT:
+        reason = "conteúdo depois do elemento principal";
+        break;
+    default:
+        break;
+    }
+    throw Error("O arquivo " + quoted(sourceName) + " não é um documento XML válido (erro na posição " +
+                std::to_string(XML_GetCurrentByteIndex(parser.get())) + ": " + reason + ").");
+}
+
 }  // namespace
 
 std::vector<Row>
@@ -288,6 +372,7 @@ readDataPacket(std::string_view document, std::span<const FieldDef> fields, cons
         throw Error("O arquivo " + quoted(sourceName) + " não está codificado em UTF-8 válido.");
     }
 
+    checkWellFormed(document, parseAs == pugi::encoding_latin1 ? "ISO-8859-1" : "UTF-8", sourceName);
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed =
         doc.load_buffer(document.data(), document.size(), pugi::parse_default, parseAs);

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
     build-essential g++ cmake ninja-build pkg-config
     qt6-base-dev libqt6printsupport6 libgl-dev
-    libgcrypt20-dev zlib1g-dev libpugixml-dev libxlsxwriter-dev libsqlite3-dev
+    libgcrypt20-dev zlib1g-dev libpugixml-dev libexpat1-dev libxlsxwriter-dev libsqlite3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib python3-openpyxl openssl curl poppler-utils rhash gzip
     fonts-liberation fonts-dejavu-core ccache

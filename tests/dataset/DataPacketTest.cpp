@@ -313,6 +313,38 @@ TEST(DataPacket, ReaderRefusesMissingOrIncompatibleFieldsAndBadValues)
              d().text().substr(0, 300),
              "O arquivo \"lista.zeb\" não é um documento XML válido (erro na posição ",
              true},
+        Case{"an undeclared entity and a raw < in a value",
+             d().replace(rows, "\"A\"", "\"a&bogus;b<c\"").text(),
+             "O arquivo \"lista.zeb\" não é um documento XML válido (erro na posição ",
+             true},
+        Case{"a reference without its semicolon",
+             d().replace(rows, "\"A\"", "\"a &amp b\"").text(),
+             "O arquivo \"lista.zeb\" não é um documento XML válido (erro na posição ",
+             true},
+        Case{"a reference to character 0",
+             d().replace(rows, "\"A\"", "\"a&#0;\"").text(),
+             "O arquivo \"lista.zeb\" não é um documento XML válido (erro na posição ",
+             true},
+        Case{"a reference to a lone surrogate",
+             d().replace(rows, "\"A\"", "\"a&#xD800;\"").text(),
+             "O arquivo \"lista.zeb\" não é um documento XML válido (erro na posição ",
+             true},
+        Case{"entities declared in an internal DTD",
+             [&] {
+                 ListDoc x;
+                 x.declaration += "<!DOCTYPE DATAPACKET [<!ENTITY e0 \"ha\"><!ENTITY e1 \"&e0;&e0;\">]>";
+                 return x.replace(rows, "\"A\"", "\"&e1;\"").text();
+             }(),
+             "O arquivo \"lista.zeb\" não é um documento XML válido: traz uma declaração de tipo de documento "
+             "(DTD), que não é aceita."},
+        Case{"an external DTD",
+             [&] {
+                 ListDoc x;
+                 x.declaration += "<!DOCTYPE DATAPACKET SYSTEM \"http://127.0.0.1:9/x.dtd\">";
+                 return x.text();
+             }(),
+             "O arquivo \"lista.zeb\" não é um documento XML válido: traz uma declaração de tipo de documento "
+             "(DTD), que não é aceita."},
         Case{"another root",
              "<DATASET/>",
              "O arquivo \"lista.zeb\" não é um pacote de dados: falta o elemento DATAPACKET."},
