@@ -1,9 +1,12 @@
 #include "ui/Appearance.h"
 
+#include "ui/QtTranslations.h"
+
 #include <QApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QStyleFactory>
+#include <QTranslator>
 
 // Resources of a static library are registered by name, outside any namespace.
 static void initVekResources()
@@ -26,6 +29,10 @@ void configurarAplicacao(QApplication& app)
 {
     initVekResources();
     instalarSubstituicoesDeFontes();
+    // Only once per application, however often this runs.
+    if (app.findChildren<QTranslator*>().isEmpty()) {
+        instalarTraducoesQt(&app);
+    }
     QApplication::setApplicationName("VEK");
     QApplication::setOrganizationName("ZEB");
     if (QStyle* style = QStyleFactory::create("Fusion")) {

@@ -34,8 +34,9 @@ inline constexpr const char* FormatoDataCurta = "dd/MM/yyyy";
 // Liberation Serif and Courier New to Liberation Mono.
 void instalarSubstituicoesDeFontes();
 
-// Application-wide set-up: resources, font mapping, style, default font
-// (Verdana 12 px), title. Safe to call more than once.
+// Application-wide set-up: resources, font mapping, Qt's own texts in
+// Portuguese, style, default font (Verdana 12 px), title. Safe to call more
+// than once.
 void configurarAplicacao(QApplication& app);
 
 // A text from the core for a label: CR LF and lone CR become line breaks.

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+class QEvent;
+
 namespace vek::dataset {
 class Table;
 }
@@ -51,9 +53,21 @@ private:
     std::vector<ColunaGrade> colunas_;
 };
 
+// The columns' widths for a grid `total` pixels wide: the given widths when
+// they fit, the last column taking the rest; otherwise each shrinks in
+// proportion to its width, but none below its minimum. The widths add up to
+// `total` unless the minimums alone are wider.
+std::vector<int> larguraColunasAjustada(const std::vector<int>& larguras, const std::vector<int>& minimas, int total);
+
+// The height of `texto` laid out `largura` pixels wide, wrapped at word
+// boundaries and, for a word longer than the width, anywhere.
+int alturaTextoQuebrado(const QFont& fonte, const QString& texto, int largura);
+
 // The grid of the list and history pages: whole-row selection that stays
 // visible, column titles on a green row, column lines, alternate row colour,
-// resizable columns. The current row is the table's current record.
+// resizable columns that start out filling the grid's width (none narrower
+// than its title), text that wraps, and rows at least 16 pixels high that
+// grow to show their text whole. The current row is the table's current record.
 class GradeTabela : public QTableView
 {
     Q_OBJECT
@@ -64,10 +78,22 @@ public:
     ModeloTabela* modelo() const { return modelo_; }
     // Shows the table's records again, from the first.
     void recarregar();
+    // Fits the columns to the grid's width again, then the rows to their text.
+    void ajustarColunas();
+    // Each row as high as its tallest cell's text, and at least AlturaLinha.
+    void ajustarLinhas();
+
+    // Pixels between a cell's border and its text, on each side.
+    static constexpr int MargemTexto = 3;
+    static constexpr int AlturaLinha = 16;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     dataset::Table& tabela_;
     ModeloTabela* modelo_ = nullptr;
+    bool ajustando_ = false;
 };
 
 }  // namespace vek::ui

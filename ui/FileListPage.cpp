@@ -12,7 +12,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScrollArea>
@@ -50,8 +49,6 @@ FileListPage::FileListPage(TfrmPrincipal& janela)
     grade_ = new GradeTabela(this, janela.tabelaLista(), colunasLista());
     grade_->setObjectName("ListaArqGrid");
     grade_->setGeometry(176, 132, 509, 221);
-    // The columns fill the grid's width.
-    grade_->horizontalHeader()->setStretchLastSection(true);
 
     pnlArqCopiar_ = criarPainel(this, QRect(172, 356, 513, 83), Qt::white);
     pnlArqCopiar_->setObjectName("pnlArqCopiar");
@@ -162,12 +159,16 @@ void FileListPage::baixar()
 
 fs::path FileListPage::escolherDestino(const QString& nome, bool& substituir)
 {
+    QString proposta = QDir(ultimaPasta_).filePath(nome);
     for (;;) {
         const QString escolhido = FileDialog::instance().getSaveFileName(
-            window(), "Salvar como", QDir(ultimaPasta_).filePath(nome), QString(), QFileDialog::DontConfirmOverwrite);
+            window(), "Salvar como", proposta, QString(), QFileDialog::DontConfirmOverwrite);
         if (escolhido.isEmpty()) {
             return {};
         }
+        // Asked again (the file exists and is not to be replaced), the dialog
+        // opens where the user was, with the name they chose.
+        proposta = escolhido;
         const fs::path destino = fs::absolute(fs::u8path(escolhido.toStdString()));
         if (!fs::exists(destino)) {
             substituir = false;

@@ -2,7 +2,6 @@
 
 #include "app/HistoricoXlsx.h"
 #include "dataset/FieldNames.h"
-#include "platform/Error.h"
 #include "platform/UiServices.h"
 #include "ui/Appearance.h"
 #include "ui/DatasetGrid.h"
@@ -84,11 +83,18 @@ void HistoryPage::exportar()
     if (caminho.isEmpty()) {
         return;
     }
-    Ampulheta ampulheta;
-    app::writeHistoryWorkbook(janela_.tabelaHistorico(), std::filesystem::u8path(caminho.toStdString()));
-    if (!abrirPlanilha(caminho)) {
-        throw Error("A planilha foi gravada em \"" + QFileInfo(caminho).absoluteFilePath().toStdString() +
-                    "\", mas nenhum aplicativo de planilhas pôde abri-la.");
+    bool aberta = false;
+    {
+        Ampulheta ampulheta;
+        app::writeHistoryWorkbook(janela_.tabelaHistorico(), std::filesystem::u8path(caminho.toStdString()));
+        aberta = abrirPlanilha(caminho);
+    }
+    // The export succeeded: the workbook is there for the user to open.
+    if (!aberta) {
+        platform::ui().showMessage("A planilha foi gravada em \"" +
+                                       QFileInfo(caminho).absoluteFilePath().toStdString() +
+                                       "\", mas nenhum aplicativo de planilhas pôde abri-la.",
+                                   platform::MessageKind::Information);
     }
 }
 

@@ -6,10 +6,14 @@
 #include "ui/Appearance.h"
 #include "ui/TfrmPrincipal.h"
 
+#include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace vek::ui {
@@ -21,16 +25,97 @@ constexpr const char* TextoAguardeHistorico =
 
 }  // namespace
 
-QLineEdit* criarCampoData(QWidget* parent, const char* nome, const QRect& geometria)
+CampoData::CampoData(QWidget* parent, const char* nome, const QRect& geometria)
+    : QLineEdit(parent)
 {
-    auto* campo = new QLineEdit(parent);
-    campo->setObjectName(nome);
-    campo->setGeometry(geometria);
+    setObjectName(nome);
+    setGeometry(geometria);
     // "0" is a required digit; the blank is what the text holds where none was typed.
-    campo->setInputMask("00/00/0000; ");
-    campo->setMaxLength(10);
-    campo->setToolTip("Formato DD/MM/AAAA");
-    return campo;
+    setInputMask("00/00/0000; ");
+    setMaxLength(10);
+    setToolTip("Formato DD/MM/AAAA");
+}
+
+bool CampoData::incompleto() const
+{
+    const QString texto = displayText();
+    const auto digitos = std::count_if(texto.begin(), texto.end(), [](QChar c) { return c.isDigit(); });
+    return digitos > 0 && digitos < 8;
+}
+
+void CampoData::focusInEvent(QFocusEvent* event)
+{
+    if (!retomando_) {
+        textoAoEntrar_ = displayText();
+    }
+    QLineEdit::focusInEvent(event);
+}
+
+void CampoData::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    // Focus that goes to another window (a message box, another program) or
+    // leaves with the page is let go; only the user's own moves are held.
+    const Qt::FocusReason motivo = event->reason();
+    const bool doUsuario = motivo == Qt::MouseFocusReason || motivo == Qt::TabFocusReason ||
+                           motivo == Qt::BacktabFocusReason || motivo == Qt::ShortcutFocusReason;
+    const QWidget* destino = QApplication::focusWidget();
+    if (!doUsuario || !incompleto() || !isVisible() || destino == nullptr || destino->window() != window()) {
+        return;
+    }
+    retomando_ = true;
+    setFocus(Qt::OtherFocusReason);
+    retomando_ = false;
+    if (motivo == Qt::MouseFocusReason && !segurandoMouse_) {
+        // The focus moves before the press is delivered: the press comes next.
+        segurandoMouse_ = true;
+        qApp->installEventFilter(this);
+    }
+    // Shown once the focus has settled, and once for moves in quick succession.
+    if (!avisoPendente_) {
+        avisoPendente_ = true;
+        QTimer::singleShot(0, this, [this] {
+            platform::ui().showMessage(MsgDataIncompleta, platform::MessageKind::Warning);
+            avisoPendente_ = false;
+            pararDeSegurarMouse();
+        });
+    }
+}
+
+bool CampoData::eventFilter(QObject* watched, QEvent* event)
+{
+    if (segurandoMouse_ && watched != this) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+            return true;
+        case QEvent::MouseButtonRelease:
+            pararDeSegurarMouse();
+            return true;
+        default:
+            break;
+        }
+    }
+    return QLineEdit::eventFilter(watched, event);
+}
+
+void CampoData::pararDeSegurarMouse()
+{
+    if (segurandoMouse_) {
+        segurandoMouse_ = false;
+        qApp->removeEventFilter(this);
+    }
+}
+
+void CampoData::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        setText(textoAoEntrar_);
+        setCursorPosition(0);
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 QProgressBar* criarMedidor(QWidget* parent, const char* nome, const QRect& geometria)
@@ -75,10 +160,10 @@ HistoryPeriodPage::HistoryPeriodPage(TfrmPrincipal& janela)
     QWidget* entrada = criarPainel(this, QRect(176, 114, 508, 70), cor::Entrada);
     entrada->setObjectName("pnlEntradaPeriodo");
     auto* lblInicio = criarRotulo(entrada, "Início", QPoint(8, 16));
-    txtInicioConsultaHist_ = criarCampoData(entrada, "txtInicioConsultaHist", QRect(8, 32, 121, 22));
+    txtInicioConsultaHist_ = new CampoData(entrada, "txtInicioConsultaHist", QRect(8, 32, 121, 22));
     lblInicio->setBuddy(txtInicioConsultaHist_);
     auto* lblFim = criarRotulo(entrada, "Fim", QPoint(136, 16));
-    txtFimConsultaHist_ = criarCampoData(entrada, "txtFimConsultaHist", QRect(136, 32, 119, 22));
+    txtFimConsultaHist_ = new CampoData(entrada, "txtFimConsultaHist", QRect(136, 32, 119, 22));
     lblFim->setBuddy(txtFimConsultaHist_);
 
     pnlStatusConsultaHist_ = criarPainelAguarde(this,

@@ -3,15 +3,51 @@
 #include "channel/TCanalZEBCliente.h"
 #include "ui/WizardPage.h"
 
+#include <QLineEdit>
+
 #include <cstdint>
 #include <string>
 
 class QLabel;
-class QLineEdit;
 class QProgressBar;
 
 namespace vek::ui {
 
+// A date field with the mask "DD/MM/AAAA": every digit required, the "/"
+// part of the text, blanks where nothing was typed. A partly typed date
+// cannot be left: when the user moves elsewhere (Tab, a click, a shortcut)
+// the focus stays, the click does nothing and a warning says why. Esc
+// gives the field back the text it had when it got the focus.
+class CampoData : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    CampoData(QWidget* parent, const char* nome, const QRect& geometria);
+
+    // Some digits typed, but not all.
+    [[nodiscard]] bool incompleto() const;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void pararDeSegurarMouse();
+
+    QString textoAoEntrar_;
+    bool retomando_ = false;
+    // The mouse press that tried to take the focus away, and its release,
+    // reach nothing.
+    bool segurandoMouse_ = false;
+    bool avisoPendente_ = false;
+};
+
+// The warning of a partly typed date that the user tried to leave.
+inline constexpr const char* MsgDataIncompleta =
+    "Data incompleta. Preencha o dia, o mês e o ano no formato DD/MM/AAAA, ou tecle Esc para desfazer.";
 // pgPeriodoConsultaHist: the period of the history query, and the query.
 class HistoryPeriodPage : public WizardPage
 {
@@ -28,16 +64,13 @@ public:
     void aoProgressoConsulta(std::int32_t percent, const std::string& texto);
 
 private:
-    QLineEdit* txtInicioConsultaHist_ = nullptr;
-    QLineEdit* txtFimConsultaHist_ = nullptr;
+    CampoData* txtInicioConsultaHist_ = nullptr;
+    CampoData* txtFimConsultaHist_ = nullptr;
     QWidget* pnlStatusConsultaHist_ = nullptr;
     QProgressBar* gagConsultaHist_ = nullptr;
     QLabel* pnlInfConsultaHist_ = nullptr;
 };
 
-// A date field with the mask "DD/MM/AAAA": every digit required, the "/"
-// part of the text, blanks where nothing was typed.
-QLineEdit* criarCampoData(QWidget* parent, const char* nome, const QRect& geometria);
 // A white panel with the processing icon, a two-line text and a gauge, shown
 // while a list-type query runs.
 QWidget* criarPainelAguarde(QWidget* parent,

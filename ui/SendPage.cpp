@@ -198,10 +198,10 @@ void SendPage::procurarArquivo()
     if (!txtArqEnviado_->isEnabled()) {
         return;
     }
-    const QString inicio =
+    QString pasta =
         txtArqEnviado_->text().isEmpty() ? QDir::homePath() : QFileInfo(txtArqEnviado_->text()).absolutePath();
     for (;;) {
-        const QString escolhido = FileDialog::instance().getOpenFileName(window(), "Abrir", inicio, filtroQt(filtro_));
+        const QString escolhido = FileDialog::instance().getOpenFileName(window(), "Abrir", pasta, filtroQt(filtro_));
         if (escolhido.isEmpty()) {
             return;
         }
@@ -210,6 +210,8 @@ void SendPage::procurarArquivo()
             return;
         }
         platform::ui().showMessage(app::MsgMesmoTipo, platform::MessageKind::Warning);
+        // The dialog opens again where the user was.
+        pasta = QFileInfo(escolhido).absolutePath();
     }
 }
 
@@ -332,10 +334,7 @@ bool SendPage::executarEnvio()
     estado.protocolo = resultado.Protocolo;
     estado.enderecoIP = resultado.EnderecoIP;
     estado.autenticacao = resultado.Autenticacao;
-    app::gravarRegistroEnvio(app::dadosRegistro(estado),
-                             resultado,
-                             canal,
-                             estado.nomeArquivoRegistro);
+    app::gravarRegistroEnvio(app::dadosRegistro(estado), resultado, canal, estado.nomeArquivoRegistro);
 
     ntbEnviar_->setCurrentWidget(imprimirRecibo_);
     btnImprimirRecibo_->show();

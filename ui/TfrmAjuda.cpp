@@ -272,6 +272,17 @@ void DiagramaConexao::paintEvent(QPaintEvent*)
     }
 }
 
+void TfrmAjuda::showEvent(QShowEvent* event)
+{
+    // The window system would centre the dialog on its own guess of the
+    // frames, which leaves the main window's button bar showing below it.
+    if (parentWidget() != nullptr) {
+        const QWidget* janela = parentWidget()->window();
+        setGeometry(QRect(janela->mapToGlobal(QPoint(0, 0)), size()));
+    }
+    QDialog::showEvent(event);
+}
+
 TfrmAjuda::TfrmAjuda(QWidget* parent, EnderecoServidor endereco)
     : QDialog(parent,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

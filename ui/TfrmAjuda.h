@@ -7,6 +7,7 @@
 
 class QLabel;
 class QPushButton;
+class QShowEvent;
 class QTextBrowser;
 class QVariantAnimation;
 
@@ -76,6 +77,10 @@ public:
 
     [[nodiscard]] QTextBrowser* navegador() const { return navegador_; }
     [[nodiscard]] DiagramaConexao* diagrama() const { return diagrama_; }
+
+protected:
+    // Opened from a window, it lies exactly over that window's client area.
+    void showEvent(QShowEvent* event) override;
 
 private:
     void abrirLink(const QUrl& url);

@@ -5,15 +5,20 @@
 #include "ui/FileDialog.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QScreen>
 #include <QTextOption>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace vek::ui {
 
@@ -46,7 +51,27 @@ void configurarPagina(QPageLayout& layout)
     layout.setMargins(QMarginsF(MargemMm, MargemMm, MargemMm, MargemMm));
 }
 
+// Between the main window and the preview.
+constexpr int Espaco = 8;
+// The preview's toolbar and a page that can be read.
+const QSize TamanhoPrevia(960, 720);
+constexpr int LarguraMinimaPrevia = 480;
+
 }  // namespace
+
+QRect geometriaAoLado(const QRect& janela, const QRect& area, const QSize& tamanho, int larguraMinima)
+{
+    const int direita = area.right() - janela.right() - Espaco;
+    const int esquerda = janela.left() - area.left() - Espaco;
+    const bool aDireita = direita >= tamanho.width() || direita >= esquerda;
+    const int espaco = aDireita ? direita : esquerda;
+    const int largura = std::min({tamanho.width(), std::max(espaco, larguraMinima), area.width()});
+    const int altura = std::min(tamanho.height(), area.height());
+    int x = aDireita ? janela.right() + 1 + Espaco : janela.left() - Espaco - largura;
+    x = std::clamp(x, area.left(), area.right() + 1 - largura);
+    const int y = std::clamp(janela.top(), area.top(), area.bottom() + 1 - altura);
+    return {x, y, largura, altura};
+}
 
 TqrpRecibo::TqrpRecibo(QWidget* dono)
     : QObject(dono)
@@ -152,15 +177,39 @@ void TqrpRecibo::visualizar()
     QPrintPreviewDialog previa(&impressora, dono_);
     previa.setObjectName("previaRecibo");
     previa.setWindowTitle("Recibo de transmissão");
-    previa.resize(960, 720);
+    previa.resize(TamanhoPrevia);
+    if (dono_ != nullptr) {
+        // Beside the main window, not over it. The preview's frame is taken
+        // to be as thick as the main window's.
+        const QWidget* janela = dono_->window();
+        const QRect moldura = janela->frameGeometry();
+        const QRect cliente = janela->geometry();
+        const QMargins bordas(cliente.left() - moldura.left(),
+                              cliente.top() - moldura.top(),
+                              moldura.right() - cliente.right(),
+                              moldura.bottom() - cliente.bottom());
+        const QScreen* tela = janela->screen() != nullptr ? janela->screen() : QGuiApplication::primaryScreen();
+        const QRect area = tela != nullptr ? tela->availableGeometry() : moldura;
+        const QSize tamanhoMoldura = TamanhoPrevia.grownBy(bordas);
+        previa.setGeometry(geometriaAoLado(moldura, area, tamanhoMoldura, LarguraMinimaPrevia).marginsRemoved(bordas));
+    }
     connect(&previa, &QPrintPreviewDialog::paintRequested, &previa, [this](QPrinter* destino) {
         QPainter painter(destino);
         desenhar(painter, destino->resolution());
     });
     if (auto* barra = previa.findChild<QToolBar*>()) {
-        // First in the bar, so that a narrow preview never hides it.
+        // Printing and saving first in the bar, so that a narrow preview
+        // (beside the main window on a small screen) never hides them.
         auto* salvar = new QAction("Salvar como PDF", barra);
         QAction* primeira = barra->actions().isEmpty() ? nullptr : barra->actions().first();
+        const QString textoImprimir = QCoreApplication::translate("QPrintPreviewDialog", "Print");
+        for (QAction* acao : barra->actions()) {
+            if (acao->text() == textoImprimir) {
+                acao->setObjectName("imprimirAction");
+                barra->insertAction(primeira, acao);
+                break;
+            }
+        }
         barra->insertAction(primeira, salvar);
         barra->insertSeparator(primeira);
         salvar->setObjectName("salvarPdfAction");
@@ -176,7 +225,11 @@ void TqrpRecibo::visualizar()
             if (!salvarPdf(caminho)) {
                 platform::ui().showMessage("Não foi possível gravar o arquivo \"" + caminho.toStdString() + "\".",
                                            platform::MessageKind::Error);
+                return;
             }
+            platform::ui().showMessage("O recibo foi salvo em \"" +
+                                           QFileInfo(caminho).absoluteFilePath().toStdString() + "\".",
+                                       platform::MessageKind::Information);
         });
     }
     previa.exec();

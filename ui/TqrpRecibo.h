@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 class QPainter;
@@ -29,7 +31,8 @@ public:
     explicit TqrpRecibo(QWidget* dono);
 
     // Sets the seven values (the file name loses its directories) and opens
-    // the print preview; returns when the user has closed it.
+    // the print preview beside the owner's window; returns when the user has
+    // closed it.
     void preencher(const QString& protocolo,
                    const QString& operadora,
                    const QString& arquivo,
@@ -48,12 +51,21 @@ public:
     // Writes the page to a PDF file; false when it could not be written.
     bool salvarPdf(const QString& caminho) const;
 
-    // The print preview, with "Salvar como PDF" beside the printer.
+    // The print preview beside the owner's window, with "Salvar como PDF"
+    // beside the printer; a saved file is confirmed with where it went.
     void visualizar();
 
 private:
     QWidget* dono_;
     Valores valores_;
 };
+
+// Where a window of about `tamanho` goes beside `janela` (frames, in screen
+// coordinates) on a screen whose free area is `area`: on the side with room
+// for it (the right when both have), at the window's height, as wide as that
+// side allows but not narrower than `larguraMinima`, and always on the screen.
+// Without room on either side it stands at the screen's edge on the roomier
+// side, covering as little of the window as it can.
+QRect geometriaAoLado(const QRect& janela, const QRect& area, const QSize& tamanho, int larguraMinima);
 
 }  // namespace vek::ui

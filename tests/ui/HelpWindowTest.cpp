@@ -53,12 +53,15 @@ private slots:
         QFETCH(QString, closeWith);
         ui::TfrmPrincipal w({});
         w.show();
+        w.centralizar();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.irPara(static_cast<ui::Pagina>(page));
         bool seen = false;
+        QRect helpGeometry;
         test::onNextModal([](QWidget* m) { return qobject_cast<ui::TfrmAjuda*>(m) != nullptr; },
                           [&](QWidget* m) {
                               auto* help = qobject_cast<ui::TfrmAjuda*>(m);
+                              helpGeometry = help->geometry();
                               seen = help->isModal() && help->windowTitle() == "Ajuda" &&
                                      help->size() == QSize(691, 493) && help->minimumSize() == help->maximumSize() &&
                                      help->paginaAtual() == "inicio";
@@ -72,6 +75,8 @@ private slots:
                           });
         QTest::mouseClick(child<QPushButton>(&w, "ajudaButton"), Qt::LeftButton);
         QVERIFY(seen);
+        // Exactly over the main window, whose button bar it hides.
+        QCOMPARE(helpGeometry, w.geometry());
         QCOMPARE(int(w.paginaAtual()), page);
         QVERIFY(w.isVisible());
         QVERIFY(w.findChildren<ui::TfrmAjuda*>().isEmpty());  // freed when it closed

@@ -7,8 +7,10 @@
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolBar>
 
 using namespace vek;
 
@@ -208,18 +210,38 @@ private slots:
         QVERIFY(simplified(run("pdftotext", {pdf, "-"})).contains("Aplicativo: INTEGRADOR-2.1"));
     }
 
+    // The preview opens beside the window it was asked from, on the screen;
+    // saving as PDF says where the file went.
     void previewOffersSavingAsPdf()
     {
         test::UiSandbox sandbox;
         QWidget owner;
+        owner.setFixedSize(691, 493);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        const QRect screen = owner.screen()->availableGeometry();
+        // About the middle of the screen, as the main window starts: the
+        // preview has less room beside it than it would like.
+        owner.move(screen.left() + 620, screen.top() + 150);
+        QTRY_COMPARE(owner.frameGeometry().topLeft(), screen.topLeft() + QPoint(620, 150));
+        QVERIFY2(screen.width() >= 620 + owner.frameGeometry().width() + 8 + 480, "a screen with room beside");
+
         const QString path = dir_.filePath("salvo");  // the extension is added
         ui::FileDialog::instance().setTestAnswers({path});
         bool triggered = false;
+        bool printAndSaveInSight = false;
+        QRect previewFrame;
         test::onNextModal([](QWidget* w) { return qobject_cast<QPrintPreviewDialog*>(w) != nullptr; },
                           [&](QWidget* w) {
+                              previewFrame = w->frameGeometry();
                               auto* action = w->findChild<QAction*>("salvarPdfAction");
                               QVERIFY(action != nullptr);
                               QCOMPARE(action->text(), QString("Salvar como PDF"));
+                              // Printing and saving stay in sight in the narrower preview.
+                              auto* bar = w->findChild<QToolBar*>();
+                              auto* print = w->findChild<QAction*>("imprimirAction");
+                              printAndSaveInSight = print != nullptr && bar->widgetForAction(print)->isVisible() &&
+                                                    bar->widgetForAction(action)->isVisible();
                               action->trigger();
                               triggered = true;
                               w->close();
@@ -229,10 +251,44 @@ private slots:
         recibo.preencher(
             v.protocolo, v.operadora, v.arquivo, v.dataRecebimento, v.informacoes, v.enderecoIP, v.autenticacao);
         QVERIFY(triggered);
+        QVERIFY2(!previewFrame.intersects(owner.frameGeometry()),
+                 qPrintable(QString("preview %1,%2 %3x%4")
+                                .arg(previewFrame.x())
+                                .arg(previewFrame.y())
+                                .arg(previewFrame.width())
+                                .arg(previewFrame.height())));
+        QVERIFY(screen.contains(previewFrame));
+        QVERIFY(previewFrame.width() >= 480);
+        QVERIFY(printAndSaveInSight);
+
         QCOMPARE(ui::FileDialog::instance().filtersSeen(), QStringList{"PDF (*.pdf)"});
         const QString text = simplified(run("pdftotext", {path + ".pdf", "-"}));
         QVERIFY2(text.contains("Protocolo de Transmissão: 2026000123 - VEK-4.0.8"), qPrintable(text));
-        QVERIFY(sandbox.ui().messages().empty());
+        const auto messages = sandbox.ui().messages();
+        QCOMPARE(messages.size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(messages[0].text), "O recibo foi salvo em \"" + path + ".pdf\".");
+        QCOMPARE(messages[0].kind, platform::MessageKind::Information);
+    }
+
+    // Frames in screen coordinates; the screen is 1920 x 1040 from (0, 0).
+    void previewPlaceBesideTheWindow_data()
+    {
+        QTest::addColumn<QRect>("window");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("room on both sides: the right") << QRect(100, 150, 695, 521) << QRect(803, 150, 960, 720);
+        QTest::newRow("room only on the left") << QRect(1200, 150, 695, 521) << QRect(232, 150, 960, 720);
+        QTest::newRow("less room than wished: the roomier side, as wide as it allows")
+            << QRect(614, 293, 695, 521) << QRect(0, 293, 606, 720);
+        QTest::newRow("low on the screen: it stays on it") << QRect(0, 600, 695, 521) << QRect(703, 320, 960, 720);
+        QTest::newRow("no room on either side: at the edge of the roomier side, as narrow as allowed")
+            << QRect(450, 100, 1000, 521) << QRect(1440, 100, 480, 720);
+    }
+
+    void previewPlaceBesideTheWindow()
+    {
+        QFETCH(QRect, window);
+        QFETCH(QRect, expected);
+        QCOMPARE(ui::geometriaAoLado(window, QRect(0, 0, 1920, 1040), QSize(960, 720), 480), expected);
     }
 
     void failedWriteIsReported()

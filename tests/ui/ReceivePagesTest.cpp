@@ -388,6 +388,10 @@ private slots:
         const QStringList texts = sandbox_->messageTexts();
         QCOMPARE(texts.value(0), "O arquivo \"" + q(existing) + "\" já existe. Deseja substituí-lo?");
         QCOMPARE(ui::FileDialog::instance().pathsSeen().size(), replace ? 1 : 2);
+        if (!replace) {
+            // Asked again where the user was, with the name they chose.
+            QCOMPARE(ui::FileDialog::instance().pathsSeen()[1], q(existing));
+        }
         const bool saved = replace || pickAnother;
         QCOMPARE(texts.size(), saved ? 2 : 1);
         QCOMPARE(test::readFile(existing) == "não apagar", !replace);

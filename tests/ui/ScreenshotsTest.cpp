@@ -10,7 +10,10 @@
 
 #include <QComboBox>
 #include <QDate>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -102,6 +105,29 @@ private slots:
         types->setCurrentIndex(types->findText("XML", Qt::MatchStartsWith));
         child<QLineEdit>(&w, "txtArqEnviado")->setText(QString::fromStdString(file.string()));
         save(&w, "03-enviar-escolhendo.png");
+
+        // The file dialog the send page opens, Qt's own, in Portuguese.
+        {
+            ui::FileDialog::instance().clearTestAnswers();
+            bool shown = false;
+            QString lookIn;
+            QString open;
+            test::onNextModal([](QWidget* m) { return qobject_cast<QFileDialog*>(m) != nullptr; },
+                              [&](QWidget* m) {
+                                  lookIn = child<QLabel>(m, "lookInLabel")->text();
+                                  open =
+                                      child<QDialogButtonBox>(m, "buttonBox")->button(QDialogButtonBox::Open)->text();
+                                  QTest::qWait(100);
+                                  save(m, "03a-enviar-dialogo-abrir.png");
+                                  shown = true;
+                                  qobject_cast<QDialog*>(m)->reject();
+                              });
+            w.paginaEnviar()->procurarArquivo();
+            ui::FileDialog::instance().setTestAnswers({});
+            QVERIFY(shown);
+            QCOMPARE(lookIn, QString("Procurar em:"));
+            QCOMPARE(open, QString("&Abrir"));
+        }
 
         bool sendingSaved = false;
         auto original = w.canal().AoEnviarArquivo;
@@ -225,6 +251,9 @@ private slots:
         QTest::mouseClick(w.botao(ui::Botao::Proximo), Qt::LeftButton);
         QVERIFY(queryingSaved);
         QCOMPARE(w.paginaAtual(), ui::pgHistoricoTransmissoes);
+        // Every column in sight, every text whole.
+        const QStringList gridProblems = test::gridProblems(child<QTableView>(&w, "HistoricoGrid"));
+        QVERIFY2(gridProblems.isEmpty(), qPrintable(gridProblems.join('\n')));
         save(&w, "17-historico.png");
 
         // The password change, and the server's answer in the channel's box.
@@ -284,7 +313,7 @@ private slots:
             w.close();
         }
         QVERIFY(w.isVisible());
-        QCOMPARE(saved_.size(), 23);
+        QCOMPARE(saved_.size(), 24);
         QVERIFY(QFile::exists(test::screenshotPath("07-recibo-pdf.png")));
     }
 };

@@ -163,13 +163,19 @@ private slots:
         QTest::addColumn<QString>("field");        // expected field text; "prev" = unchanged
         QTest::addColumn<int>("warnings");
         QTest::addColumn<int>("openings");
-        QTest::newRow("same type, upper case") << QStringList{"/d/dados.XYZ"} << "/d/dados.XYZ" << 0 << 1;
+        // Where each opening started: the field's folder, then after each
+        // refusal the folder of the refused file.
+        QTest::addColumn<QStringList>("folders");
+        const QString start = QFileInfo("prev").absolutePath();
+        QTest::newRow("same type, upper case")
+            << QStringList{"/d/dados.XYZ"} << "/d/dados.XYZ" << 0 << 1 << QStringList{start};
         QTest::newRow("longer extension, then right")
-            << QStringList{"/d/dados.xyzw", "/d/certo.xyz"} << "/d/certo.xyz" << 1 << 2;
-        QTest::newRow("no extension, then cancel") << QStringList{"/d/dados", ""} << "prev" << 1 << 2;
-        QTest::newRow("two wrong, then right")
-            << QStringList{"/d/a.txt", "/d/b.xy", "/d/c.Xyz"} << "/d/c.Xyz" << 2 << 3;
-        QTest::newRow("cancel") << QStringList{""} << "prev" << 0 << 1;
+            << QStringList{"/d/dados.xyzw", "/d/certo.xyz"} << "/d/certo.xyz" << 1 << 2 << QStringList{start, "/d"};
+        QTest::newRow("no extension, then cancel")
+            << QStringList{"/d/dados", ""} << "prev" << 1 << 2 << QStringList{start, "/d"};
+        QTest::newRow("two wrong, then right") << QStringList{"/d/a.txt", "/e/f/b.xy", "/d/c.Xyz"} << "/d/c.Xyz" << 2
+                                               << 3 << QStringList{start, "/d", "/e/f"};
+        QTest::newRow("cancel") << QStringList{""} << "prev" << 0 << 1 << QStringList{start};
     }
 
     void pickedFileMustHaveTheSelectedType()
@@ -178,6 +184,7 @@ private slots:
         QFETCH(QString, field);
         QFETCH(int, warnings);
         QFETCH(int, openings);
+        QFETCH(QStringList, folders);
         openSendPage();
         selectType("XYZ");
         QTest::keyClicks(fileField(), "prev");
@@ -186,6 +193,7 @@ private slots:
 
         QCOMPARE(fileField()->text(), field == "prev" ? QString("prev") : field);
         QCOMPARE(ui::FileDialog::instance().filtersSeen().size(), openings);
+        QCOMPARE(ui::FileDialog::instance().pathsSeen(), folders);
         const auto messages = sandbox_->ui().messages();
         QCOMPARE(int(messages.size()), warnings);
         for (const auto& m : messages) {

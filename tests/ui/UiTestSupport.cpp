@@ -5,14 +5,19 @@
 #include "crypto/TGzip.h"
 #include "platform/Socket.h"
 #include "server/ServerKey.h"
+#include "ui/Appearance.h"
+#include "ui/DatasetGrid.h"
 #include "ui/FileDialog.h"
 #include "ui/TfrmPrincipal.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTimer>
 #include <QToolButton>
@@ -166,7 +171,12 @@ QStringList textsThatDoNotFit(QWidget* root)
             }
             continue;
         }
-        const QStringList lines = label->text().split('\n');
+        QString shown = label->text();
+        // A label with a buddy shows its "&" as the underline of the next letter.
+        if (label->buddy() != nullptr) {
+            shown.replace(QRegularExpression("&(.)"), "\\1");
+        }
+        const QStringList lines = shown.split('\n');
         int widest = 0;
         for (const QString& line : lines) {
             widest = std::max(widest, fm.horizontalAdvance(line));
@@ -192,6 +202,45 @@ QStringList textsThatDoNotFit(QWidget* root)
         const int room = button->width() - (qobject_cast<QPushButton*>(button) ? 6 : 20);
         if (needed > room) {
             out << QString("%1: \"%2\" needs %3, has %4").arg(button->objectName(), text).arg(needed).arg(room);
+        }
+    }
+    return out;
+}
+
+QStringList gridProblems(QTableView* grid)
+{
+    QStringList out;
+    QAbstractItemModel* model = grid->model();
+    QHeaderView* header = grid->horizontalHeader();
+    if (grid->horizontalScrollBar()->maximum() > 0) {
+        out << QString("scrolls sideways (%1 steps)").arg(grid->horizontalScrollBar()->maximum());
+    }
+    if (header->length() != grid->viewport()->width()) {
+        out << QString("columns are %1 px wide in all, the grid %2")
+                   .arg(header->length())
+                   .arg(grid->viewport()->width());
+    }
+    const QFontMetrics titleFont(ui::fontePx("Tahoma", 11, true));
+    for (int c = 0; c < model->columnCount(); ++c) {
+        const QString title = model->headerData(c, Qt::Horizontal).toString();
+        if (titleFont.horizontalAdvance(title) + 2 > grid->columnWidth(c)) {
+            out << QString("title \"%1\" does not fit %2 px").arg(title).arg(grid->columnWidth(c));
+        }
+        if (grid->columnViewportPosition(c) + grid->columnWidth(c) > grid->viewport()->width()) {
+            out << QString("column \"%1\" is out of sight").arg(title);
+        }
+        for (int r = 0; r < model->rowCount(); ++r) {
+            const QString text = model->index(r, c).data().toString();
+            // The cell's text margins and the grid line.
+            const int width = grid->columnWidth(c) - 2 * ui::GradeTabela::MargemTexto - 1;
+            const int needed = ui::alturaTextoQuebrado(grid->font(), text, width) + 2 + 1;
+            if (needed > grid->rowHeight(r)) {
+                out << QString("row %1, \"%2\": \"%3\" needs %4 px, has %5")
+                           .arg(r)
+                           .arg(title, text)
+                           .arg(needed)
+                           .arg(grid->rowHeight(r));
+            }
         }
     }
     return out;

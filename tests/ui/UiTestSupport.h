@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTableView>
 #include <QTest>
 #include <QWidget>
 
@@ -85,6 +86,11 @@ void onNextModal(const std::function<bool(QWidget*)>& isIt, const std::function<
 // Visible labels and buttons under `root` whose text does not fit their box
 // (one line per offender; empty when all fit).
 QStringList textsThatDoNotFit(QWidget* root);
+
+// What a grid hides from the user: scrolling sideways, columns that do not
+// fill its width, titles wider than their column, cells whose text does not
+// fit its row at its column's width (one line per fault; empty when none).
+QStringList gridProblems(QTableView* grid);
 
 // The button bar's visible buttons, left to right: "inicio,anterior,...".
 QString visibleButtons(const ui::TfrmPrincipal& window);
