@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
+#include "wire/UserMessage.h"
 
 #include <filesystem>
 #include <memory>
@@ -29,7 +30,7 @@ int codigoNumero(const std::exception& e)
 
 bool contemPrefixo(const std::string& message)
 {
-    return platform::upperText(message).find(PrefixoCanal) != std::string::npos;
+    return platform::upperText(message).find(wire::UserMessagePrefix) != std::string::npos;
 }
 
 }  // namespace
@@ -172,7 +173,7 @@ void TCanalZEBCliente::ReceberArquivo(const std::string& NM_ARQUIVO,
     } catch (const std::exception& e) {
         const std::string message = e.what();
         if (contemPrefixo(message)) {
-            throw Error(message.substr(PrefixoCanal.size()), codigoNumero(e));
+            throw Error(wire::withoutUserMessagePrefix(message), codigoNumero(e));
         }
         const int code = codigoNumero(e);
         const std::string texto =

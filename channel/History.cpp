@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
+#include "wire/UserMessage.h"
 
 namespace vek::channel {
 
@@ -67,8 +68,8 @@ void TCanalZEBCliente::ConsultarHistoricoTx(const std::string& dataInicio,
         }
     } catch (const Error& e) {
         const std::string message = e.what();
-        if (temPrefixoCanal(message)) {
-            throw Error(message.substr(PrefixoCanal.size()), e.code());
+        if (wire::hasUserMessagePrefix(message)) {
+            throw Error(wire::withoutUserMessagePrefix(message), e.code());
         }
         throw Error("Erro ao buscar a lista de arquivos para download. Código de erro do windows: " +
                         std::to_string(e.code()),

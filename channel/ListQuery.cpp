@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
+#include "wire/UserMessage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -316,8 +317,8 @@ void TCanalZEBCliente::ConsultarListaDownload(const std::string& tipoArquivo,
         }
     } catch (const Error& e) {
         const std::string message = e.what();
-        if (temPrefixoCanal(message)) {
-            throw Error(message.substr(PrefixoCanal.size()), e.code());
+        if (wire::hasUserMessagePrefix(message)) {
+            throw Error(wire::withoutUserMessagePrefix(message), e.code());
         }
         if (e.code() == 0) {
             throw Error("Erro inesperado ao buscar a lista de arquivos para download.");

@@ -8,6 +8,7 @@
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
+#include "wire/UserMessage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,12 +34,6 @@ std::string firstUpper(const std::string& value)
 }
 
 }  // namespace
-
-bool temPrefixoCanal(std::string_view message)
-{
-    return message.size() >= PrefixoCanal.size() &&
-           platform::upperText(message.substr(0, PrefixoCanal.size())) == PrefixoCanal;
-}
 
 std::string NomeSistemaOperacional(const platform::OsVersionInfo& info)
 {
@@ -252,9 +247,10 @@ void TCanalZEBCliente::Conectar()
         }
     }
     if (answered) {
-        throw Error("<<CANAL_ZEB>> O servidor da ZEB reportou que há um número excessivo de conexões no momento...");
+        throw Error(
+            wire::userMessage("O servidor da ZEB reportou que há um número excessivo de conexões no momento..."));
     }
-    throw Error("<<CANAL_ZEB>> Erro ao conectar-se com o servidor da ZEB: " + lastError);
+    throw Error(wire::userMessage("Erro ao conectar-se com o servidor da ZEB: " + lastError));
 }
 
 Message TCanalZEBCliente::LerMensagem()
@@ -280,8 +276,8 @@ Message TCanalZEBCliente::LerMensagem()
         }
         GravarTrace(std::string(e.what()) + " / Windows Error: " + std::to_string(code));
         if (code != 0) {
-            return Error("<<CANAL_ZEB>> Erro ao ler dados do socket: \"" + std::string(e.what()) +
-                             "\" / Código de erro do Windows: " + std::to_string(code),
+            return Error(wire::userMessage("Erro ao ler dados do socket: \"" + std::string(e.what()) +
+                                           "\" / Código de erro do Windows: " + std::to_string(code)),
                          code);
         }
         return Error(e.what(), 0);
@@ -298,8 +294,9 @@ Message TCanalZEBCliente::LerMensagem()
     Message m{h.code, h.length, {}};
     if (h.length > MaxPayloadLength) {
         GravarTrace("Mensagem " + debugName(h.code) + " anuncia " + std::to_string(h.length) + " bytes");
-        throw Error("<<CANAL_ZEB>> O servidor da ZEB enviou uma mensagem inválida: " + std::to_string(h.length) +
-                        " bytes anunciados, acima do limite de " + std::to_string(MaxPayloadLength) + " bytes.",
+        throw Error(wire::userMessage("O servidor da ZEB enviou uma mensagem inválida: " + std::to_string(h.length) +
+                                      " bytes anunciados, acima do limite de " + std::to_string(MaxPayloadLength) +
+                                      " bytes."),
                     EMSGSIZE);
     }
     if (h.length > 0) {

@@ -2,6 +2,7 @@
 
 #include "channel/Frame.h"
 #include "channel/Timeouts.h"
+#include "crypto/UploadPreparation.h"
 #include "platform/OsInfo.h"
 #include "platform/Socket.h"
 
@@ -79,12 +80,6 @@ std::string NomeSistemaOperacional(const platform::OsVersionInfo& info);
 // directories, drive letters or "..". Throws a "<<CANAL_ZEB>>" error when
 // nothing usable is left.
 std::string nomeArquivoSeguro(const std::string& nome);
-
-// The prefix of an error text that is meant to reach the user unchanged.
-inline constexpr std::string_view PrefixoCanal = "<<CANAL_ZEB>>";
-
-// True when the first 13 characters, upper-cased, are the prefix.
-bool temPrefixoCanal(std::string_view message);
 
 // Whether the program's first argument names the trace file of the
 // list-type queries: it begins with "LOG" in any case and names no existing
@@ -265,7 +260,7 @@ private:
     char traceSwitch_ = 'N';
     char traceCipherSwitch_ = 'S';
 
-    int tamanhoBloco_ = 1280;
+    int tamanhoBloco_ = crypto::UploadBlockSize;
 
     platform::TcpSocket socket_;
 };

@@ -7,6 +7,7 @@
 #include "platform/Error.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
+#include "wire/UserMessage.h"
 
 #include <algorithm>
 #include <clocale>
@@ -115,9 +116,9 @@ void TCanalZEBCliente::EnviarArquivo(TResultadoEnvio& resultado)
             const auto* err = dynamic_cast<const Error*>(&e);
             return err != nullptr ? err->code() : 0;
         }();
-        if (temPrefixoCanal(message)) {
-            resultado.MensagemErro = shortString(message.substr(PrefixoCanal.size()));
-            throw Error(message.substr(PrefixoCanal.size()), code);
+        if (wire::hasUserMessagePrefix(message)) {
+            resultado.MensagemErro = shortString(wire::withoutUserMessagePrefix(message));
+            throw Error(wire::withoutUserMessagePrefix(message), code);
         }
         resultado.MensagemErro = MsgErroEnvioResultado;
         throw Error(MsgErroEnvioGenerico, code);
@@ -285,12 +286,8 @@ void TCanalZEBCliente::TransmitirArquivo()
         GravarTrace("Recebido ACK");
 
         GravarTrace("Enviando mensagem com tamanho do arquivo");
-        const auto size = static_cast<std::uint32_t>(TamanhoCifrado);
-        const std::uint8_t sizeBytes[4] = {static_cast<std::uint8_t>(size & 0xFF),
-                                           static_cast<std::uint8_t>((size >> 8) & 0xFF),
-                                           static_cast<std::uint8_t>((size >> 16) & 0xFF),
-                                           static_cast<std::uint8_t>((size >> 24) & 0xFF)};
-        enviarMensagem(MontarMensagem(CMD_TAMANHO, 4, sizeBytes));
+        const auto sizeBytes = wire::encodeInt32(TamanhoCifrado);
+        enviarMensagem(MontarMensagem(CMD_TAMANHO, static_cast<std::int32_t>(sizeBytes.size()), sizeBytes));
         GravarTrace("Esperando ACK");
         LerMensagem();
         GravarTrace("Recebido ACK");
@@ -306,12 +303,8 @@ void TCanalZEBCliente::TransmitirArquivo()
             if (tracing) {
                 GravarTrace("Enviando bloco de dados " + std::to_string(i) + " tamanho: " + std::to_string(len));
             }
-            const auto u = static_cast<std::uint32_t>(len);
-            frame.assign({CMD_BLOCO,
-                          static_cast<std::uint8_t>(u & 0xFF),
-                          static_cast<std::uint8_t>((u >> 8) & 0xFF),
-                          static_cast<std::uint8_t>((u >> 16) & 0xFF),
-                          static_cast<std::uint8_t>((u >> 24) & 0xFF)});
+            const auto header = wire::encodeHeader({CMD_BLOCO, len});
+            frame.assign(header.begin(), header.end());
             frame.insert(frame.end(), bloco.begin(), bloco.end());
             enviarMensagem(frame);
             if (tracing) {
@@ -319,7 +312,8 @@ void TCanalZEBCliente::TransmitirArquivo()
             }
             if (LerMensagem().code == CMD_ACK) {
                 if (tracing) {
-                    GravarTrace("Recebido ACK (" + std::to_string(len + 5) + " bytes enviados)");
+                    GravarTrace("Recebido ACK (" + std::to_string(wire::HeaderSize + bloco.size()) +
+                                " bytes enviados)");
                 }
             } else {
                 GravarTrace("Servidor não respondeu com ACK!");

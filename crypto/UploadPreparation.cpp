@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/UiServices.h"
+#include "wire/UserMessage.h"
 
 #include <gcrypt.h>
 #include <zlib.h>
@@ -304,7 +305,7 @@ WorkFiles workFilePaths(const std::string& arquivo, const std::filesystem::path&
 
 std::string preparationErrorText(int code)
 {
-    return "<<CANAL_ZEB>> " + std::string(TextoErroPreparacao) + " Código de erro do Windows: " + std::to_string(code);
+    return wire::userMessage(std::string(TextoErroPreparacao) + " Código de erro do Windows: " + std::to_string(code));
 }
 
 BlockSplit splitIntoBlocks(std::span<const std::uint8_t> enciphered,

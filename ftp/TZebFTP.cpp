@@ -1,6 +1,7 @@
 #include "ftp/TZebFTP.h"
 
 #include "ftp/TZebSimpleServer.h"
+#include "wire/UserMessage.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -127,8 +128,8 @@ std::string durationText(std::chrono::milliseconds d)
 
 std::string inactivityMessage(std::chrono::milliseconds limit)
 {
-    return "<<CANAL_ZEB>> A conexão de dados com o servidor da ZEB ficou " + durationText(limit) +
-           " sem receber dados. Download interrompido.";
+    return wire::userMessage("A conexão de dados com o servidor da ZEB ficou " + durationText(limit) +
+                             " sem receber dados. Download interrompido.");
 }
 
 void checkCommandLine(const std::string& line)

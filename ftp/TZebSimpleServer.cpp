@@ -1,10 +1,16 @@
 #include "ftp/TZebSimpleServer.h"
 
 #include "platform/Error.h"
+#include "wire/UserMessage.h"
 
 #include <cerrno>
+#include <string_view>
 
 namespace vek::ftp {
+
+// The wait's text stays a C-string constant of the header; it still begins
+// with the prefix every layer shares.
+static_assert(std::string_view(TZebSimpleServer::WaitFailedMessage).starts_with(wire::UserMessagePrefix));
 
 namespace {
 

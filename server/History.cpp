@@ -1,4 +1,3 @@
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "dataset/DataPacket.h"
 #include "dataset/HistoryTable.h"
@@ -8,6 +7,7 @@
 #include "server/RequestFields.h"
 #include "server/Session.h"
 #include "server/Store.h"
+#include "wire/MessageCodes.h"
 
 namespace vek::server {
 namespace {
@@ -18,9 +18,9 @@ constexpr std::size_t HistoryRequestFields = 7;
 
 }  // namespace
 
-void Session::runHistory(const channel::Message& message)
+void Session::runHistory(const wire::Message& message)
 {
-    using namespace channel;
+    using namespace wire;
     const auto f = splitFields(message.text());
     if (f.size() < HistoryRequestFields) {
         deny("Pedido de histórico inválido: são esperados " + std::to_string(HistoryRequestFields) + " campos.");

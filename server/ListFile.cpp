@@ -1,7 +1,7 @@
-#include "channel/MessageCodes.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 #include "server/Session.h"
+#include "wire/MessageCodes.h"
 
 #include <zlib.h>
 
@@ -41,7 +41,7 @@ std::vector<std::uint8_t> gzipOf(const std::string& data)
 
 bool Session::sendListFile(const std::string& name, const std::string& document)
 {
-    using namespace channel;
+    using namespace wire;
     const std::vector<std::uint8_t> gz = gzipOf(document);
     // The client drops the one character after the bar before the name.
     send(CMD_TAMANHO, platform::toWin1252(std::to_string(gz.size()) + "|X" + name));

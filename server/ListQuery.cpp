@@ -1,4 +1,3 @@
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "dataset/DataPacket.h"
 #include "dataset/ListTable.h"
@@ -9,6 +8,7 @@
 #include "server/Session.h"
 #include "server/Store.h"
 #include "server/ZebServer.h"
+#include "wire/MessageCodes.h"
 
 #include <algorithm>
 
@@ -22,9 +22,9 @@ constexpr std::size_t ListRequestFields = 8;
 
 }  // namespace
 
-void Session::runListQuery(const channel::Message& message)
+void Session::runListQuery(const wire::Message& message)
 {
-    using namespace channel;
+    using namespace wire;
     const auto f = splitFields(message.text());
     if (f.size() < ListRequestFields) {
         deny("Pedido de lista inválido: são esperados " + std::to_string(ListRequestFields) + " campos.");

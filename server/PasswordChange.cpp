@@ -1,10 +1,10 @@
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 #include "server/RequestFields.h"
 #include "server/Session.h"
 #include "server/Store.h"
+#include "wire/MessageCodes.h"
 
 namespace vek::server {
 namespace {
@@ -17,9 +17,9 @@ constexpr std::size_t MaxPasswordBytes = 255;
 
 }  // namespace
 
-void Session::runPasswordChange(const channel::Message& message)
+void Session::runPasswordChange(const wire::Message& message)
 {
-    using namespace channel;
+    using namespace wire;
     const auto f = splitFields(message.text());
     if (f.size() < PasswordRequestFields) {
         deny("Pedido de alteração de senha inválido: são esperados " + std::to_string(PasswordRequestFields) +

@@ -1,9 +1,9 @@
 #include "server/Session.h"
 
-#include "channel/MessageCodes.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 #include "server/ZebServer.h"
+#include "wire/MessageCodes.h"
 
 #include <sys/socket.h>
 
@@ -31,31 +31,31 @@ void Session::run()
 {
     try {
         while (waitForRequest()) {
-            const channel::Message m = read();
+            const wire::Message m = read();
             switch (m.code) {
-            case channel::CMD_TIPOS_ENVIO:
+            case wire::CMD_TIPOS_ENVIO:
                 answerTiposEnvio();
                 break;
-            case channel::CMD_TIPOS_DOWNLOAD:
+            case wire::CMD_TIPOS_DOWNLOAD:
                 answerTiposDownload();
                 break;
-            case channel::CMD_PRE_VALIDACAO:
+            case wire::CMD_PRE_VALIDACAO:
                 validationText_ = platform::fromWin1252(m.text());
                 break;
-            case channel::CMD_PEDIDO_ENVIO:
+            case wire::CMD_PEDIDO_ENVIO:
                 runUpload(m);
                 return;
-            case channel::CMD_PEDIDO_LISTA:
+            case wire::CMD_PEDIDO_LISTA:
                 runListQuery(m);
                 return;
-            case channel::CMD_PEDIDO_HISTORICO:
+            case wire::CMD_PEDIDO_HISTORICO:
                 runHistory(m);
                 return;
-            case channel::CMD_ALTERAR_SENHA:
+            case wire::CMD_ALTERAR_SENHA:
                 runPasswordChange(m);
                 return;
             default:
-                log("mensagem inesperada " + channel::debugName(m.code) + "; conexão encerrada");
+                log("mensagem inesperada " + wire::debugName(m.code) + "; conexão encerrada");
                 return;
             }
         }
@@ -86,26 +86,26 @@ bool Session::waitForRequest()
     return false;
 }
 
-channel::Message Session::read()
+wire::Message Session::read()
 {
     return reader_.read(context_.config.timeouts.streamTimeout, context_.config.maxFrameLength);
 }
 
 void Session::send(std::uint8_t code, std::string_view payload)
 {
-    channel::writeFrame(socket_, channel::frameOf(code, payload), context_.config.timeouts.streamTimeout);
+    wire::writeFrame(socket_, wire::frameOf(code, payload), context_.config.timeouts.streamTimeout);
 }
 
 void Session::send(std::uint8_t code, std::span<const std::uint8_t> payload)
 {
-    channel::writeFrame(socket_,
-                        channel::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload),
-                        context_.config.timeouts.streamTimeout);
+    wire::writeFrame(socket_,
+                     wire::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload),
+                     context_.config.timeouts.streamTimeout);
 }
 
 void Session::deny(const std::string& reason)
 {
-    send(channel::CMD_NEGADO, platform::toWin1252(reason));
+    send(wire::CMD_NEGADO, platform::toWin1252(reason));
 }
 
 void Session::log(const std::string& line) const

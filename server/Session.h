@@ -1,7 +1,7 @@
 #pragma once
 
-#include "channel/Frame.h"
 #include "platform/Socket.h"
+#include "wire/Frame.h"
 
 #include <atomic>
 #include <cstdint>
@@ -39,7 +39,7 @@ public:
 private:
     // False when the client closed, the idle time ran out or the server stops.
     bool waitForRequest();
-    channel::Message read();
+    wire::Message read();
     void send(std::uint8_t code, std::string_view payload = {});
     void send(std::uint8_t code, std::span<const std::uint8_t> payload);
     // CMD_NEGADO with the reason, in Windows-1252.
@@ -50,13 +50,13 @@ private:
     void answerTiposEnvio();
     void answerTiposDownload();
     // Upload.cpp
-    void runUpload(const channel::Message& request);
+    void runUpload(const wire::Message& request);
     // ListQuery.cpp
-    void runListQuery(const channel::Message& request);
+    void runListQuery(const wire::Message& request);
     // History.cpp
-    void runHistory(const channel::Message& request);
+    void runHistory(const wire::Message& request);
     // PasswordChange.cpp
-    void runPasswordChange(const channel::Message& request);
+    void runPasswordChange(const wire::Message& request);
     // ListFile.cpp: a data packet gzipped and sent as the list file `name`:
     // header 7, blocks 9 each waiting for the client's acknowledgement, 10.
     // False (logged) when the client answered a block with anything else.
@@ -64,7 +64,7 @@ private:
 
     const ServerContext& context_;
     platform::TcpSocket socket_;
-    channel::FrameReader reader_{socket_};
+    wire::FrameReader reader_{socket_};
     std::string peer_;
     std::string validationText_;  // message 18, for the upload that follows
 };

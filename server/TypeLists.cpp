@@ -1,7 +1,7 @@
-#include "channel/MessageCodes.h"
 #include "platform/Win1252.h"
 #include "server/Session.h"
 #include "server/Store.h"
+#include "wire/MessageCodes.h"
 
 namespace vek::server {
 
@@ -9,12 +9,12 @@ namespace vek::server {
 // the request's own code, like 40.
 void Session::answerTiposEnvio()
 {
-    send(channel::CMD_TIPOS_ENVIO, platform::toWin1252(context_.store.tiposEnvio()));
+    send(wire::CMD_TIPOS_ENVIO, platform::toWin1252(context_.store.tiposEnvio()));
 }
 
 void Session::answerTiposDownload()
 {
-    send(channel::CMD_TIPOS_DOWNLOAD, platform::toWin1252(context_.store.tiposDownload()));
+    send(wire::CMD_TIPOS_DOWNLOAD, platform::toWin1252(context_.store.tiposDownload()));
 }
 
 }  // namespace vek::server

@@ -1,4 +1,3 @@
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
@@ -10,6 +9,8 @@
 #include "server/Store.h"
 #include "server/UploadDecoder.h"
 #include "server/ZebServer.h"
+#include "wire/Frame.h"
+#include "wire/MessageCodes.h"
 
 #include <gcrypt.h>
 
@@ -125,9 +126,9 @@ std::string isoText(const platform::LocalDateTime& t)
 
 }  // namespace
 
-void Session::runUpload(const channel::Message& message)
+void Session::runUpload(const wire::Message& message)
 {
-    using namespace channel;
+    using namespace wire;
     const ServerConfig& config = context_.config;
 
     const auto request = parseRequest(message.text());
@@ -193,13 +194,11 @@ void Session::runUpload(const channel::Message& message)
         log("esperado o tamanho do arquivo, recebido " + debugName(m.code) + "; conexão encerrada");
         return;
     }
-    if (m.payload.size() != 4) {
+    if (m.payload.size() != Int32Size) {
         log("tamanho do arquivo com " + std::to_string(m.payload.size()) + " bytes; conexão encerrada");
         return;
     }
-    const std::int64_t announced =
-        decodeHeader(std::array<std::uint8_t, HeaderSize>{0, m.payload[0], m.payload[1], m.payload[2], m.payload[3]})
-            .length;
+    const std::int64_t announced = decodeInt32(std::span<const std::uint8_t, Int32Size>(m.payload.data(), Int32Size));
     if (announced < 0) {
         log("tamanho negativo anunciado; conexão encerrada");
         return;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "channel/Timeouts.h"
+#include "wire/Timeouts.h"
 
 #include <chrono>
 #include <cstdint>
@@ -31,7 +31,7 @@ struct ServerConfig
     // 1280 bytes and short texts; every connection may hold one such frame.
     std::int32_t maxFrameLength = 1024 * 1024;
     // streamTimeout bounds every read and write, as on the client.
-    channel::Timeouts timeouts;
+    wire::Timeouts timeouts;
     // How long an open connection may stay silent before its next request.
     std::chrono::milliseconds idleTimeout{30000};
     // How long the FTP login of a list query stays valid.

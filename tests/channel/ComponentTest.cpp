@@ -207,13 +207,5 @@ TEST(NomeSistemaOperacional, NameTableAndServiceSuffix)
     EXPECT_EQ(canal.NomeSistemaOperacional(), "WindowsXP (Service Pack 3)");
 }
 
-TEST(TemPrefixoCanal, ComparesTheFirstThirteenCharactersUpperCased)
-{
-    EXPECT_TRUE(temPrefixoCanal("<<CANAL_ZEB>> texto"));
-    EXPECT_TRUE(temPrefixoCanal("<<canal_zeb>>"));
-    EXPECT_FALSE(temPrefixoCanal("<<CANAL_ZEB> texto"));
-    EXPECT_FALSE(temPrefixoCanal(""));
-}
-
 }  // namespace
 }  // namespace vek::channel

@@ -5,6 +5,7 @@
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
+#include "wire/UserMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -242,7 +243,7 @@ TEST(LerMensagem, PeerClosingMidFrameFailsWithTheBareMessageAndCodeZero)
             c.canal.LerMensagem();
             FAIL();
         } catch (const Error& e) {
-            EXPECT_FALSE(temPrefixoCanal(e.what()));
+            EXPECT_FALSE(wire::hasUserMessagePrefix(e.what()));
             EXPECT_EQ(e.code(), 0);
         }
         const auto trace = traceText(box);

@@ -1,10 +1,10 @@
 #include "server/CommandLine.h"
 
-#include "channel/MessageCodes.h"
 #include "crypto/TDecryptFile.h"
 #include "server/Store.h"
 #include "server/ZebServer.h"
 #include "tests/server/ServerTestSupport.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -235,7 +235,7 @@ TEST(CommandLine, ServesUntilToldToStopAndListsWhatArrived)
     in.nome = "nota\tfiscal.xml";
     const UploadOutcome upload = runUpload(p, in);
     ASSERT_TRUE(upload.final.has_value());
-    ASSERT_EQ(upload.final->code, channel::CMD_PROTOCOLO) << upload.final->text();
+    ASSERT_EQ(upload.final->code, wire::CMD_PROTOCOLO) << upload.final->text();
     const std::string protocol = upload.final->text().substr(0, upload.final->text().find('|'));
 
     stop.set_value();
@@ -288,8 +288,8 @@ TEST(CommandLine, TheProgramStopsCleanlyOnSigterm)
     EXPECT_NE(port, 0) << line;
     if (port != 0) {
         platform::TcpSocket s = connectTo(port);
-        sendFrame(s, channel::CMD_TIPOS_ENVIO, {});
-        EXPECT_EQ(receive(s).code, channel::CMD_TIPOS_ENVIO);
+        sendFrame(s, wire::CMD_TIPOS_ENVIO, {});
+        EXPECT_EQ(receive(s).code, wire::CMD_TIPOS_ENVIO);
     }
 
     ::kill(pid, SIGTERM);

@@ -1,8 +1,8 @@
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "dataset/HistoryTable.h"
 #include "server/Store.h"
 #include "tests/server/ServerTestSupport.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 

@@ -3,29 +3,29 @@
 // must still answer a plain request, hold no connection or file it no longer
 // needs, and keep its store whole.
 
-#include "channel/MessageCodes.h"
 #include "crypto/Gcrypt.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 #include "server/Store.h"
 #include "tests/server/ServerTestSupport.h"
+#include "wire/MessageCodes.h"
 
 #include <gcrypt.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
 
 #include <atomic>
 #include <future>
 #include <random>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <thread>
 
 namespace vek::test {
 namespace {
 
-using namespace channel;
+using namespace wire;
 using namespace std::chrono_literals;
 
 // The server's waits in these tests; a stalled client costs this much.

@@ -1,10 +1,10 @@
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "dataset/ListTable.h"
 #include "server/Availability.h"
 #include "server/CommandLine.h"
 #include "server/Store.h"
 #include "tests/server/ServerTestSupport.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -202,14 +202,14 @@ TEST(ListQuery, AClientThatDoesNotAcknowledgeABlockIsDropped)
     RunningServer zebd;
     (void)publish(zebd, "marco.xml", "m", "RET");
     platform::TcpSocket s = connectTo(zebd.port());
-    sendText(s, channel::CMD_PEDIDO_LISTA, "4.0.8|VEK|RET|123456| (Linux)|||" + crypto::EncryptProtocolText("demo"));
-    EXPECT_EQ(receive(s).code, channel::CMD_ACEITO);
+    sendText(s, wire::CMD_PEDIDO_LISTA, "4.0.8|VEK|RET|123456| (Linux)|||" + crypto::EncryptProtocolText("demo"));
+    EXPECT_EQ(receive(s).code, wire::CMD_ACEITO);
     EXPECT_EQ(receive(s).text(), "1");
-    const channel::Message header = receive(s);
-    EXPECT_EQ(header.code, channel::CMD_TAMANHO);
+    const wire::Message header = receive(s);
+    EXPECT_EQ(header.code, wire::CMD_TAMANHO);
     EXPECT_NE(header.text().find("|Xlista-123456.zeb"), std::string::npos) << header.text();
-    EXPECT_EQ(receive(s).code, channel::CMD_BLOCO);
-    sendFrame(s, channel::CMD_LISTA_RECEBIDA, {});
+    EXPECT_EQ(receive(s).code, wire::CMD_BLOCO);
+    sendFrame(s, wire::CMD_LISTA_RECEBIDA, {});
     EXPECT_TRUE(closedByPeer(s));
 }
 

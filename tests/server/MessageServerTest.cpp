@@ -1,8 +1,8 @@
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Error.h"
 #include "server/Store.h"
 #include "tests/server/ServerTestSupport.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 namespace vek::test {
 namespace {
 
-using namespace channel;
+using namespace wire;
 using namespace std::chrono_literals;
 
 // The demo lists as they go on the wire: Windows-1252, one byte per accented letter.

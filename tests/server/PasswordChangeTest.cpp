@@ -1,6 +1,6 @@
-#include "channel/MessageCodes.h"
 #include "server/Store.h"
 #include "tests/server/ServerTestSupport.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +37,7 @@ TEST(PasswordChange, TheNewPasswordReplacesTheOldOne)
     upload.senha = "nova senha \xE7\xE9";  // the Windows-1252 bytes the client enciphers
     const UploadOutcome out = runUpload(zebd.port(), upload);
     ASSERT_TRUE(out.final.has_value());
-    EXPECT_EQ(out.final->code, channel::CMD_PROTOCOLO);
+    EXPECT_EQ(out.final->code, wire::CMD_PROTOCOLO);
     EXPECT_FALSE(zebd.server().store().checkOperator("123456", "demo"));
 }
 

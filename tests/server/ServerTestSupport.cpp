@@ -1,6 +1,5 @@
 #include "tests/server/ServerTestSupport.h"
 
-#include "channel/MessageCodes.h"
 #include "crypto/Gcrypt.h"
 #include "crypto/TBlowfishQv.h"
 #include "crypto/UploadPreparation.h"
@@ -8,6 +7,7 @@
 #include "server/Availability.h"
 #include "server/ServerKey.h"
 #include "server/Store.h"
+#include "wire/MessageCodes.h"
 
 #include <gcrypt.h>
 #include <zlib.h>
@@ -194,18 +194,18 @@ platform::TcpSocket connectTo(std::uint16_t port)
 
 void sendFrame(platform::TcpSocket& socket, std::uint8_t code, std::span<const std::uint8_t> payload)
 {
-    channel::writeFrame(
-        socket, channel::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload), TestTimeout);
+    wire::writeFrame(
+        socket, wire::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload), TestTimeout);
 }
 
 void sendText(platform::TcpSocket& socket, std::uint8_t code, const std::string& win1252)
 {
-    channel::writeFrame(socket, channel::frameOf(code, win1252), TestTimeout);
+    wire::writeFrame(socket, wire::frameOf(code, win1252), TestTimeout);
 }
 
-channel::Message receive(platform::TcpSocket& socket)
+wire::Message receive(platform::TcpSocket& socket)
 {
-    return channel::readFrame(socket, TestTimeout);
+    return wire::readFrame(socket, TestTimeout);
 }
 
 bool closedByPeer(platform::TcpSocket& socket)
@@ -225,7 +225,7 @@ bool closedByPeer(platform::TcpSocket& socket)
 
 UploadOutcome runUpload(std::uint16_t port, const UploadInput& input)
 {
-    using namespace channel;
+    using namespace wire;
     crypto::ensureGcrypt();
     UploadOutcome out;
     platform::TcpSocket s = connectTo(port);

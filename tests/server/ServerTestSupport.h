@@ -1,12 +1,12 @@
 #pragma once
 
-#include "channel/Frame.h"
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Socket.h"
 #include "server/Store.h"
 #include "server/ZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
+#include "wire/Frame.h"
 
 #include <array>
 #include <cstdint>
@@ -77,7 +77,7 @@ server::AvailableFile publish(RunningServer& zebd,
 platform::TcpSocket connectTo(std::uint16_t port);
 void sendFrame(platform::TcpSocket& socket, std::uint8_t code, std::span<const std::uint8_t> payload);
 void sendText(platform::TcpSocket& socket, std::uint8_t code, const std::string& win1252);
-channel::Message receive(platform::TcpSocket& socket);
+wire::Message receive(platform::TcpSocket& socket);
 // True when the server closed the connection (within a few seconds).
 bool closedByPeer(platform::TcpSocket& socket);
 
@@ -100,11 +100,11 @@ struct UploadInput
 
 struct UploadOutcome
 {
-    channel::Message authorization;  // reply to message 1
+    wire::Message authorization;  // reply to message 1
     std::vector<std::uint8_t> modulus;
     std::vector<std::uint8_t> exponent;
     std::vector<std::uint8_t> replies;      // codes of the replies to 43, 7 and each block
-    std::optional<channel::Message> final;  // reply to message 10
+    std::optional<wire::Message> final;     // reply to message 10
     bool closedEarly = false;               // the server closed before the end
 };
 

@@ -1,9 +1,9 @@
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Win1252.h"
 #include "server/Authenticator.h"
 #include "server/Store.h"
 #include "tests/server/ServerTestSupport.h"
+#include "wire/MessageCodes.h"
 
 #include <gcrypt.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 namespace vek::test {
 namespace {
 
-using namespace channel;
+using namespace wire;
 
 std::string crcTextOf(const std::string& content)
 {

@@ -1,16 +1,17 @@
-#include "channel/Frame.h"
+#include "wire/Frame.h"
 
-#include "channel/MessageCodes.h"
 #include "platform/Error.h"
 #include "platform/Socket.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <thread>
 
-namespace vek::channel {
+namespace vek::wire {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -49,6 +50,31 @@ TEST(DecodeHeader, ReadsCodeAndSignedLittleEndianLength)
         EXPECT_EQ(h.code, c.code);
         EXPECT_EQ(h.length, c.length);
     }
+}
+
+// The size message of an upload and every frame's length use one encoding.
+TEST(Int32, IsSignedLittleEndianBothWays)
+{
+    struct Case
+    {
+        const char* name;
+        std::int32_t value;
+        std::array<std::uint8_t, 4> bytes;
+    };
+    // clang-format off
+    const std::array cases{
+        Case{"a thousand",          1000,       {0xE8, 0x03, 0x00, 0x00}},
+        Case{"every byte differs",  0x12345678, {0x78, 0x56, 0x34, 0x12}},
+        Case{"minus one",           -1,         {0xFF, 0xFF, 0xFF, 0xFF}},
+        Case{"most negative",       INT32_MIN,  {0x00, 0x00, 0x00, 0x80}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(encodeInt32(c.value), c.bytes);
+        EXPECT_EQ(decodeInt32(c.bytes), c.value);
+    }
+    EXPECT_EQ(encodeHeader({CMD_BLOCO, 0x0500}), (std::array<std::uint8_t, HeaderSize>{0x09, 0x00, 0x05, 0x00, 0x00}));
 }
 
 TEST(PayloadText, StopsAtFirstNul)
@@ -150,4 +176,4 @@ TEST(FrameReader, RefusesAbsurdLengthsAndStreamsThatEndInsideAFrame)
 }
 
 }  // namespace
-}  // namespace vek::channel
+}  // namespace vek::wire
