@@ -141,7 +141,9 @@ void printHelp(std::ostream& out)
 {
     out << "Uso: vek-cli COMANDO [opções] [argumentos]\n\n"
            "O cliente VEK sem janela. Configuração, rastreamento, temp/ e Protocolos/ ficam no\n"
-           "diretório base: VEK_DIR, ou o diretório do programa.\n"
+           "diretório base: VEK_DIR; senão o diretório do programa, se ele puder ser gravado e não for\n"
+           "um diretório de programas do sistema; senão (programa instalado) $XDG_DATA_HOME/vek, por padrão\n"
+           "~/.local/share/vek, que na primeira vez recebe as chaves de /etc/vek/vek.INI (as do usuário valem).\n"
            "Senhas: VEK_SENHA (atual) e VEK_NOVA_SENHA (nova); sem elas, num terminal, o programa pergunta.\n\n"
            "Comandos:\n";
     for (const auto& c : commands()) {

@@ -128,6 +128,20 @@ int IniFile::readInteger(const std::string& section, const std::string& key, int
     return result;
 }
 
+std::vector<std::pair<std::string, std::string>> IniFile::entries() const
+{
+    std::vector<std::pair<std::string, std::string>> result;
+    std::optional<std::string> section;
+    for (const auto& line : loadLines()) {
+        if (auto name = sectionOf(line)) {
+            section = std::move(name);
+        } else if (auto entry = entryOf(line); entry && section) {
+            result.emplace_back(*section, entry->first);
+        }
+    }
+    return result;
+}
+
 void IniFile::write(const std::string& section, const std::string& key, const std::string& value)
 {
     auto lines = loadLines();

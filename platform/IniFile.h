@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vek::platform {
@@ -24,6 +25,10 @@ public:
     readString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
     // The default when the key is absent or its value is not a whole number.
     [[nodiscard]] int readInteger(const std::string& section, const std::string& key, int defaultValue) const;
+
+    // Section and key names of every entry, in file order; entries before the
+    // first section belong to none and are left out.
+    [[nodiscard]] std::vector<std::pair<std::string, std::string>> entries() const;
 
     // Throws vek::Error when the file cannot be written.
     void write(const std::string& section, const std::string& key, const std::string& value);
