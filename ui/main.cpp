@@ -44,11 +44,14 @@ int main(int argc, char** argv)
                    "ARQUIVO.par: envio sem intervenção a partir de um arquivo de parâmetros cifrado; o código de\n"
                    "saída diz o resultado (9 enviado; veja vek-cli parametros --help).\n"
                    "LOG...: o nome do arquivo de rastreamento das consultas.\n"
-                   "Configuração, rastreamento, temp/ e Protocolos/ ficam em VEK_DIR ou no diretório do programa.\n",
+                   "Configuração, rastreamento, temp/ e Protocolos/ ficam em VEK_DIR, no diretório do programa\n"
+                   "(se ele puder ser gravado) ou em ~/.local/share/vek (programa instalado); veja vek-cli --help.\n",
                    stdout);
         return 0;
     }
     VekApplication app(argc, argv);
+    // The installed desktop entry (vek.desktop) names and decorates the window.
+    QGuiApplication::setDesktopFileName("vek");
     vek::ui::configurarAplicacao(app);
     vek::ui::QtUiServices services;
     vek::platform::ScopedUi scopedUi(services);
