@@ -1,5 +1,6 @@
 // One program for the window's tests: `ui_tests NAME [QtTest options]` runs
 // the test class NAME; each class is one CTest test.
+#include "tests/fixtures/FakeZebServer.h"
 #include "tests/ui/UiTests.h"
 #include "ui/Appearance.h"
 
@@ -29,6 +30,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "unknown test class %s\n", argv[1]);
         return 2;
     }
+    // A scripted server's unread complaints fail the running test here too.
+    vek::test::FakeZebServer::setComplaintHandler(
+        [](const std::string& complaint) { QTest::qFail(complaint.c_str(), __FILE__, __LINE__); });
     // QtTest sees the program name and the options after the class name.
     argv[1] = argv[0];
     return QTest::qExec(test.get(), argc - 1, argv + 1);
