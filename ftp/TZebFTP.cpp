@@ -486,6 +486,18 @@ void TZebFTP::transferActive(const std::string& command, TZEBFileStream& stream)
         // Whole pieces of the buffer size go to the file (the last may be
         // shorter), however the network happened to cut the stream.
         std::vector<std::uint8_t> piece(DataPieceSize);
+        const std::int64_t bound = LimiteBytes();
+        std::int64_t kept = 0;
+        // Writes what arrived, never past the bound: the rest is refused.
+        const auto keep = [&](std::size_t n) {
+            if (bound > 0 && kept + static_cast<std::int64_t>(n) > bound) {
+                stream.write({piece.data(), static_cast<std::size_t>(bound - kept)});
+                kept = bound;
+                throw Error(ExcessDataMessage, EFBIG);
+            }
+            stream.write({piece.data(), n});
+            kept += static_cast<std::int64_t>(n);
+        };
         bool ended = false;
         while (!ended) {
             std::size_t filled = 0;
@@ -504,12 +516,12 @@ void TZebFTP::transferActive(const std::string& command, TZEBFileStream& stream)
             } catch (...) {
                 // What arrived before the failure stays in the file.
                 if (filled > 0) {
-                    stream.write({piece.data(), filled});
+                    keep(filled);
                 }
                 throw;
             }
             if (filled > 0) {
-                stream.write({piece.data(), filled});
+                keep(filled);
             }
         }
     } catch (...) {
@@ -522,6 +534,14 @@ void TZebFTP::transferActive(const std::string& command, TZEBFileStream& stream)
         throw;
     }
     finish(true);
+}
+
+std::int64_t TZebFTP::LimiteBytes() const
+{
+    if (TamanhoEsperadoKB <= 0) {
+        return 0;
+    }
+    return (2 * static_cast<std::int64_t>(TamanhoEsperadoKB) + 64) * 1024;
 }
 
 void TZebFTP::ReportTransferProgress(TZEBFileStream& /*sender*/, std::int64_t count)

@@ -128,6 +128,16 @@ public:
     std::int32_t TamanhoEsperadoKB = 0;
     std::int32_t RecebidoKB = 0;
 
+    // The most a transfer may deliver: with a known expected size, twice that
+    // size and 64 KB more (the listed size is rounded in its own unit, so a
+    // real file may be well off it, never twice as large); with an unknown
+    // size, no bound. A transfer that goes past it fails with
+    // ExcessDataMessage, keeping only the bytes up to the bound.
+    [[nodiscard]] std::int64_t LimiteBytes() const;
+    static constexpr const char* ExcessDataMessage =
+        "<<CANAL_ZEB>> O servidor da ZEB enviou mais dados do que o tamanho informado para o arquivo. "
+        "Download interrompido.";
+
     FtpWaits waits;
     // Lets the window process its events during every wait of the sockets.
     bool eventPump = false;

@@ -575,6 +575,59 @@ TEST_F(FtpTest, RefusedRetrFailsWithItsTextAndReadsNoFinalReply)
     EXPECT_TRUE(server.problems().empty());
 }
 
+// A transfer is bounded by the expected size: a real file off its rounded
+// listed size passes, a server that goes on sending is cut off at the bound
+// (twice the size and 64 KB), with only the bytes up to it kept.
+TEST_F(FtpTest, TransferIsBoundedByTheExpectedSize)
+{
+    struct Case
+    {
+        const char* name;
+        std::int32_t expectedKB;
+        std::size_t sent;
+        bool passes;
+    };
+    const std::array cases{
+        Case{"somewhat larger than listed", 1, 1700, true},
+        Case{"just at the bound", 1, (2 + 64) * 1024, true},
+        Case{"one byte past the bound", 1, (2 + 64) * 1024 + 1, false},
+        Case{"listed as 1 KB, sending 9 MB", 1, 9 * 1024 * 1024, false},
+        Case{"unknown size", 0, 300000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string content = test::patternBytes(c.sent);
+        FakeFtpServer server(with(loggedIn(),
+                                  {FtpStep::command("PORT"),
+                                   FtpStep::reply("200 ok\r\n"),
+                                   FtpStep::command("RETR"),
+                                   FtpStep::reply("150 ok\r\n"),
+                                   FtpStep::sendData(content, {content.size()}, 0ms),
+                                   FtpStep::reply(c.passes ? "226 ok\r\n" : "426 Transfer aborted\r\n")}));
+        TempDir dir;
+        const auto local = dir.file("x.tmp");
+        TZebFTP ftp;
+        configure(ftp, server);
+        ftp.TamanhoEsperadoKB = c.expectedKB;
+        ftp.Connect();
+        if (c.passes) {
+            ftp.RetrieveFile("X", local);
+            EXPECT_EQ(test::readFile(local), content);
+        } else {
+            try {
+                ftp.RetrieveFile("X", local);
+                ADD_FAILURE() << "the excess was accepted";
+            } catch (const Error& e) {
+                EXPECT_STREQ(e.what(), TZebFTP::ExcessDataMessage);
+                EXPECT_EQ(e.code(), EFBIG);
+            }
+            EXPECT_EQ(test::readFile(local), content.substr(0, ftp.LimiteBytes()));
+            EXPECT_EQ(ftp.lastReply().code, 426) << "the answer to the cut-off transfer was left unread";
+        }
+        ftp.Disconnect();
+    }
+}
+
 TEST_F(FtpTest, ErrorReplyAfterTheDataFailsTheTransferWithTheFileWritten)
 {
     const std::string content = test::patternBytes(70000);
