@@ -11,6 +11,14 @@ set(VEK_APPSTREAM_ID "org.example.zeb.vek")
 set(VEK_RELEASE_DATE "2026-12-10")
 set(VEK_RELEASE_DATE_RFC2822 "Thu, 10 Dec 2026 12:00:00 -0300")
 
+# The installed programs resolve every symbol at start, so their whole
+# relocation table is read-only (full RELRO, as Debian's hardening asks).
+foreach(_program IN ITEMS vek vek-cli zebd)
+    if(TARGET ${_program})
+        set_property(TARGET ${_program} APPEND PROPERTY LINK_OPTIONS "LINKER:-z,relro,-z,now")
+    endif()
+endforeach()
+
 set(_src ${CMAKE_SOURCE_DIR}/packaging)
 set(_gen ${CMAKE_BINARY_DIR}/packaging)
 
