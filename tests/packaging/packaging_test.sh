@@ -37,7 +37,10 @@ trap cleanup EXIT
 # A temporary folder that an ordinary user (nobody, when the tests run as
 # root) can reach, with both packages unpacked under root/.
 unpack() {
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vek-pkg-XXXXXX")
+    # As root, /tmp itself: nobody may not be able to reach a private TMPDIR.
+    local parent=${TMPDIR:-/tmp}
+    (($(id -u) != 0)) || parent=/tmp
+    work=$(mktemp -d "$parent/vek-pkg-XXXXXX")
     chmod 755 "$work"
     mkdir "$work/root"
     local deb
