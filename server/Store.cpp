@@ -289,6 +289,30 @@ constexpr const char* UploadColumns =
     "protocol, operator, file_type, file_name, size, stored_path, received_at, client_address,"
     " authentication, hash_text, validation_text, application, version, system_name";
 
+// A damaged store is refused before anything is read from it or written to
+// it, so that no upload is stored into it and no receipt promises a row that
+// may be lost.
+void checkIntegrity(sqlite3* db, const std::filesystem::path& file)
+{
+    std::string problems;
+    try {
+        Statement s(db, "PRAGMA quick_check");
+        while (s.step()) {
+            const std::string row = s.text(0);
+            if (row != "ok" && problems.size() < 500) {
+                problems += (problems.empty() ? "" : "; ") + row;
+            }
+        }
+    } catch (const Error& e) {
+        problems = e.what();
+    }
+    if (!problems.empty()) {
+        throw Error("Banco de dados " + file.string() + " está danificado (" + problems +
+                    "). Restaure uma cópia de segurança, ou mova-o para outro lugar para começar com um banco "
+                    "vazio.");
+    }
+}
+
 }  // namespace
 
 struct Store::Impl
@@ -328,6 +352,7 @@ Store::Store(const std::filesystem::path& file)
     }
     sqlite3* db = impl_->db.get();
     sqlite3_busy_timeout(db, BusyTimeoutMs);
+    checkIntegrity(db, file);
     exec(db, "PRAGMA journal_mode=WAL");
     // A receipt is only sent once its row is on disk.
     exec(db, "PRAGMA synchronous=FULL");

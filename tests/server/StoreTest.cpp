@@ -7,6 +7,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 namespace vek::test {
@@ -90,6 +93,55 @@ TEST(Store, RefusesAStoreFromANewerProgram)
     const auto file = dir.path() / "zeb.sqlite3";
     runSql(file, "CREATE TABLE schema_version(version INTEGER NOT NULL); INSERT INTO schema_version VALUES(99);");
     EXPECT_THROW(server::Store{file}, Error);
+}
+
+// A store whose pages were damaged, or a file that is no store at all, is
+// refused with a text that says so, and left as it was for its owner.
+TEST(Store, RefusesADamagedStoreAtOnce)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> damage;
+    };
+    const auto overwrite = [](const std::filesystem::path& file, std::streamoff at, std::size_t n) {
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(at);
+        const std::string noise(n, '\x5A');
+        f.write(noise.data(), static_cast<std::streamsize>(noise.size()));
+    };
+    const std::array cases{
+        Case{"damaged page headers",
+             [&](const auto& file) {
+                 overwrite(file, 4096, 64);
+                 overwrite(file, 2 * 4096, 64);
+             }},
+        Case{"no store at all",
+             [&](const auto& file) {
+                 std::filesystem::resize_file(file, 0);
+                 std::ofstream(file, std::ios::binary) << std::string(8192, 'x');
+             }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox dir(false);
+        const auto file = dir.path() / "zeb.sqlite3";
+        {
+            server::Store store(file);
+            ASSERT_TRUE(store.seedDemo());
+        }
+        ASSERT_GT(std::filesystem::file_size(file), 3 * 4096U);
+        c.damage(file);
+        const auto size = std::filesystem::file_size(file);
+        try {
+            server::Store store(file);
+            ADD_FAILURE() << "a damaged store was opened";
+        } catch (const Error& e) {
+            const std::string what = e.what();
+            EXPECT_TRUE(what.starts_with("Banco de dados " + file.string() + " está danificado (")) << what;
+        }
+        EXPECT_EQ(std::filesystem::file_size(file), size);
+    }
 }
 
 TEST(Store, ChecksOperatorPasswords)
