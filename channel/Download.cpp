@@ -1,3 +1,4 @@
+#include "channel/Exchange.h"
 #include "channel/TCanalZEBCliente.h"
 #include "crypto/TBlowfishQv.h"
 #include "crypto/TDecryptFile.h"
@@ -14,23 +15,40 @@
 namespace vek::channel {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr int TentativasConexao = 4;
 
-std::string codigo(const std::exception& e)
+// The FTP session ends with QUIT however the transfer goes; errors of that
+// last step are ignored.
+class FtpSessionEnd
 {
-    const auto* err = dynamic_cast<const Error*>(&e);
-    return std::to_string(err != nullptr ? err->code() : 0);
-}
+public:
+    explicit FtpSessionEnd(ftp::TZebFTP& client)
+        : client_(client)
+    {}
+    ~FtpSessionEnd()
+    {
+        try {
+            client_.Disconnect();
+        } catch (const std::exception&) {
+        }
+    }
+    FtpSessionEnd(const FtpSessionEnd&) = delete;
+    FtpSessionEnd& operator=(const FtpSessionEnd&) = delete;
 
-int codigoNumero(const std::exception& e)
-{
-    const auto* err = dynamic_cast<const Error*>(&e);
-    return err != nullptr ? err->code() : 0;
-}
+private:
+    ftp::TZebFTP& client_;
+};
 
-bool contemPrefixo(const std::string& message)
+Error erroGenerico(TCanalZEBCliente& canal, int code)
 {
-    return platform::upperText(message).find(wire::UserMessagePrefix) != std::string::npos;
+    const std::string texto =
+        code == 0 ? std::string("Houve um erro inesperado ao efetuar download do arquivo.")
+                  : "Houve um erro ao efetuar download de arquivo. Código de erro do Windows: " + std::to_string(code);
+    canal.ReportarDownload(100, texto);
+    platform::ui().processEvents();
+    return Error(texto, code);
 }
 
 }  // namespace
@@ -43,7 +61,6 @@ void TCanalZEBCliente::ReceberArquivo(const std::string& NM_ARQUIVO,
                                       const std::string& destino,
                                       std::int32_t tamanhoEsperadoKB)
 {
-    namespace fs = std::filesystem;
     if (!destino.empty()) {
         const std::string dir = fs::path(destino).parent_path().string();
         std::error_code ec;
@@ -51,138 +68,145 @@ void TCanalZEBCliente::ReceberArquivo(const std::string& NM_ARQUIVO,
             throw Error("O diretório " + dir + " não existe!");
         }
     }
-    try {
-        // The listed name comes from the server: it names a file inside temp/ only.
-        const std::string nome = nomeArquivoSeguro(NM_ARQUIVO);
-        const fs::path dirTemp = diretorioTemp();
-        const fs::path destinoFinal = destino.empty() ? dirTemp / nome : fs::path(destino);
-        fs::path temporario = (dirTemp / nome).replace_extension(".tmp");
-        if (temporario == destinoFinal) {
-            // A listed name ending in ".tmp": deciphering must not read and write one file.
-            temporario = dirTemp / (nome + ".tmp");
-        }
-        fs::path companheiro = temporario;
-        companheiro.replace_extension(".tst");
+    const ArquivoListado arquivo{NM_ARQUIVO, DE_PATH_ARQUIVO, ID_ARQUIVO_DISPONIVEL, CD_TIPO_ARQUIVO};
+    Exchange troca(*this, [this](int code) { return erroGenerico(*this, code); });
+    troca.run([&] { baixarArquivo(arquivo, CD_CHAVE_CRIPTOGRAFIA, destino, tamanhoEsperadoKB); });
+}
 
-        LerConfiguracao();
-
-        auto ftpClient = std::make_unique<ftp::TZebFTP>();
-        ftp::TZebFTP& cliente = *ftpClient;
-        cliente.ReadTimeout = static_cast<std::int32_t>(timeouts.ftpReply.count());
-        cliente.DataPort = portaDados_;
-        cliente.DataPortMin = portaDados_;
-        cliente.DataPortMax = portaDados_;
-        cliente.TransferType = ftp::ftBinary;
-        cliente.ProxySettings.ProxyType = ftp::fpcmTransparent;
-        cliente.reportarDownload = [this](std::int32_t percent, const std::string& texto) {
-            ReportarDownload(percent, texto);
-        };
-        cliente.waits.dataConnection = timeouts.dataConnection;
-        cliente.waits.dataInactivity = timeouts.dataInactivity;
-        cliente.eventPump = true;
-        cliente.Host = host_;
-        cliente.Port = portaFTP_;
-        cliente.Username = crypto::EncryptProtocolText(platform::toWin1252(UsuarioDownload));
-        cliente.Password = crypto::EncryptProtocolText(platform::toWin1252(SenhaDownload));
-        cliente.AutoLogin = true;
-        cliente.TamanhoEsperadoKB = tamanhoEsperadoKB;
-        cliente.RecebidoKB = 0;
-
-        StatusDownload.PercentFeito = 0;
-        StatusDownload.TextoInfo.clear();
-        std::string erros = "Código de erro -> ";
-        int tentativa = 0;
-        while (tentativa < TentativasConexao && !cliente.connected()) {
-            ++tentativa;
-            try {
-                cliente.Connect();
-            } catch (const std::exception& e) {
-                erros += "/" + std::to_string(tentativa) + "ª tentativa: " + codigo(e) + "\r";
-            }
-        }
-        if (!cliente.connected()) {
-            throw Error("<<CANAL_ZEB>> O VEK tentou " + std::to_string(tentativa) +
-                        " vezes conectar-se ao servidor da ZEB e \rnão obteve sucesso. \rA seguir, a lista dos "
-                        "códigos de erro obtidos em cada tentativa: \r" +
-                        erros);
-        }
-
-        try {
-            try {
-                ReportarDownload(10,
-                                 "Conectado no endereço: " + host_ + ":" + std::to_string(portaFTP_) +
-                                     ". Efetuando o pedido do arquivo...");
-                const std::string pedido = CD_Operadora + "|" + Senha + "|" + NM_ARQUIVO + "|" +
-                                           ID_ARQUIVO_DISPONIVEL + "|" + CD_TIPO_ARQUIVO + "|" + DE_PATH_ARQUIVO +
-                                           "|" + IdentificadorDownload;
-                cliente.RetrieveFile(crypto::EncryptProtocolText(platform::toWin1252(pedido)), temporario.string());
-
-                const std::string aviso = "ENDFILE " + CD_Operadora + "|" + NM_ARQUIVO + "|" + CD_TIPO_ARQUIVO + "|" +
-                                          ID_ARQUIVO_DISPONIVEL + "|" + IdentificadorDownload;
-                try {
-                    cliente.SendCommand("RETR " + crypto::EncryptProtocolText(platform::toWin1252(aviso)));
-                } catch (const std::exception&) {
-                }
-            } catch (...) {
-                try {
-                    cliente.Disconnect();
-                } catch (const std::exception&) {
-                }
-                throw;
-            }
-            try {
-                cliente.Disconnect();
-            } catch (const std::exception&) {
-            }
-            ftpClient.reset();
-
-            platform::sleepFor(timeouts.afterDownload);
-            if (StatusDownload.PercentFeito < 90) {
-                StatusDownload.PercentFeito = 90;
-            }
-            platform::sleepFor(timeouts.afterDownloadExtra);
-            platform::ui().processEvents();
-
-            crypto::TDecryptFile decifrador;
-            decifrador.SetArquivoOriginal(temporario.string());
-            decifrador.SetArquivoDestino(destinoFinal.string());
-            decifrador.SetSenha(CD_CHAVE_CRIPTOGRAFIA);
-            decifrador.UsarSenha = true;
-            decifrador.ExcecaoErro = true;
-            decifrador.Executar();
-
-            std::error_code ec;
-            fs::remove(temporario, ec);
-            fs::remove(companheiro, ec);
-            ReportarDownload(100, "Arquivo LIBERADO.");
-        } catch (const std::exception& e) {
-            const std::string message = e.what();
-            if (contemPrefixo(message)) {
-                throw;
-            }
-            const int code = codigoNumero(e);
-            ReportarDownload(StatusDownload.PercentFeito + 1,
-                             "Erro: " + message + ". Código de erro do Windows: " + std::to_string(code));
-            if (code > 0) {
-                throw Error("<<CANAL_ZEB>> Houve um erro ao efetuar download do arquivo. Código de erro do Windows: " +
-                                std::to_string(code),
-                            code);
-            }
-            throw Error("<<CANAL_ZEB>> Houve um erro inesperado ao efetuar download do arquivo.");
-        }
-    } catch (const std::exception& e) {
-        const std::string message = e.what();
-        if (contemPrefixo(message)) {
-            throw Error(wire::withoutUserMessagePrefix(message), codigoNumero(e));
-        }
-        const int code = codigoNumero(e);
-        const std::string texto =
-            code == 0 ? std::string("Houve um erro inesperado ao efetuar download do arquivo.")
-                      : "Houve um erro ao efetuar download de arquivo. Código de erro do Windows: " + std::to_string(code);
-        ReportarDownload(100, texto);
-        platform::ui().processEvents();
-        throw Error(texto, code);
+// Log in over FTP, RETR the enciphered request, RETR the end-of-file notice,
+// QUIT; then decipher the file into its destination.
+void TCanalZEBCliente::baixarArquivo(const ArquivoListado& arquivo,
+                                     const std::string& chave,
+                                     const std::string& destino,
+                                     std::int32_t tamanhoEsperadoKB)
+{
+    // The listed name comes from the server: it names a file inside temp/ only.
+    const std::string nome = nomeArquivoSeguro(arquivo.NM_ARQUIVO);
+    const fs::path dirTemp = diretorioTemp();
+    const fs::path destinoFinal = destino.empty() ? dirTemp / nome : fs::path(destino);
+    fs::path temporario = (dirTemp / nome).replace_extension(".tmp");
+    if (temporario == destinoFinal) {
+        // A listed name ending in ".tmp": deciphering must not read and write one file.
+        temporario = dirTemp / (nome + ".tmp");
     }
+
+    LerConfiguracao();
+    auto cliente = clienteFTP(tamanhoEsperadoKB);
+    StatusDownload.PercentFeito = 0;
+    StatusDownload.TextoInfo.clear();
+    conectarFTP(*cliente);
+    try {
+        transferirArquivo(*cliente, arquivo, temporario);
+        cliente.reset();
+        platform::sleepFor(timeouts.afterDownload);
+        if (StatusDownload.PercentFeito < 90) {
+            StatusDownload.PercentFeito = 90;
+        }
+        platform::sleepFor(timeouts.afterDownloadExtra);
+        platform::ui().processEvents();
+        decifrarArquivo(temporario, destinoFinal, chave);
+        ReportarDownload(100, "Arquivo LIBERADO.");
+    } catch (const std::exception& e) {
+        if (wire::hasUserMessagePrefix(e.what())) {
+            throw;
+        }
+        const int code = Exchange::codeOf(e);
+        ReportarDownload(StatusDownload.PercentFeito + 1,
+                         "Erro: " + std::string(e.what()) + ". Código de erro do Windows: " + std::to_string(code));
+        if (code > 0) {
+            throw Error(wire::userMessage("Houve um erro ao efetuar download do arquivo. Código de erro do Windows: " +
+                                          std::to_string(code)),
+                        code);
+        }
+        throw Error(wire::userMessage("Houve um erro inesperado ao efetuar download do arquivo."));
+    }
+}
+
+std::unique_ptr<ftp::TZebFTP> TCanalZEBCliente::clienteFTP(std::int32_t tamanhoEsperadoKB)
+{
+    auto cliente = std::make_unique<ftp::TZebFTP>();
+    cliente->ReadTimeout = static_cast<std::int32_t>(timeouts.ftpReply.count());
+    cliente->DataPort = portaDados_;
+    cliente->DataPortMin = portaDados_;
+    cliente->DataPortMax = portaDados_;
+    cliente->TransferType = ftp::ftBinary;
+    cliente->ProxySettings.ProxyType = ftp::fpcmTransparent;
+    cliente->reportarDownload = [this](std::int32_t percent, const std::string& texto) {
+        ReportarDownload(percent, texto);
+    };
+    cliente->waits.dataConnection = timeouts.dataConnection;
+    cliente->waits.dataInactivity = timeouts.dataInactivity;
+    cliente->eventPump = true;
+    cliente->Host = host_;
+    cliente->Port = portaFTP_;
+    cliente->Username = crypto::EncryptProtocolText(platform::toWin1252(UsuarioDownload));
+    cliente->Password = crypto::EncryptProtocolText(platform::toWin1252(SenhaDownload));
+    cliente->AutoLogin = true;
+    cliente->TamanhoEsperadoKB = tamanhoEsperadoKB;
+    cliente->RecebidoKB = 0;
+    return cliente;
+}
+
+// Four attempts back to back; the failure lists each one's error code.
+void TCanalZEBCliente::conectarFTP(ftp::TZebFTP& cliente)
+{
+    std::string erros = "Código de erro -> ";
+    int tentativa = 0;
+    while (tentativa < TentativasConexao && !cliente.connected()) {
+        ++tentativa;
+        try {
+            cliente.Connect();
+        } catch (const std::exception& e) {
+            erros += "/" + std::to_string(tentativa) + "ª tentativa: " + std::to_string(Exchange::codeOf(e)) + "\r";
+        }
+    }
+    if (!cliente.connected()) {
+        throw Error(wire::userMessage("O VEK tentou " + std::to_string(tentativa) +
+                                      " vezes conectar-se ao servidor da ZEB e \rnão obteve sucesso. \rA seguir, a "
+                                      "lista dos códigos de erro obtidos em cada tentativa: \r" +
+                                      erros));
+    }
+}
+
+void TCanalZEBCliente::transferirArquivo(ftp::TZebFTP& cliente,
+                                         const ArquivoListado& arquivo,
+                                         const std::filesystem::path& temporario)
+{
+    const FtpSessionEnd fim(cliente);
+    ReportarDownload(
+        10, "Conectado no endereço: " + host_ + ":" + std::to_string(portaFTP_) + ". Efetuando o pedido do arquivo...");
+    const std::string pedido = CD_Operadora + "|" + Senha + "|" + arquivo.NM_ARQUIVO + "|" +
+                               arquivo.ID_ARQUIVO_DISPONIVEL + "|" + arquivo.CD_TIPO_ARQUIVO + "|" +
+                               arquivo.DE_PATH_ARQUIVO + "|" + IdentificadorDownload;
+    cliente.RetrieveFile(crypto::EncryptProtocolText(platform::toWin1252(pedido)), temporario.string());
+
+    const std::string aviso = "ENDFILE " + CD_Operadora + "|" + arquivo.NM_ARQUIVO + "|" + arquivo.CD_TIPO_ARQUIVO +
+                              "|" + arquivo.ID_ARQUIVO_DISPONIVEL + "|" + IdentificadorDownload;
+    try {
+        cliente.SendCommand("RETR " + crypto::EncryptProtocolText(platform::toWin1252(aviso)));
+    } catch (const std::exception&) {
+        // The file has arrived whatever the server makes of the notice.
+    }
+}
+
+// The temporary file and a companion ".tst" file go once the file is deciphered.
+void TCanalZEBCliente::decifrarArquivo(const std::filesystem::path& temporario,
+                                       const std::filesystem::path& destino,
+                                       const std::string& chave)
+{
+    crypto::TDecryptFile decifrador;
+    decifrador.SetArquivoOriginal(temporario.string());
+    decifrador.SetArquivoDestino(destino.string());
+    decifrador.SetSenha(chave);
+    decifrador.UsarSenha = true;
+    decifrador.ExcecaoErro = true;
+    decifrador.Executar();
+
+    fs::path companheiro = temporario;
+    companheiro.replace_extension(".tst");
+    std::error_code ec;
+    fs::remove(temporario, ec);
+    fs::remove(companheiro, ec);
 }
 
 }  // namespace vek::channel

@@ -321,11 +321,6 @@ void TCanalZEBCliente::EnviarAck()
     enviarMensagem(MontarMensagem(CMD_ACK, 0));
 }
 
-void TCanalZEBCliente::fecharSocket() noexcept
-{
-    socket_.close();
-}
-
 bool argumentoNomeiaTrace(const std::string& argumento)
 {
     if (platform::upperText(platform::utf8Left(argumento, 3)) != "LOG") {

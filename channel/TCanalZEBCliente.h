@@ -17,8 +17,13 @@
 namespace vek::crypto {
 class TRsaQv;
 }
+namespace vek::ftp {
+class TZebFTP;
+}
 
 namespace vek::channel {
+
+class Exchange;
 
 enum TTipoStatusEtapa : std::uint8_t
 {
@@ -166,7 +171,7 @@ public:
     std::string Autenticacao_Ultimo_Envio;
     std::string ArquivoTrace;
     std::vector<std::uint8_t> ChaveSimetrica;
-    std::shared_ptr<crypto::TRsaQv> ChaveServidor;  // released when the transmission ends
+    std::shared_ptr<crypto::TRsaQv> ChaveServidor;  // released when the exchange ends
     std::vector<std::vector<std::uint8_t>> BlocosDados;
     std::int32_t TamanhoCifrado = 0;
     TStatusUpload StatusEnvio;
@@ -202,10 +207,11 @@ public:
     void enviarMensagem(const std::vector<std::uint8_t>& frame);
     [[nodiscard]] std::string NomeSistemaOperacional() const;
 
-    // The three upload steps, in the order EnviarArquivo runs them.
+    // The three upload steps, in the order EnviarArquivo runs them, the last
+    // two on the exchange's connection.
     void PrepararArquivo();
-    void SolicitarAutorizacao();
-    void TransmitirArquivo();
+    void SolicitarAutorizacao(Exchange& troca);
+    void TransmitirArquivo(Exchange& troca);
     // Fires a list-type query's event, then lets the user interface breathe.
     void notificarConsulta(const TStatusQueryListEvent& evento,
                            TTipoStatusEtapa status,
@@ -218,7 +224,8 @@ public:
     std::optional<Message> pedirLista(const std::vector<std::uint8_t>& pedido,
                                       const std::string& traceEnviado,
                                       const TStatusQueryListEvent& evento);
-    // Receives a gzipped list file into temp/, expands it and returns its path.
+    // Receives a gzipped list file into temp/, expands it and returns its path
+    // (ListFile.cpp, with the safe-name rule).
     std::string ReceberArquivoLista(const TStatusQueryListEvent& evento);
     void LerCredenciaisDownload();
     // The working directory beside the program.
@@ -242,11 +249,65 @@ public:
 protected:
     // One connection attempt; tests replace it to play odd sockets.
     virtual void tentarConexao();
-    void fecharSocket() noexcept;
     // The list-type queries' trace-name rule.
     void aplicarNomeTraceLinhaComando();
 
 private:
+    // The steps of the exchanges, each in the file of its exchange.
+    // Upload.cpp
+    void reportarConexao(TTipoStatusEtapa status, int percent, const std::string& texto);
+    void reportarTransmissao(TTipoStatusEtapa status, int percent, const std::string& texto);
+    // A write whose failure is traced as the text, the label and the error code.
+    void enviarOuFalhar(const std::vector<std::uint8_t>& frame, const char* rotuloErro);
+    [[nodiscard]] std::string pedidoDeEnvio() const;
+    void pedirAutorizacao(const std::string& pedido);
+    void receberChaveServidor();
+    [[noreturn]] void envioRecusado(const std::string& motivo);
+    void enviarChaveSimetrica();
+    void lerConfirmacao();
+    void enviarBlocos();
+    void receberRecibo(const Message& recibo);
+    // ListQuery.cpp
+    std::string consultarLista(Exchange& troca,
+                               const std::string& tipoArquivo,
+                               const std::string& mesCompetencia,
+                               const std::string& mesDisponibilizacao);
+    void mostrarListaVazia(bool comFiltro);
+    // History.cpp
+    std::string consultarHistorico(Exchange& troca, const std::string& dataInicio, const std::string& dataFim);
+    // PasswordChange.cpp
+    ResultadoAlteracaoSenha pedirAlteracaoSenha(Exchange& troca, const std::string& novaSenha);
+    // ListFile.cpp
+    struct CabecalhoLista
+    {
+        long long tamanho = 0;
+        std::string nome;
+    };
+    void criarDiretorioTemp(const std::filesystem::path& dir);
+    CabecalhoLista lerCabecalhoLista(const Message& cabecalho);
+    void
+    receberBlocosLista(const std::filesystem::path& gzPath, long long tamanho, const TStatusQueryListEvent& evento);
+    void expandirLista(const std::filesystem::path& gzPath, const std::filesystem::path& destino);
+    // Download.cpp
+    struct ArquivoListado
+    {
+        std::string NM_ARQUIVO;
+        std::string DE_PATH_ARQUIVO;
+        std::string ID_ARQUIVO_DISPONIVEL;
+        std::string CD_TIPO_ARQUIVO;
+    };
+    void baixarArquivo(const ArquivoListado& arquivo,
+                       const std::string& chave,
+                       const std::string& destino,
+                       std::int32_t tamanhoEsperadoKB);
+    std::unique_ptr<ftp::TZebFTP> clienteFTP(std::int32_t tamanhoEsperadoKB);
+    void conectarFTP(ftp::TZebFTP& cliente);
+    void
+    transferirArquivo(ftp::TZebFTP& cliente, const ArquivoListado& arquivo, const std::filesystem::path& temporario);
+    void decifrarArquivo(const std::filesystem::path& temporario,
+                         const std::filesystem::path& destino,
+                         const std::string& chave);
+
     std::string aplicacao_ = AplicacaoPadrao;
     std::string tipoArquivo_;
     std::string versaoAplicativo_ = VersaoPadrao;

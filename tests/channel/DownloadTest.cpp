@@ -182,6 +182,50 @@ TEST(ReceberArquivo, FailuresAndTheirTexts)
     }
 }
 
+// A text reaches the user as it is only when it begins with the prefix. A
+// server's FTP reply that holds the prefix further on is a failure like any
+// other: reported with its text, then the generic message (it once lost its
+// first 13 characters instead).
+TEST(ReceberArquivo, OnlyATextThatBeginsWithThePrefixReachesTheUserAsItIs)
+{
+    struct Case
+    {
+        const char* name;
+        std::string reply;
+        std::string error;
+        std::string report;  // the "Erro: " report, or empty when none is made
+    };
+    const std::vector<Case> cases{
+        {"prefix in the middle",
+         "550 falhou: <<CANAL_ZEB>> texto do servidor\r\n",
+         " Houve um erro inesperado ao efetuar download do arquivo.",
+         "Erro: falhou: <<CANAL_ZEB>> texto do servidor. Código de erro do Windows: 0"},
+        {"prefix in front", "550 <<CANAL_ZEB>> texto do servidor\r\n", " texto do servidor", ""},
+        {"prefix in front, in lower case", "550 <<canal_zeb>> em minusculas\r\n", " em minusculas", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Sandbox box;
+        FakeFtpServer server(with(login(),
+                                  {FtpStep::command("PORT"),
+                                   FtpStep::reply("200 ok\r\n"),
+                                   FtpStep::command("RETR"),
+                                   FtpStep::reply(c.reply)}));
+        Download d(box, server.port());
+        EXPECT_EQ(d.run("retorno.xml"), c.error);
+        std::vector<std::string> errorReports;
+        for (const auto& [percent, text] : d.reports) {
+            if (text.rfind("Erro: ", 0) == 0) {
+                errorReports.push_back(text);
+                EXPECT_EQ(percent, 11);  // the connection's 10, plus one
+            }
+        }
+        EXPECT_EQ(errorReports, c.report.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.report});
+        server.finish();
+        EXPECT_TRUE(server.problems().empty()) << server.problems().front();
+    }
+}
+
 TEST(ReceberArquivo, RefusedConnectionsListFourAttempts)
 {
     test::Sandbox box;
