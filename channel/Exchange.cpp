@@ -3,6 +3,8 @@
 #include "channel/TCanalZEBCliente.h"
 #include "wire/UserMessage.h"
 
+#include <string.h>
+
 namespace vek::channel {
 
 Exchange::Exchange(TCanalZEBCliente& canal, GenericError generic)
@@ -23,6 +25,10 @@ void Exchange::connect()
 void Exchange::close() noexcept
 {
     canal_.ChaveServidor.reset();
+    if (!canal_.ChaveSimetrica.empty()) {
+        explicit_bzero(canal_.ChaveSimetrica.data(), canal_.ChaveSimetrica.size());
+        canal_.ChaveSimetrica.clear();
+    }
     canal_.socCliente().close();
 }
 

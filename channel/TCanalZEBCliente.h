@@ -171,7 +171,7 @@ public:
     std::string Autenticacao_Ultimo_Envio;
     std::string ArquivoTrace;
     std::vector<std::uint8_t> ChaveSimetrica;
-    std::shared_ptr<crypto::TRsaQv> ChaveServidor;  // released when the exchange ends
+    std::shared_ptr<crypto::TRsaQv> ChaveServidor;  // released when the exchange ends, as the key is wiped
     std::vector<std::vector<std::uint8_t>> BlocosDados;
     std::int32_t TamanhoCifrado = 0;
     TStatusUpload StatusEnvio;

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <string.h>
 
 namespace vek::channel {
 namespace {
@@ -142,6 +143,7 @@ void TCanalZEBCliente::PrepararArquivo()
     TamanhoCifrado = 0;
     crypto::PreparedUpload prepared = crypto::prepareUpload(Arquivo, platform::tempDir(), tamanhoBloco_, callbacks);
     ChaveSimetrica.assign(prepared.key.begin(), prepared.key.end());
+    explicit_bzero(prepared.key.data(), prepared.key.size());
     BlocosDados = std::move(prepared.blocks);
     TamanhoCifrado = prepared.tamanhoCifrado;
     tamanhoBloco_ = prepared.blockSize;

@@ -23,7 +23,7 @@ public:
     using Error::Error;
 };
 
-// A channel in the middle of an upload: connected, holding the server's key.
+// A channel in the middle of an upload: connected, holding both keys.
 struct Midway
 {
     Midway()
@@ -31,6 +31,7 @@ struct Midway
         listener.listen("127.0.0.1", 0);
         canal.socCliente().connect("127.0.0.1", listener.localPort(), 5s);
         peer = listener.accept(5s);
+        canal.ChaveSimetrica.assign(16, 0xA5);
         const std::array<std::uint8_t, 1> three{3};
         canal.ChaveServidor = std::make_shared<crypto::TRsaQv>(crypto::TRsaParams{
             crypto::NumberFromBytes(three), crypto::NumberFromBytes(three), crypto::NumberFromDecimal("0")});
@@ -39,6 +40,7 @@ struct Midway
     {
         EXPECT_FALSE(canal.socCliente().connected());
         EXPECT_FALSE(canal.ChaveServidor);
+        EXPECT_TRUE(canal.ChaveSimetrica.empty());
     }
 
     test::Sandbox box;

@@ -478,6 +478,46 @@ TEST(TransmitirArquivo, TheFailureReportComesAfterTheConnectionClosedAndTheKeyWe
     }
 }
 
+// The file's symmetric key is wiped when the upload ends, whatever the
+// outcome, as the server's key is released.
+TEST(EnviarArquivo, NoKeyOutlivesTheUpload)
+{
+    struct Case
+    {
+        const char* name;
+        FakeScript script;
+        bool succeeds;
+    };
+    const std::array cases{
+        Case{"success",
+             with(upToBlocks(), {FakeStep::reply(CMD_PROTOCOLO, "P|D|I|A"), FakeStep::expect(CMD_ACK)}),
+             true},
+        Case{"refused in the authorization",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO), FakeStep::reply(CMD_NEGADO, "motivo")},
+             false},
+        Case{"refused at the end", with(upToBlocks(), {FakeStep::reply(CMD_NEGADO, "abc")}), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Sandbox box;
+        test::RecordingUiServices ui;
+        platform::ScopedUi scope(ui);
+        test::FakeZebServer server({c.script});
+        Upload up(box, server.port());
+        std::size_t keyWhenConnecting = 0;
+        up.canal.AoEnviarArquivo = [&](TCanalZEBCliente& canal, const TStatusUpload& s) {
+            if (s.Mensagem.rfind("Tentando efetuar conexão TCP", 0) == 0) {
+                keyWhenConnecting = canal.ChaveSimetrica.size();
+            }
+        };
+        EXPECT_EQ(up.run().empty(), c.succeeds);
+        EXPECT_EQ(keyWhenConnecting, 16U);
+        EXPECT_TRUE(up.canal.ChaveSimetrica.empty());
+        EXPECT_FALSE(up.canal.ChaveServidor);
+        ASSERT_TRUE(server.waitDone());
+    }
+}
+
 TEST(EnviarArquivo, AFailureAfterASuccessKeepsTheEarlierProtocol)
 {
     test::Sandbox box;
