@@ -5,7 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+namespace vek::platform {
+struct LocalDateTime;
+}
 
 namespace vek::server {
 
@@ -13,6 +18,7 @@ class Authenticator;
 class ServerKey;
 class Store;
 struct ServerConfig;
+struct UploadRecord;
 
 // What every connection shares.
 struct ServerContext
@@ -49,8 +55,19 @@ private:
     // TypeLists.cpp
     void answerTiposEnvio();
     void answerTiposDownload();
-    // Upload.cpp
+    // Upload.cpp: the exchange, then its steps; a step that returns false
+    // found the client out of the sequence and the connection ends.
+    struct Upload;
     void runUpload(const wire::Message& request);
+    bool authorizeUpload(const wire::Message& request, Upload& u);
+    bool receiveSymmetricKey(Upload& u);
+    bool receiveHash(Upload& u);
+    bool receiveSize(Upload& u);
+    bool receiveBlocks(Upload& u);
+    void acknowledgeOrRefuse(const Upload& u);
+    void checkReceivedFile(Upload& u);
+    void storeAndSendReceipt(Upload& u);
+    std::optional<UploadRecord> storeUpload(Upload& u, const platform::LocalDateTime& now);
     // ListQuery.cpp
     void runListQuery(const wire::Message& request);
     // History.cpp

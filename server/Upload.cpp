@@ -19,6 +19,7 @@
 #include <cctype>
 #include <cstdio>
 #include <optional>
+#include <string.h>
 #include <vector>
 
 namespace vek::server {
@@ -126,193 +127,285 @@ std::string isoText(const platform::LocalDateTime& t)
 
 }  // namespace
 
+// What one upload gathers from the client's messages. From the symmetric key
+// on, a refusal can only reach the operator as the reply to the end of data;
+// it is also given at once to each message, so that a client that looks at
+// the replies can stop early. The data that still comes is read and dropped.
+struct Session::Upload
+{
+    UploadRequest request;
+    std::vector<std::uint8_t> key;
+    std::string refusal;
+    std::string hashText;
+    bool hashIsCrc = false;
+    bool hashIsTiger = false;
+    std::int64_t announced = 0;
+    std::optional<UploadDecoder> decoder;
+
+    Upload() = default;
+    Upload(const Upload&) = delete;
+    Upload& operator=(const Upload&) = delete;
+    ~Upload()
+    {
+        if (!key.empty()) {
+            explicit_bzero(key.data(), key.size());
+        }
+    }
+
+    // Acknowledged when nothing is wrong so far, else refused with the reason.
+    [[nodiscard]] bool refused() const { return !refusal.empty(); }
+};
+
+// ← 1, then 3, 4, 5 → (or 94); ← 6; ← 43, 39 →; ← 7, 39 →; ← 9 and 39 → per
+// block; ← 10; then 12 → with the receipt, ← 39. A step that finds the client
+// out of the sequence logs why and the connection ends.
 void Session::runUpload(const wire::Message& message)
 {
     using namespace wire;
-    const ServerConfig& config = context_.config;
-
-    const auto request = parseRequest(message.text());
-    if (!request) {
-        deny("Pedido de envio inválido: são esperados " + std::to_string(RequestFields) + " campos.");
-        return;
-    }
-    if (request->operatorId.empty() || !context_.store.checkOperator(request->operatorId, request->password)) {
-        log("envio recusado: registro ou senha inválidos para a operadora " + request->operatorId);
-        deny("Registro ZEB ou senha de transmissão inválidos.");
-        return;
-    }
-    const auto codes = listCodes(context_.store.tiposEnvio());
-    if (std::find(codes.begin(), codes.end(), request->fileType) == codes.end()) {
-        log("envio recusado: tipo " + request->fileType + " fora da lista");
-        deny("Tipo de arquivo \"" + request->fileType + "\" não permitido para envio.");
+    Upload u;
+    if (!authorizeUpload(message, u)) {
         return;
     }
     send(CMD_ACEITO);
     send(CMD_CHAVE_MODULO, context_.key.modulus());
     send(CMD_CHAVE_EXPOENTE, context_.key.publicExponent());
 
-    // From here a refusal can only reach the operator as the reply to the end
-    // of data; it is also given at once to each message, so that a client
-    // that looks at the replies can stop early. The data that still comes is
-    // read and dropped.
-    std::string refusal;
+    if (!receiveSymmetricKey(u) || !receiveHash(u) || !receiveSize(u) || !receiveBlocks(u)) {
+        return;
+    }
+    checkReceivedFile(u);
+    if (u.refused()) {
+        log("envio da operadora " + u.request.operatorId + " recusado: " + u.refusal);
+        u.decoder.reset();  // its partial file is gone before the client hears the refusal
+        deny(u.refusal);
+        return;
+    }
+    storeAndSendReceipt(u);
+}
 
-    Message m = read();
+// The request names an operator whose password matches and a file type it may send.
+bool Session::authorizeUpload(const wire::Message& message, Upload& u)
+{
+    auto request = parseRequest(message.text());
+    if (!request) {
+        deny("Pedido de envio inválido: são esperados " + std::to_string(RequestFields) + " campos.");
+        return false;
+    }
+    if (request->operatorId.empty() || !context_.store.checkOperator(request->operatorId, request->password)) {
+        log("envio recusado: registro ou senha inválidos para a operadora " + request->operatorId);
+        deny("Registro ZEB ou senha de transmissão inválidos.");
+        return false;
+    }
+    const auto codes = listCodes(context_.store.tiposEnvio());
+    if (std::find(codes.begin(), codes.end(), request->fileType) == codes.end()) {
+        log("envio recusado: tipo " + request->fileType + " fora da lista");
+        deny("Tipo de arquivo \"" + request->fileType + "\" não permitido para envio.");
+        return false;
+    }
+    u.request = std::move(*request);
+    return true;
+}
+
+bool Session::receiveSymmetricKey(Upload& u)
+{
+    using namespace wire;
+    const Message m = read();
     if (m.code != CMD_CHAVE_SIMETRICA) {
         log("esperada a chave simétrica, recebida " + debugName(m.code) + "; conexão encerrada");
-        return;
+        return false;
     }
-    std::vector<std::uint8_t> key;
     try {
-        key = context_.key.unwrap(m.payload, UploadDecoder::KeySize);
+        u.key = context_.key.unwrap(m.payload, UploadDecoder::KeySize);
     } catch (const Error& e) {
-        refusal = e.what();
+        u.refusal = e.what();
     }
+    return true;
+}
 
-    m = read();
+bool Session::receiveHash(Upload& u)
+{
+    using namespace wire;
+    const Message m = read();
     if (m.code != CMD_HASH_ARQUIVO) {
         log("esperado o hash do arquivo, recebido " + debugName(m.code) + "; conexão encerrada");
-        return;
+        return false;
     }
-    const std::string hashText = upperAscii(m.text());
-    const bool hashIsCrc = hashText.size() == CrcTextLength && isHexText(hashText);
-    const bool hashIsTiger = hashText.size() == TigerTextLength && isHexText(hashText);
-    if (refusal.empty() && !hashText.empty() && !hashIsCrc && !hashIsTiger) {
+    u.hashText = upperAscii(m.text());
+    u.hashIsCrc = u.hashText.size() == CrcTextLength && isHexText(u.hashText);
+    u.hashIsTiger = u.hashText.size() == TigerTextLength && isHexText(u.hashText);
+    if (!u.refused() && !u.hashText.empty() && !u.hashIsCrc && !u.hashIsTiger) {
         // Only the start of what came is quoted back.
         const std::string recebido = platform::utf8Left(platform::fromWin1252(m.text()), 64);
-        refusal = "Hash do arquivo em formato não reconhecido: \"" + recebido +
-                  "\" (esperados 8 dígitos hexadecimais do CRC-32 ou 48 do hash Tiger).";
+        u.refusal = "Hash do arquivo em formato não reconhecido: \"" + recebido +
+                    "\" (esperados 8 dígitos hexadecimais do CRC-32 ou 48 do hash Tiger).";
     }
-    if (refusal.empty()) {
-        send(CMD_ACK);
-    } else {
-        deny(refusal);
-    }
+    acknowledgeOrRefuse(u);
+    return true;
+}
 
-    m = read();
+// The size, and with it the decoder that deciphers, expands and checks the
+// blocks as they come; the key is wiped once the decoder holds it.
+bool Session::receiveSize(Upload& u)
+{
+    using namespace wire;
+    const ServerConfig& config = context_.config;
+    const Message m = read();
     if (m.code != CMD_TAMANHO) {
         log("esperado o tamanho do arquivo, recebido " + debugName(m.code) + "; conexão encerrada");
-        return;
+        return false;
     }
     if (m.payload.size() != Int32Size) {
         log("tamanho do arquivo com " + std::to_string(m.payload.size()) + " bytes; conexão encerrada");
-        return;
+        return false;
     }
-    const std::int64_t announced = decodeInt32(std::span<const std::uint8_t, Int32Size>(m.payload.data(), Int32Size));
-    if (announced < 0) {
+    u.announced = decodeInt32(std::span<const std::uint8_t, Int32Size>(m.payload.data(), Int32Size));
+    if (u.announced < 0) {
         log("tamanho negativo anunciado; conexão encerrada");
-        return;
+        return false;
     }
-    if (refusal.empty() && announced > config.maxUploadSize) {
-        refusal = "Arquivo de " + std::to_string(announced) + " bytes cifrados maior que o limite de " +
-                  std::to_string(config.maxUploadSize) + " bytes aceito pelo servidor.";
+    if (!u.refused() && u.announced > config.maxUploadSize) {
+        u.refusal = "Arquivo de " + std::to_string(u.announced) + " bytes cifrados maior que o limite de " +
+                    std::to_string(config.maxUploadSize) + " bytes aceito pelo servidor.";
     }
-    const std::filesystem::path receivedDir = config.dataDir / ReceivedDirName;
-    std::optional<UploadDecoder> decoder;
-    if (refusal.empty()) {
+    if (!u.refused()) {
         try {
-            decoder.emplace(std::span<const std::uint8_t, UploadDecoder::KeySize>(key.data(), key.size()),
-                            announced,
-                            receivedDir / (".recebendo-" + randomTag()),
-                            config.maxExpandedSize,
-                            hashIsTiger);
+            u.decoder.emplace(std::span<const std::uint8_t, UploadDecoder::KeySize>(u.key.data(), u.key.size()),
+                              u.announced,
+                              config.dataDir / ReceivedDirName / (".recebendo-" + randomTag()),
+                              config.maxExpandedSize,
+                              u.hashIsTiger);
         } catch (const Error& e) {
             log(e.what());
-            refusal = "Erro interno do servidor ao receber o arquivo. Tente novamente mais tarde.";
+            u.refusal = "Erro interno do servidor ao receber o arquivo. Tente novamente mais tarde.";
         }
     }
-    std::fill(key.begin(), key.end(), 0);
-    if (refusal.empty()) {
-        send(CMD_ACK);
-    } else {
-        deny(refusal);
-    }
+    std::fill(u.key.begin(), u.key.end(), 0);
+    acknowledgeOrRefuse(u);
+    return true;
+}
 
+// Until the end of data, each block is acknowledged (or refused) before it is
+// deciphered and written, so the client sends the next one meanwhile; a
+// failure there is refused at the next block or in the final reply.
+bool Session::receiveBlocks(Upload& u)
+{
+    using namespace wire;
     std::int64_t arrived = 0;
     for (;;) {
-        m = read();
+        const Message m = read();
         if (m.code == CMD_FIM_DADOS) {
-            break;
+            return true;
         }
         if (m.code != CMD_BLOCO) {
             log("esperado um bloco, recebida " + debugName(m.code) + "; conexão encerrada");
-            return;
+            return false;
         }
         if (m.payload.empty()) {
             // Clients send blocks of at least one byte; empty ones would keep
             // an upload open for ever without bringing it closer to its end.
             log("bloco vazio; conexão encerrada");
-            return;
+            return false;
         }
         arrived += static_cast<std::int64_t>(m.payload.size());
-        if (arrived > announced) {
+        if (arrived > u.announced) {
             // Nothing the client could still send would be kept.
             log("dados além do tamanho anunciado; conexão encerrada");
-            decoder.reset();
-            if (refusal.empty()) {
-                deny("O cliente enviou mais dados que o tamanho anunciado (" + std::to_string(announced) + " bytes).");
+            u.decoder.reset();
+            if (!u.refused()) {
+                deny("O cliente enviou mais dados que o tamanho anunciado (" + std::to_string(u.announced) +
+                     " bytes).");
             }
-            return;
+            return false;
         }
-        // The acknowledgement goes out first, so the client sends the next
-        // block while this one is deciphered and written; a failure here is
-        // refused at the next block or in the final reply.
-        if (!refusal.empty()) {
-            deny(refusal);
-            continue;
-        }
-        send(CMD_ACK);
-        try {
-            decoder->feed(m.payload);
-        } catch (const Error& e) {
-            refusal = e.what();
+        acknowledgeOrRefuse(u);
+        if (!u.refused()) {
+            try {
+                u.decoder->feed(m.payload);
+            } catch (const Error& e) {
+                u.refusal = e.what();
+            }
         }
     }
+}
 
-    if (refusal.empty()) {
-        try {
-            decoder->finish();
-        } catch (const Error& e) {
-            refusal = e.what();
-        }
+void Session::acknowledgeOrRefuse(const Upload& u)
+{
+    if (u.refused()) {
+        deny(u.refusal);
+    } else {
+        send(wire::CMD_ACK);
     }
-    if (refusal.empty() && hashIsCrc && decoder->crc32Text() != hashText) {
-        refusal = "O CRC-32 do arquivo recebido (" + decoder->crc32Text() + ") não confere com o informado (" +
-                  hashText + ").";
-    }
-    if (refusal.empty() && hashIsTiger && decoder->tigerText() != hashText) {
-        refusal = "O hash Tiger do arquivo recebido (" + decoder->tigerText() + ") não confere com o informado (" +
-                  hashText + ").";
-    }
-    if (!refusal.empty()) {
-        log("envio da operadora " + request->operatorId + " recusado: " + refusal);
-        decoder.reset();  // its partial file is gone before the client hears the refusal
-        deny(refusal);
+}
+
+// The end of the stream, and the checksum the client announced.
+void Session::checkReceivedFile(Upload& u)
+{
+    if (u.refused()) {
         return;
     }
+    try {
+        u.decoder->finish();
+    } catch (const Error& e) {
+        u.refusal = e.what();
+        return;
+    }
+    if (u.hashIsCrc && u.decoder->crc32Text() != u.hashText) {
+        u.refusal = "O CRC-32 do arquivo recebido (" + u.decoder->crc32Text() + ") não confere com o informado (" +
+                    u.hashText + ").";
+    } else if (u.hashIsTiger && u.decoder->tigerText() != u.hashText) {
+        u.refusal = "O hash Tiger do arquivo recebido (" + u.decoder->tigerText() + ") não confere com o informado (" +
+                    u.hashText + ").";
+    }
+}
 
-    // The file is in its place before its row exists, and the receipt goes
-    // out only after both.
+// The file is in its place before its row exists, and the receipt goes out
+// only after both. The client acknowledges the receipt; the upload is stored
+// whatever it does.
+void Session::storeAndSendReceipt(Upload& u)
+{
+    using namespace wire;
     const platform::LocalDateTime now = platform::localNow();
+    const auto record = storeUpload(u, now);
+    if (!record) {
+        return;
+    }
+    send(CMD_PROTOCOLO,
+         platform::toWin1252(std::to_string(record->protocol) + "|" + platform::formatTimestamp(now) + "|" +
+                             record->clientAddress + "|" + record->authentication));
+    log("protocolo " + std::to_string(record->protocol) + ": " + record->fileName + " da operadora " +
+        record->operatorId);
+    try {
+        const Message m = read();
+        if (m.code != CMD_ACK) {
+            log("confirmação do protocolo com " + debugName(m.code));
+        }
+    } catch (const Error& e) {
+        log(std::string("sem confirmação do protocolo: ") + e.what());
+    }
+}
+
+std::optional<UploadRecord> Session::storeUpload(Upload& u, const platform::LocalDateTime& now)
+{
     UploadRecord record;
     std::filesystem::path finalPath;
     try {
         record.protocol = context_.store.nextProtocol();
-        finalPath = receivedDir / (std::to_string(record.protocol) + "-" + storedNameOf(request->fileName));
-        decoder->commitTo(finalPath);
-        record.operatorId = request->operatorId;
-        record.fileType = request->fileType;
-        record.fileName = request->fileName;
-        record.size = decoder->expandedSize();
+        finalPath = context_.config.dataDir / ReceivedDirName /
+                    (std::to_string(record.protocol) + "-" + storedNameOf(u.request.fileName));
+        u.decoder->commitTo(finalPath);
+        record.operatorId = u.request.operatorId;
+        record.fileType = u.request.fileType;
+        record.fileName = u.request.fileName;
+        record.size = u.decoder->expandedSize();
         record.storedPath = finalPath.string();
         record.receivedAt = isoText(now);
         record.clientAddress = peer_;
-        record.authentication = context_.authenticator.code(record.protocol, record.operatorId, decoder->sha256());
-        record.hashText = hashText;
+        record.authentication = context_.authenticator.code(record.protocol, record.operatorId, u.decoder->sha256());
+        record.hashText = u.hashText;
         record.validationText = validationText_;
-        record.application = request->application;
-        record.version = request->version;
-        record.systemName = request->systemName;
+        record.application = u.request.application;
+        record.version = u.request.version;
+        record.systemName = u.request.systemName;
         context_.store.addUpload(record);
     } catch (const Error& e) {
         log(std::string("falha ao guardar o envio: ") + e.what());
@@ -321,22 +414,9 @@ void Session::runUpload(const wire::Message& message)
             std::filesystem::remove(finalPath, ignored);
         }
         deny("Erro interno do servidor ao guardar o arquivo. Tente novamente mais tarde.");
-        return;
+        return std::nullopt;
     }
-
-    send(CMD_PROTOCOLO,
-         platform::toWin1252(std::to_string(record.protocol) + "|" + platform::formatTimestamp(now) + "|" +
-                             record.clientAddress + "|" + record.authentication));
-    log("protocolo " + std::to_string(record.protocol) + ": " + record.fileName + " da operadora " + record.operatorId);
-    // The client acknowledges the receipt; the upload is stored whatever it does.
-    try {
-        m = read();
-        if (m.code != CMD_ACK) {
-            log("confirmação do protocolo com " + debugName(m.code));
-        }
-    } catch (const Error& e) {
-        log(std::string("sem confirmação do protocolo: ") + e.what());
-    }
+    return record;
 }
 
 }  // namespace vek::server
