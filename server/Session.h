@@ -69,7 +69,9 @@ private:
     void storeAndSendReceipt(Upload& u);
     std::optional<UploadRecord> storeUpload(Upload& u, const platform::LocalDateTime& now);
     // ListQuery.cpp
+    struct ListRequest;
     void runListQuery(const wire::Message& request);
+    std::optional<ListRequest> acceptListRequest(const wire::Message& request);
     // History.cpp
     void runHistory(const wire::Message& request);
     // PasswordChange.cpp
