@@ -41,7 +41,7 @@ private:
     ftp::TZebFTP& client_;
 };
 
-Error erroGenerico(TCanalZEBCliente& canal, int code)
+Error genericError(TCanalZEBCliente& canal, int code)
 {
     const std::string texto =
         code == 0 ? std::string("Houve um erro inesperado ao efetuar download do arquivo.")
@@ -68,17 +68,17 @@ void TCanalZEBCliente::ReceberArquivo(const std::string& NM_ARQUIVO,
             throw Error("O diretório " + dir + " não existe!");
         }
     }
-    const ArquivoListado arquivo{NM_ARQUIVO, DE_PATH_ARQUIVO, ID_ARQUIVO_DISPONIVEL, CD_TIPO_ARQUIVO};
-    Exchange troca(*this, [this](int code) { return erroGenerico(*this, code); });
-    troca.run([&] { baixarArquivo(arquivo, CD_CHAVE_CRIPTOGRAFIA, destino, tamanhoEsperadoKB); });
+    const ListedFile arquivo{NM_ARQUIVO, DE_PATH_ARQUIVO, ID_ARQUIVO_DISPONIVEL, CD_TIPO_ARQUIVO};
+    Exchange exchange(*this, [this](int code) { return genericError(*this, code); });
+    exchange.run([&] { downloadFile(arquivo, CD_CHAVE_CRIPTOGRAFIA, destino, tamanhoEsperadoKB); });
 }
 
 // Log in over FTP, RETR the enciphered request, RETR the end-of-file notice,
 // QUIT; then decipher the file into its destination.
-void TCanalZEBCliente::baixarArquivo(const ArquivoListado& arquivo,
-                                     const std::string& chave,
-                                     const std::string& destino,
-                                     std::int32_t tamanhoEsperadoKB)
+void TCanalZEBCliente::downloadFile(const ListedFile& arquivo,
+                                    const std::string& chave,
+                                    const std::string& destino,
+                                    std::int32_t tamanhoEsperadoKB)
 {
     // The listed name comes from the server: it names a file inside temp/ only.
     const std::string nome = nomeArquivoSeguro(arquivo.NM_ARQUIVO);
@@ -91,12 +91,12 @@ void TCanalZEBCliente::baixarArquivo(const ArquivoListado& arquivo,
     }
 
     LerConfiguracao();
-    auto cliente = clienteFTP(tamanhoEsperadoKB);
+    auto cliente = makeFtpClient(tamanhoEsperadoKB);
     StatusDownload.PercentFeito = 0;
     StatusDownload.TextoInfo.clear();
-    conectarFTP(*cliente);
+    connectFtp(*cliente);
     try {
-        transferirArquivo(*cliente, arquivo, temporario);
+        transferFile(*cliente, arquivo, temporario);
         cliente.reset();
         platform::sleepFor(timeouts.afterDownload);
         if (StatusDownload.PercentFeito < 90) {
@@ -104,7 +104,7 @@ void TCanalZEBCliente::baixarArquivo(const ArquivoListado& arquivo,
         }
         platform::sleepFor(timeouts.afterDownloadExtra);
         platform::ui().processEvents();
-        decifrarArquivo(temporario, destinoFinal, chave);
+        decipherFile(temporario, destinoFinal, chave);
         ReportarDownload(100, "Arquivo LIBERADO.");
     } catch (const std::exception& e) {
         if (wire::hasUserMessagePrefix(e.what())) {
@@ -122,7 +122,7 @@ void TCanalZEBCliente::baixarArquivo(const ArquivoListado& arquivo,
     }
 }
 
-std::unique_ptr<ftp::TZebFTP> TCanalZEBCliente::clienteFTP(std::int32_t tamanhoEsperadoKB)
+std::unique_ptr<ftp::TZebFTP> TCanalZEBCliente::makeFtpClient(std::int32_t tamanhoEsperadoKB)
 {
     auto cliente = std::make_unique<ftp::TZebFTP>();
     cliente->ReadTimeout = static_cast<std::int32_t>(timeouts.ftpReply.count());
@@ -148,7 +148,7 @@ std::unique_ptr<ftp::TZebFTP> TCanalZEBCliente::clienteFTP(std::int32_t tamanhoE
 }
 
 // Four attempts back to back; the failure lists each one's error code.
-void TCanalZEBCliente::conectarFTP(ftp::TZebFTP& cliente)
+void TCanalZEBCliente::connectFtp(ftp::TZebFTP& cliente)
 {
     std::string erros = "Código de erro -> ";
     int tentativa = 0;
@@ -168,9 +168,9 @@ void TCanalZEBCliente::conectarFTP(ftp::TZebFTP& cliente)
     }
 }
 
-void TCanalZEBCliente::transferirArquivo(ftp::TZebFTP& cliente,
-                                         const ArquivoListado& arquivo,
-                                         const std::filesystem::path& temporario)
+void TCanalZEBCliente::transferFile(ftp::TZebFTP& cliente,
+                                    const ListedFile& arquivo,
+                                    const std::filesystem::path& temporario)
 {
     const FtpSessionEnd fim(cliente);
     ReportarDownload(
@@ -190,9 +190,9 @@ void TCanalZEBCliente::transferirArquivo(ftp::TZebFTP& cliente,
 }
 
 // The temporary file and a companion ".tst" file go once the file is deciphered.
-void TCanalZEBCliente::decifrarArquivo(const std::filesystem::path& temporario,
-                                       const std::filesystem::path& destino,
-                                       const std::string& chave)
+void TCanalZEBCliente::decipherFile(const std::filesystem::path& temporario,
+                                    const std::filesystem::path& destino,
+                                    const std::string& chave)
 {
     crypto::TDecryptFile decifrador;
     decifrador.SetArquivoOriginal(temporario.string());

@@ -23,18 +23,18 @@ void TCanalZEBCliente::ConsultarHistoricoTx(const std::string& dataInicio,
     LerConfiguracao();
     arquivoLista.clear();
     // The code is named also when it is 0.
-    Exchange troca(*this, [](int code) {
+    Exchange exchange(*this, [](int code) {
         return Error("Erro ao buscar a lista de arquivos para download. Código de erro do windows: " +
                          std::to_string(code),
                      code);
     });
-    troca.run([&] { arquivoLista = consultarHistorico(troca, dataInicio, dataFim); });
+    exchange.run([&] { arquivoLista = queryHistory(exchange, dataInicio, dataFim); });
 }
 
 // 13 →, ← 3, ← result (not "0"), the list file, 39 →, a pause, close.
 // Returns the list file's path, or nothing when there is no list.
 std::string
-TCanalZEBCliente::consultarHistorico(Exchange& troca, const std::string& dataInicio, const std::string& dataFim)
+TCanalZEBCliente::queryHistory(Exchange& exchange, const std::string& dataInicio, const std::string& dataFim)
 {
     using namespace wire;
     const auto report = [this](TTipoStatusEtapa s, int p, const std::string& t) {
@@ -43,7 +43,7 @@ TCanalZEBCliente::consultarHistorico(Exchange& troca, const std::string& dataIni
     const std::string endereco = host_ + ":" + std::to_string(porta_);
     report(tseExecutando, 0, "Tentando abrir conexão TCP com o endereço " + endereco);
     GravarTrace("Tentando abrir conexão com endereço: " + endereco);
-    troca.connect();
+    exchange.connect();
     const std::string pedido = VersaoTransmissor() + "|" + ID_Aplicacao_no_Servidor() + "|" + CD_Operadora + "|" +
                                NomeSistemaOperacional() + "|" + dataInicio + "|" + dataFim + "|";
     report(tseExecutando, 10, "Solicitando a lista de protocolos...");
@@ -59,7 +59,7 @@ TCanalZEBCliente::consultarHistorico(Exchange& troca, const std::string& dataIni
         const std::string vazia = "Lista de protocolos vazia (não há transmissões efetuadas no período informado)";
         report(tseErro, 100, vazia);
         GravarTrace(vazia);
-        troca.close();
+        exchange.close();
         platform::ui().showMessage("Não há transmissões efetuadas no período informado.",
                                    platform::MessageKind::Information);
         return {};

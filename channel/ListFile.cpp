@@ -64,7 +64,7 @@ private:
     std::FILE* f_;
 };
 
-std::string nomeInvalido(const std::string& nome)
+std::string invalidListFileName(const std::string& nome)
 {
     return userMessage("O servidor da ZEB enviou um nome de arquivo de lista inválido: \"" + nome + "\".");
 }
@@ -77,7 +77,7 @@ std::string nomeArquivoSeguro(const std::string& nome)
     const std::string base = cut == std::string::npos ? nome : nome.substr(cut + 1);
     if (base.find_first_not_of(' ') == std::string::npos || base == "." || base == ".." ||
         base.find('\0') != std::string::npos) {
-        throw Error(nomeInvalido(nome));
+        throw Error(invalidListFileName(nome));
     }
     return base;
 }
@@ -125,7 +125,7 @@ std::optional<Message> TCanalZEBCliente::pedirLista(const std::vector<std::uint8
 std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& evento)
 {
     const auto dir = diretorioTemp();
-    criarDiretorioTemp(dir);
+    createTempDirectory(dir);
     GravarTrace("Lendo mensagem inicial do arquivo de lista...");
     const Message cabecalho = LerMensagem();
     if (cabecalho.code != CMD_TAMANHO) {
@@ -133,17 +133,17 @@ std::string TCanalZEBCliente::ReceberArquivoLista(const TStatusQueryListEvent& e
         throw Error("Erro inesperado.");
     }
     notificarConsulta(evento, tseExecutando, 30, "Recebendo arquivo de lista... ");
-    const CabecalhoLista lista = lerCabecalhoLista(cabecalho);
+    const ListFileHeader lista = readListFileHeader(cabecalho);
     const auto gzPath = dir / ArquivoRecebido;
-    receberBlocosLista(gzPath, lista.tamanho, evento);
+    receiveListFileBlocks(gzPath, lista.size, evento);
     GravarTrace("Descompactando arquivo...");
-    expandirLista(gzPath, dir / lista.nome);
-    return (dir / lista.nome).string();
+    expandListFile(gzPath, dir / lista.name);
+    return (dir / lista.name).string();
 }
 
 // A directory that cannot be created is shown, and the reception goes on to
 // fail where it writes.
-void TCanalZEBCliente::criarDiretorioTemp(const std::filesystem::path& dir)
+void TCanalZEBCliente::createTempDirectory(const std::filesystem::path& dir)
 {
     const std::string dirText = dir.string() + "/";
     try {
@@ -164,7 +164,7 @@ void TCanalZEBCliente::criarDiretorioTemp(const std::filesystem::path& dir)
 // "size|Xname": the size in decimal digits, a bar, one character that is
 // dropped, the file name. The header is cut in the server's encoding: the one
 // character dropped after "|" is one byte there, whatever it is.
-TCanalZEBCliente::CabecalhoLista TCanalZEBCliente::lerCabecalhoLista(const Message& cabecalho)
+TCanalZEBCliente::ListFileHeader TCanalZEBCliente::readListFileHeader(const Message& cabecalho)
 {
     const std::string h = cabecalho.text();
     const auto bar = h.find('|');
@@ -180,14 +180,14 @@ TCanalZEBCliente::CabecalhoLista TCanalZEBCliente::lerCabecalhoLista(const Messa
     GravarTrace("Tamanho do arquivo " + nomeServidor + ":  " + std::to_string(tamanho) + " bytes");
     const std::string nome = nomeArquivoSeguro(nomeServidor);
     if (nome == ArquivoRecebido) {
-        throw Error(nomeInvalido(nomeServidor));
+        throw Error(invalidListFileName(nomeServidor));
     }
     return {tamanho, nome};
 }
 
-void TCanalZEBCliente::receberBlocosLista(const std::filesystem::path& gzPath,
-                                          long long tamanho,
-                                          const TStatusQueryListEvent& evento)
+void TCanalZEBCliente::receiveListFileBlocks(const std::filesystem::path& gzPath,
+                                             long long tamanho,
+                                             const TStatusQueryListEvent& evento)
 {
     GzFile gz(gzPath);
     if (!gz.open()) {
@@ -230,7 +230,7 @@ void TCanalZEBCliente::receberBlocosLista(const std::filesystem::path& gzPath,
     }
 }
 
-void TCanalZEBCliente::expandirLista(const std::filesystem::path& gzPath, const std::filesystem::path& destino)
+void TCanalZEBCliente::expandListFile(const std::filesystem::path& gzPath, const std::filesystem::path& destino)
 {
     crypto::TGzip gzip;
     gzip.FileSource = gzPath.string();

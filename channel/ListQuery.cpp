@@ -17,12 +17,12 @@ constexpr const char* MsgOperadoraNaoInformada = "O registro da Operadora não f
 constexpr const char* MsgSenhaNaoInformada = "A Senha não foi informada !";
 constexpr const char* MascaraMesVazia = "  /    ";
 
-std::string semMascara(const std::string& mes)
+std::string withoutEmptyMask(const std::string& mes)
 {
     return mes == MascaraMesVazia ? std::string() : mes;
 }
 
-Error erroGenerico(int code)
+Error genericError(int code)
 {
     if (code == 0) {
         return Error("Erro inesperado ao buscar a lista de arquivos para download.");
@@ -45,20 +45,20 @@ void TCanalZEBCliente::ConsultarListaDownload(const std::string& tipoArquivo,
         throw Error(MsgSenhaNaoInformada);
     }
     aplicarNomeTraceLinhaComando();
-    const std::string mesCompetencia = semMascara(competencia);
-    const std::string mesDisponibilizacao = semMascara(disponibilizacao);
+    const std::string mesCompetencia = withoutEmptyMask(competencia);
+    const std::string mesDisponibilizacao = withoutEmptyMask(disponibilizacao);
     LerConfiguracao();
     arquivoLista.clear();
-    Exchange troca(*this, erroGenerico);
-    troca.run([&] { arquivoLista = consultarLista(troca, tipoArquivo, mesCompetencia, mesDisponibilizacao); });
+    Exchange exchange(*this, genericError);
+    exchange.run([&] { arquivoLista = queryList(exchange, tipoArquivo, mesCompetencia, mesDisponibilizacao); });
 }
 
 // 30 →, ← 3, ← result (not "0"), the list file, 32 →, ← credentials, 39 →.
 // Returns the list file's path, or nothing when there is no list.
-std::string TCanalZEBCliente::consultarLista(Exchange& troca,
-                                             const std::string& tipoArquivo,
-                                             const std::string& mesCompetencia,
-                                             const std::string& mesDisponibilizacao)
+std::string TCanalZEBCliente::queryList(Exchange& exchange,
+                                        const std::string& tipoArquivo,
+                                        const std::string& mesCompetencia,
+                                        const std::string& mesDisponibilizacao)
 {
     // Blank: nothing but spaces and control characters.
     if (std::none_of(
@@ -69,7 +69,7 @@ std::string TCanalZEBCliente::consultarLista(Exchange& troca,
         notificarConsulta(AoConsultarListaDownload, s, p, t);
     };
     report(tseExecutando, 0, "Tentando abrir conexão TCP com o endereço " + host_ + ":" + std::to_string(porta_));
-    troca.connect();
+    exchange.connect();
     const std::string pedido = VersaoTransmissor() + "|" + ID_Aplicacao_no_Servidor() + "|" +
                                platform::upperText(tipoArquivo) + "|" + CD_Operadora + "|" + NomeSistemaOperacional() +
                                "|" + mesCompetencia + "|" + mesDisponibilizacao + "|";
@@ -86,8 +86,8 @@ std::string TCanalZEBCliente::consultarLista(Exchange& troca,
         const std::string vazia = "Lista de arquivos vazia (não há arquivos disponíveis para o filtro especificado)";
         report(tseErro, 100, vazia + "\rExperimente reduzir as opções de filtro.");
         GravarTrace(vazia);
-        troca.close();
-        mostrarListaVazia(!mesCompetencia.empty() || !mesDisponibilizacao.empty());
+        exchange.close();
+        showEmptyList(!mesCompetencia.empty() || !mesDisponibilizacao.empty());
         return {};
     }
     report(tseExecutando, 20, "Recebendo a lista de arquivos... ");
@@ -97,9 +97,9 @@ std::string TCanalZEBCliente::consultarLista(Exchange& troca,
     return caminho;
 }
 
-void TCanalZEBCliente::mostrarListaVazia(bool comFiltro)
+void TCanalZEBCliente::showEmptyList(bool filtered)
 {
-    if (comFiltro) {
+    if (filtered) {
         platform::ui().showMessage(
             "A consulta efetuada, com os parâmetros informados, não retornou nenhum arquivo disponível.\r"
             "Os filtros de competencia e geração do arquivo são opcionais, experimente consultar novamente \rsem "

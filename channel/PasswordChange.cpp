@@ -12,8 +12,8 @@ ResultadoAlteracaoSenha TCanalZEBCliente::AlterarSenha(const std::string& novaSe
 {
     ResultadoAlteracaoSenha resultado = ResultadoAlteracaoSenha::Falhou;
     try {
-        Exchange troca(*this);
-        troca.run([&] { resultado = pedirAlteracaoSenha(troca, novaSenha); });
+        Exchange exchange(*this);
+        exchange.run([&] { resultado = requestPasswordChange(exchange, novaSenha); });
     } catch (const std::exception& e) {
         // Only the trace keeps the failure's own text; a trace that cannot be
         // written changes nothing here.
@@ -29,7 +29,7 @@ ResultadoAlteracaoSenha TCanalZEBCliente::AlterarSenha(const std::string& novaSe
 
 // 99 →, ← 3 (39 →) or 94. The server's text is shown while the connection is
 // still open.
-ResultadoAlteracaoSenha TCanalZEBCliente::pedirAlteracaoSenha(Exchange& troca, const std::string& novaSenha)
+ResultadoAlteracaoSenha TCanalZEBCliente::requestPasswordChange(Exchange& exchange, const std::string& novaSenha)
 {
     using namespace wire;
     LerConfiguracao();
@@ -38,9 +38,9 @@ ResultadoAlteracaoSenha TCanalZEBCliente::pedirAlteracaoSenha(Exchange& troca, c
         crypto::EncryptProtocolText(platform::toWin1252(Senha)) + "|" +
         crypto::EncryptProtocolText(platform::toWin1252(novaSenha));
     GravarTrace("Tentando conectar em " + host_ + ":" + std::to_string(porta_));
-    troca.connect();
+    exchange.connect();
     GravarTrace("Enviando mensagem de solicitação de alteração de senha.");
-    enviarOuFalhar(frameOf(CMD_ALTERAR_SENHA, pedido), " S.O.: ");
+    sendTracingFailure(frameOf(CMD_ALTERAR_SENHA, pedido), " S.O.: ");
     GravarTrace("Lendo resposta do servidor.");
     const Message resposta = LerMensagem();
     const std::string t = platform::fromWin1252(resposta.text());

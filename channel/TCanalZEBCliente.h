@@ -210,8 +210,8 @@ public:
     // The three upload steps, in the order EnviarArquivo runs them, the last
     // two on the exchange's connection.
     void PrepararArquivo();
-    void SolicitarAutorizacao(Exchange& troca);
-    void TransmitirArquivo(Exchange& troca);
+    void SolicitarAutorizacao(Exchange& exchange);
+    void TransmitirArquivo(Exchange& exchange);
     // Fires a list-type query's event, then lets the user interface breathe.
     void notificarConsulta(const TStatusQueryListEvent& evento,
                            TTipoStatusEtapa status,
@@ -255,58 +255,57 @@ protected:
 private:
     // The steps of the exchanges, each in the file of its exchange.
     // Upload.cpp
-    void reportarConexao(TTipoStatusEtapa status, int percent, const std::string& texto);
-    void reportarTransmissao(TTipoStatusEtapa status, int percent, const std::string& texto);
+    void reportConnectionStep(TTipoStatusEtapa status, int percent, const std::string& texto);
+    void reportTransmissionStep(TTipoStatusEtapa status, int percent, const std::string& texto);
     // A write whose failure is traced as the text, the label and the error code.
-    void enviarOuFalhar(const std::vector<std::uint8_t>& frame, const char* rotuloErro);
-    [[nodiscard]] std::string pedidoDeEnvio() const;
-    void pedirAutorizacao(const std::string& pedido);
-    void receberChaveServidor();
-    [[noreturn]] void envioRecusado(const std::string& motivo);
-    void enviarChaveSimetrica();
-    void lerConfirmacao();
-    void enviarBlocos();
-    void receberRecibo(const Message& recibo);
+    void sendTracingFailure(const std::vector<std::uint8_t>& frame, const char* failureLabel);
+    [[nodiscard]] std::string uploadRequestText() const;
+    void requestAuthorization(const std::string& pedido);
+    void receiveServerKey();
+    [[noreturn]] void refuseUpload(const std::string& motivo);
+    void sendSymmetricKey();
+    void readAnyReply();
+    void sendBlocks();
+    void receiveReceipt(const Message& recibo);
     // ListQuery.cpp
-    std::string consultarLista(Exchange& troca,
-                               const std::string& tipoArquivo,
-                               const std::string& mesCompetencia,
-                               const std::string& mesDisponibilizacao);
-    void mostrarListaVazia(bool comFiltro);
+    std::string queryList(Exchange& exchange,
+                          const std::string& tipoArquivo,
+                          const std::string& mesCompetencia,
+                          const std::string& mesDisponibilizacao);
+    void showEmptyList(bool filtered);
     // History.cpp
-    std::string consultarHistorico(Exchange& troca, const std::string& dataInicio, const std::string& dataFim);
+    std::string queryHistory(Exchange& exchange, const std::string& dataInicio, const std::string& dataFim);
     // PasswordChange.cpp
-    ResultadoAlteracaoSenha pedirAlteracaoSenha(Exchange& troca, const std::string& novaSenha);
+    ResultadoAlteracaoSenha requestPasswordChange(Exchange& exchange, const std::string& novaSenha);
     // ListFile.cpp
-    struct CabecalhoLista
+    struct ListFileHeader
     {
-        long long tamanho = 0;
-        std::string nome;
+        long long size = 0;
+        std::string name;
     };
-    void criarDiretorioTemp(const std::filesystem::path& dir);
-    CabecalhoLista lerCabecalhoLista(const Message& cabecalho);
+    void createTempDirectory(const std::filesystem::path& dir);
+    ListFileHeader readListFileHeader(const Message& cabecalho);
     void
-    receberBlocosLista(const std::filesystem::path& gzPath, long long tamanho, const TStatusQueryListEvent& evento);
-    void expandirLista(const std::filesystem::path& gzPath, const std::filesystem::path& destino);
+    receiveListFileBlocks(const std::filesystem::path& gzPath, long long tamanho, const TStatusQueryListEvent& evento);
+    void expandListFile(const std::filesystem::path& gzPath, const std::filesystem::path& destino);
     // Download.cpp
-    struct ArquivoListado
+    struct ListedFile
     {
         std::string NM_ARQUIVO;
         std::string DE_PATH_ARQUIVO;
         std::string ID_ARQUIVO_DISPONIVEL;
         std::string CD_TIPO_ARQUIVO;
     };
-    void baixarArquivo(const ArquivoListado& arquivo,
-                       const std::string& chave,
-                       const std::string& destino,
-                       std::int32_t tamanhoEsperadoKB);
-    std::unique_ptr<ftp::TZebFTP> clienteFTP(std::int32_t tamanhoEsperadoKB);
-    void conectarFTP(ftp::TZebFTP& cliente);
-    void
-    transferirArquivo(ftp::TZebFTP& cliente, const ArquivoListado& arquivo, const std::filesystem::path& temporario);
-    void decifrarArquivo(const std::filesystem::path& temporario,
-                         const std::filesystem::path& destino,
-                         const std::string& chave);
+    void downloadFile(const ListedFile& arquivo,
+                      const std::string& chave,
+                      const std::string& destino,
+                      std::int32_t tamanhoEsperadoKB);
+    std::unique_ptr<ftp::TZebFTP> makeFtpClient(std::int32_t tamanhoEsperadoKB);
+    void connectFtp(ftp::TZebFTP& cliente);
+    void transferFile(ftp::TZebFTP& cliente, const ListedFile& arquivo, const std::filesystem::path& temporario);
+    void decipherFile(const std::filesystem::path& temporario,
+                      const std::filesystem::path& destino,
+                      const std::string& chave);
 
     std::string aplicacao_ = AplicacaoPadrao;
     std::string tipoArquivo_;

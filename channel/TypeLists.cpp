@@ -23,9 +23,9 @@ void TCanalZEBCliente::ListarTiposArquivoEnvio(std::string& lista)
     LerConfiguracao();
     aplicarNomeTraceLinhaComando();
     lista = ListaEnvioPadrao;
-    Exchange troca(*this);
-    troca.run([&] {
-        troca.connect();
+    Exchange exchange(*this);
+    exchange.run([&] {
+        exchange.connect();
         enviarMensagem(MontarMensagem(CMD_TIPOS_ENVIO, 0));
         // Whatever the reply's code, its text is the list.
         lista = platform::fromWin1252(LerMensagem().text());
@@ -38,9 +38,9 @@ void TCanalZEBCliente::ListarTiposArquivoDownload(std::string& lista)
     LerConfiguracao();
     aplicarNomeTraceLinhaComando();
     lista = ListaDownloadPadrao;
-    Exchange troca(*this);
-    troca.run([&] {
-        troca.connect();
+    Exchange exchange(*this);
+    exchange.run([&] {
+        exchange.connect();
         enviarMensagem(MontarMensagem(CMD_TIPOS_DOWNLOAD, 0));
         platform::sleepFor(timeouts.downloadTypesPause);
         const Message reply = LerMensagem();

@@ -68,7 +68,7 @@ public:
 };
 
 // A path given between double quotes is used without them.
-std::string semAspas(const std::string& arquivo)
+std::string withoutQuotes(const std::string& arquivo)
 {
     if (arquivo.size() >= 2 && arquivo.front() == '"' && arquivo.back() == '"') {
         return arquivo.substr(1, arquivo.size() - 2);
@@ -102,16 +102,16 @@ void TCanalZEBCliente::EnviarArquivo(TResultadoEnvio& resultado)
     if (Senha.empty()) {
         throw Error(MsgSenhaNaoInformada);
     }
-    Exchange troca(*this, [](int code) { return Error(MsgErroEnvioGenerico, code); });
+    Exchange exchange(*this, [](int code) { return Error(MsgErroEnvioGenerico, code); });
     try {
-        troca.run([&] {
+        exchange.run([&] {
             LerConfiguracao();
             tamanhoBloco_ = crypto::UploadBlockSize;
-            Arquivo = semAspas(Arquivo);
+            Arquivo = withoutQuotes(Arquivo);
             const BusyPointer busy;
             PrepararArquivo();
-            SolicitarAutorizacao(troca);
-            TransmitirArquivo(troca);
+            SolicitarAutorizacao(exchange);
+            TransmitirArquivo(exchange);
         });
     } catch (const Error& e) {
         resultado.Sucesso = false;
@@ -149,51 +149,51 @@ void TCanalZEBCliente::PrepararArquivo()
     tamanhoBloco_ = prepared.blockSize;
 }
 
-void TCanalZEBCliente::reportarConexao(TTipoStatusEtapa status, int percent, const std::string& texto)
+void TCanalZEBCliente::reportConnectionStep(TTipoStatusEtapa status, int percent, const std::string& texto)
 {
     ReportarEnvio(tseFinalizada, 100, status, percent, tseNada, 0, texto);
 }
 
-void TCanalZEBCliente::reportarTransmissao(TTipoStatusEtapa status, int percent, const std::string& texto)
+void TCanalZEBCliente::reportTransmissionStep(TTipoStatusEtapa status, int percent, const std::string& texto)
 {
     ReportarEnvio(tseFinalizada, 100, tseFinalizada, 100, status, percent, texto);
 }
 
-void TCanalZEBCliente::enviarOuFalhar(const std::vector<std::uint8_t>& frame, const char* rotuloErro)
+void TCanalZEBCliente::sendTracingFailure(const std::vector<std::uint8_t>& frame, const char* failureLabel)
 {
     try {
         enviarMensagem(frame);
     } catch (const Error& e) {
-        GravarTrace(std::string(e.what()) + rotuloErro + std::to_string(e.code()));
+        GravarTrace(std::string(e.what()) + failureLabel + std::to_string(e.code()));
         throw;
     }
 }
 
 // [18 →] 1 →, ← 3, ← 4, ← 5. Leaves the connection open and the server's key
 // in ChaveServidor.
-void TCanalZEBCliente::SolicitarAutorizacao(Exchange& troca)
+void TCanalZEBCliente::SolicitarAutorizacao(Exchange& exchange)
 {
     const std::string endereco = host_ + ":" + std::to_string(porta_);
-    reportarConexao(tseExecutando, 0, "Tentando efetuar conexão TCP com a ZEB no endereço " + endereco + " ...");
+    reportConnectionStep(tseExecutando, 0, "Tentando efetuar conexão TCP com a ZEB no endereço " + endereco + " ...");
     try {
         GravarTrace("Tentando conectar em " + endereco);
-        reportarConexao(tseExecutando, 50, "Solicitando autorização para transmissão...");
-        troca.connect();
+        reportConnectionStep(tseExecutando, 50, "Solicitando autorização para transmissão...");
+        exchange.connect();
         if (!StrValidacaoLivre.empty()) {
             GravarTrace("mensagem exclusiva de pré-validação do arquivo: " + StrValidacaoLivre);
-            enviarOuFalhar(frameOf(CMD_PRE_VALIDACAO, platform::toWin1252(StrValidacaoLivre)), " S.O.: ");
+            sendTracingFailure(frameOf(CMD_PRE_VALIDACAO, platform::toWin1252(StrValidacaoLivre)), " S.O.: ");
             GravarTrace("Enviada a mensagem com string adicional de validação exclusiva do aplicativo...");
         }
-        pedirAutorizacao(pedidoDeEnvio());
+        requestAuthorization(uploadRequestText());
     } catch (const std::exception& e) {
         // The connection gauge stays where the last report left it (full once
         // the request was built, since the step's closing report fills it).
-        reportarConexao(tseErro, StatusEnvio.PercentConexao, "Erro: " + std::string(e.what()));
+        reportConnectionStep(tseErro, StatusEnvio.PercentConexao, "Erro: " + std::string(e.what()));
         throw;
     }
 }
 
-std::string TCanalZEBCliente::pedidoDeEnvio() const
+std::string TCanalZEBCliente::uploadRequestText() const
 {
     const std::string campos = VersaoTransmissor() + "|" + ID_Aplicacao_no_Servidor() + "|" + CD_Operadora + "|" +
                                Tipo_Arquivo() + "|" + NomeSistemaOperacional() + "|" +
@@ -203,20 +203,20 @@ std::string TCanalZEBCliente::pedidoDeEnvio() const
 
 // Once the request is built the step ends with both gauges full, whatever
 // the server answers.
-void TCanalZEBCliente::pedirAutorizacao(const std::string& pedido)
+void TCanalZEBCliente::requestAuthorization(const std::string& pedido)
 {
     try {
         GravarTrace("Operadora: " + CD_Operadora + " Arquivo: " + Arquivo);
         GravarTrace("CRCHex do Arquivo: " + HashArquivo);
         GravarTrace("Enviando mensagem de solicitação de autorização de transmissão");
-        enviarOuFalhar(frameOf(CMD_PEDIDO_ENVIO, pedido), " S.O.: ");
-        reportarConexao(tseExecutando, 75, "Aguardando resposta de autorização...");
+        sendTracingFailure(frameOf(CMD_PEDIDO_ENVIO, pedido), " S.O.: ");
+        reportConnectionStep(tseExecutando, 75, "Aguardando resposta de autorização...");
         GravarTrace("Lendo resposta do servidor.");
         const Message resposta = LerMensagem();
         if (resposta.code == CMD_ACEITO) {
-            receberChaveServidor();
+            receiveServerKey();
         } else if (resposta.code == CMD_NEGADO) {
-            envioRecusado(platform::fromWin1252(resposta.text()));
+            refuseUpload(platform::fromWin1252(resposta.text()));
         } else {
             // Without the key the transmission cannot start: stop here with a clear text.
             GravarTrace("Resposta inesperada à solicitação de autorização: " + debugName(resposta.code));
@@ -225,16 +225,16 @@ void TCanalZEBCliente::pedirAutorizacao(const std::string& pedido)
                                     std::to_string(resposta.code) + "). Transmissão não efetuada."));
         }
     } catch (const std::exception&) {
-        reportarConexao(tseFinalizada, 100, "");
+        reportConnectionStep(tseFinalizada, 100, "");
         throw;
     }
-    reportarConexao(tseFinalizada, 100, "");
+    reportConnectionStep(tseFinalizada, 100, "");
 }
 
-void TCanalZEBCliente::receberChaveServidor()
+void TCanalZEBCliente::receiveServerKey()
 {
     GravarTrace("Recebida mensagem de autorização de transmissão.");
-    reportarConexao(tseExecutando, 100, "O Servidor da ZEB autorizou transmissão...");
+    reportConnectionStep(tseExecutando, 100, "O Servidor da ZEB autorizou transmissão...");
     const Message modulo = LerMensagem();
     if (modulo.code != CMD_CHAVE_MODULO) {
         throw Error(userMessage(MsgErroChaves));
@@ -249,7 +249,7 @@ void TCanalZEBCliente::receberChaveServidor()
     ChaveServidor = std::make_shared<crypto::TRsaQv>(params);
 }
 
-void TCanalZEBCliente::envioRecusado(const std::string& motivo)
+void TCanalZEBCliente::refuseUpload(const std::string& motivo)
 {
     GravarTrace("Recebida mensagem de conexão negada -> " + motivo);
     // Blank means nothing but spaces and control characters.
@@ -258,7 +258,7 @@ void TCanalZEBCliente::envioRecusado(const std::string& motivo)
     if (temTexto) {
         platform::ui().showMessage(motivo, platform::MessageKind::Information);
     }
-    reportarConexao(tseErro, 100, "A transmissão do arquivo foi rejeitada, verificar normas em vigor.");
+    reportConnectionStep(tseErro, 100, "A transmissão do arquivo foi rejeitada, verificar normas em vigor.");
     throw Error(userMessage("O servidor reportou que esta transmissão foi rejeitada. Mensagem: " + motivo));
 }
 
@@ -266,37 +266,37 @@ void TCanalZEBCliente::envioRecusado(const std::string& motivo)
 // However the step ends, the connection closes and the keys go; on a failure
 // before the failure is reported, so no report handler runs with the
 // connection still open.
-void TCanalZEBCliente::TransmitirArquivo(Exchange& troca)
+void TCanalZEBCliente::TransmitirArquivo(Exchange& exchange)
 {
-    reportarTransmissao(tseExecutando, 0, "Iniciando a transmissão do arquivo ...");
+    reportTransmissionStep(tseExecutando, 0, "Iniciando a transmissão do arquivo ...");
     GravarTrace("Iniciando fase de transmissão do arquivo.");
     platform::ui().processEvents();
     platform::ui().processEvents();
     try {
-        enviarChaveSimetrica();
-        reportarTransmissao(tseExecutando, 20, "Enviando dados do arquivo ...");
+        sendSymmetricKey();
+        reportTransmissionStep(tseExecutando, 20, "Enviando dados do arquivo ...");
         GravarTrace("Enviando mensagem com o hash do arquivo: " + HashArquivo);
         enviarMensagem(frameOf(CMD_HASH_ARQUIVO, platform::toWin1252(HashArquivo)));
-        lerConfirmacao();
+        readAnyReply();
         GravarTrace("Enviando mensagem com tamanho do arquivo");
         const auto tamanho = encodeInt32(TamanhoCifrado);
         enviarMensagem(MontarMensagem(CMD_TAMANHO, static_cast<std::int32_t>(tamanho.size()), tamanho));
-        lerConfirmacao();
-        enviarBlocos();
+        readAnyReply();
+        sendBlocks();
         GravarTrace("Enviando mensagem de fim de dados");
-        enviarOuFalhar(MontarMensagem(CMD_FIM_DADOS, 0), " / Windows Error: ");
-        reportarTransmissao(tseExecutando, 100, "Aguardando confirmação de recebimento do servidor...");
+        sendTracingFailure(MontarMensagem(CMD_FIM_DADOS, 0), " / Windows Error: ");
+        reportTransmissionStep(tseExecutando, 100, "Aguardando confirmação de recebimento do servidor...");
         GravarTrace("Lendo Protocolo");
-        receberRecibo(LerMensagem());
+        receiveReceipt(LerMensagem());
     } catch (const std::exception& e) {
-        troca.close();
-        reportarTransmissao(tseErro, 100, e.what());
+        exchange.close();
+        reportTransmissionStep(tseErro, 100, e.what());
         throw;
     }
-    troca.close();
+    exchange.close();
 }
 
-void TCanalZEBCliente::enviarChaveSimetrica()
+void TCanalZEBCliente::sendSymmetricKey()
 {
     if (!ChaveServidor) {
         throw Error(userMessage("A chave do servidor da ZEB não foi recebida. Transmissão não efetuada."));
@@ -312,14 +312,14 @@ void TCanalZEBCliente::enviarChaveSimetrica()
 }
 
 // The replies to the hash and size messages are read whatever their code.
-void TCanalZEBCliente::lerConfirmacao()
+void TCanalZEBCliente::readAnyReply()
 {
     GravarTrace("Esperando ACK");
     LerMensagem();
     GravarTrace("Recebido ACK");
 }
 
-void TCanalZEBCliente::enviarBlocos()
+void TCanalZEBCliente::sendBlocks()
 {
     const auto n = static_cast<std::int64_t>(BlocosDados.size());
     // One frame buffer for every block; trace texts only when tracing is on.
@@ -349,24 +349,25 @@ void TCanalZEBCliente::enviarBlocos()
         if (reportaBloco(i)) {
             const double done = 100.0 * static_cast<double>(i) / static_cast<double>(n);
             const int pct = std::min(100, 20 + static_cast<int>(std::nearbyint(done)));
-            reportarTransmissao(tseExecutando, pct, "Enviando dados do arquivo: " + percentText(done) + "% concluído.");
+            reportTransmissionStep(
+                tseExecutando, pct, "Enviando dados do arquivo: " + percentText(done) + "% concluído.");
         }
     }
 }
 
-void TCanalZEBCliente::receberRecibo(const Message& recibo)
+void TCanalZEBCliente::receiveReceipt(const Message& recibo)
 {
     const std::string texto = platform::fromWin1252(recibo.text());
     if (recibo.code != CMD_PROTOCOLO) {
         GravarTrace("Erro no recebimento. Comando do servidor: " + std::to_string(recibo.code) + " mensagem: " + texto);
-        reportarTransmissao(tseErro, 100, "Erro ao receber o protocolo de confirmação da transmissão do arquivo!");
+        reportTransmissionStep(tseErro, 100, "Erro ao receber o protocolo de confirmação da transmissão do arquivo!");
         if (!recibo.payload.empty()) {
             throw Error(userMessage("Erro ao confirmar transmissão: " + texto));
         }
         throw Error(userMessage("Erro ao receber o protocolo de confirmação da transmissão do arquivo. "
                                 "Transmissão não efetuada."));
     }
-    reportarTransmissao(tseExecutando, 100, "Confirmação OK.");
+    reportTransmissionStep(tseExecutando, 100, "Confirmação OK.");
     std::string resto = texto;
     protUltimoEnvio_ = ExtrairCampo(resto);
     dtUltimoEnvio_ = ExtrairCampo(resto);
@@ -375,7 +376,7 @@ void TCanalZEBCliente::receberRecibo(const Message& recibo)
     GravarTrace("Dados corretos. Protocolo: " + protUltimoEnvio_ + " Autenticação: " + Autenticacao_Ultimo_Envio);
     EnviarAck();
     GravarTrace("VEK enviou a confirmação de recebimento do protocolo.");
-    reportarTransmissao(tseFinalizada, 100, "Arquivo enviado com sucesso...");
+    reportTransmissionStep(tseFinalizada, 100, "Arquivo enviado com sucesso...");
 }
 
 }  // namespace vek::channel

@@ -75,9 +75,9 @@ TEST(Exchange, AFailureLeavesByTheUserMessageRuleAfterTheConnectionClosed)
         SCOPED_TRACE(c.name);
         Midway m;
         bool connectedInside = false;
-        Exchange troca(m.canal, generic);
+        Exchange exchange(m.canal, generic);
         try {
-            troca.run([&] {
+            exchange.run([&] {
                 connectedInside = m.canal.socCliente().connected();
                 c.fail();
             });
@@ -94,16 +94,16 @@ TEST(Exchange, AFailureLeavesByTheUserMessageRuleAfterTheConnectionClosed)
 TEST(Exchange, WithoutAGenericErrorFailuresLeaveUnchanged)
 {
     Midway m;
-    Exchange troca(m.canal);
-    EXPECT_THROW(troca.run([] { throw OwnError("<<CANAL_ZEB>> como veio", 3); }), OwnError);
+    Exchange exchange(m.canal);
+    EXPECT_THROW(exchange.run([] { throw OwnError("<<CANAL_ZEB>> como veio", 3); }), OwnError);
     m.expectNothingLeft();
 }
 
 TEST(Exchange, ASuccessfulRunAlsoEndsWithNothingLeft)
 {
     Midway m;
-    Exchange troca(m.canal, generic);
-    troca.run([] {});
+    Exchange exchange(m.canal, generic);
+    exchange.run([] {});
     m.expectNothingLeft();
 }
 
