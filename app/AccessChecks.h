@@ -17,9 +17,6 @@ bool caractereRegistroAceito(char32_t c);
 // characters. Returns the warning to show, or nothing when the input passes.
 std::optional<std::string> verificarAcesso(std::string_view registro, std::string_view senha);
 
-// Leading and trailing characters up to the blank removed (code points <= 32).
-std::string aparar(std::string_view text);
-
 inline constexpr const char* MsgPreencherRegistroESenha = "É necessário preencher o Registro da ZEB e a Senha.";
 inline constexpr const char* MsgRegistroSeisCaracteres = "O Registro ZEB deve ter 6 caracteres.";
 inline constexpr const char* MsgCarregandoTipos = "Carregando lista com os tipos de arquivo...";

@@ -1,6 +1,6 @@
 #include "app/AppState.h"
 
-#include "app/SendRules.h"
+#include "app/Text.h"
 
 #include <system_error>
 
@@ -14,6 +14,14 @@ bool argumentoDeTrace(const std::string& arg)
 bool modoArquivoParametros(const std::vector<std::string>& args)
 {
     return !args.empty() && !argumentoDeTrace(args.front());
+}
+
+void applyOperator(const AppState& estado, channel::TCanalZEBCliente& canal)
+{
+    canal.CD_Operadora = estado.registro;
+    canal.SetAplicacao(estado.aplicacao);
+    canal.SetVersaoAplicativo(estado.versaoAplicacao);
+    canal.Senha = estado.senha;
 }
 
 int codigoSaidaAposProgresso(const channel::TStatusUpload& status, int atual)
@@ -54,7 +62,7 @@ int apagarPorExtensao(const std::filesystem::path& dir, const std::string& exten
         if (!entry.is_regular_file(typeError) || typeError) {
             continue;
         }
-        if (minusculasAZ(entry.path().extension().string()) != extensao) {
+        if (lowerAZ(entry.path().extension().string()) != extensao) {
             continue;
         }
         std::error_code removeError;

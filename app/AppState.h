@@ -27,6 +27,7 @@ struct AppState
     std::string enderecoIP;
     std::string autenticacao;
     std::string validacaoLivre;  // parameter file only
+    std::string hashInformado;   // a checksum text sent as given, unchecked (vek-cli enviar --hash)
     bool modoParametros = false;
     int codigoSaida = 0;
 };
@@ -46,6 +47,11 @@ bool modoArquivoParametros(const std::vector<std::string>& args);
 // Whether an argument renames the trace file: it begins with "LOG" in any
 // case and names no existing file (the channel applies the same rule).
 bool argumentoDeTrace(const std::string& arg);
+
+// What every operation sends of the operator and the run's application:
+// CD_Operadora, Aplicacao, VersaoAplicativo and Senha from the state (an
+// empty application name or version leaves the channel's own).
+void applyOperator(const AppState& estado, channel::TCanalZEBCliente& canal);
 
 // The exit code after an upload progress event: a failed preparation gives 3,
 // a failed connection or transmission 4; otherwise the current code stays.

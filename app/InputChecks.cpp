@@ -1,5 +1,6 @@
 #include "app/InputChecks.h"
 
+#include "app/Text.h"
 #include "platform/Clock.h"
 
 #include <cstdio>
@@ -43,17 +44,6 @@ long daysFromCivil(const CalendarDate& d)
     return era * 146097 + doe - 719468;
 }
 
-std::string_view trimBlanks(std::string_view s)
-{
-    while (!s.empty() && s.front() == ' ') {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && s.back() == ' ') {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 }  // namespace
 
 CalendarDate today()
@@ -92,18 +82,18 @@ std::string cliLine(const InputCheck& check)
     return {};
 }
 
-bool validMonthField(std::string_view text)
+bool validMonthField(std::string_view field)
 {
-    text = trimBlanks(text);
+    const std::string text = trimmed(field);
     if (text.empty() || text == "/") {
         return true;
     }
     const auto slash = text.find('/');
-    if (slash == std::string_view::npos) {
+    if (slash == std::string::npos) {
         return false;
     }
-    const std::string_view month = trimBlanks(text.substr(0, slash));
-    const std::string_view year = trimBlanks(text.substr(slash + 1));
+    const std::string month = trimmed(std::string_view(text).substr(0, slash));
+    const std::string year = trimmed(std::string_view(text).substr(slash + 1));
     if (month.empty() || month.size() > 2 || year.size() != 4) {
         return false;
     }

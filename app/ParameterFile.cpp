@@ -1,6 +1,6 @@
 #include "app/ParameterFile.h"
 
-#include "app/SendRules.h"
+#include "app/Text.h"
 #include "channel/TCanalZEBCliente.h"
 #include "crypto/TBlowfishQv.h"
 #include "crypto/TCrc32.h"
@@ -24,18 +24,6 @@ namespace {
 constexpr std::size_t CamposMinimos = 9;  // positions 0 to 8
 constexpr std::size_t TamanhoMaximoHash = 50;
 constexpr std::size_t PosicaoValidacao = 10;
-
-// Blanks and control characters (codes up to 32) off both ends.
-std::string semBrancosNasPontas(const std::string& s)
-{
-    const auto visivel = [](char c) { return static_cast<unsigned char>(c) > ' '; };
-    const auto first = std::find_if(s.begin(), s.end(), visivel);
-    if (first == s.end()) {
-        return {};
-    }
-    const auto last = std::find_if(s.rbegin(), s.rend(), visivel).base();
-    return std::string(first, last);
-}
 
 }  // namespace
 
@@ -114,7 +102,7 @@ ParametrosEnvio interpretarParametros(const std::string& textoPlano)
     p.arquivoResposta = campos[4];
     p.aplicacao = campos[5];
     p.versao = campos[6];
-    p.informacoes = semBrancosNasPontas(campos[7]);
+    p.informacoes = trimmed(campos[7]);
     if (p.formato == "1") {
         p.crcEsperado = campos[8];
     } else {
@@ -159,7 +147,7 @@ std::string tipoArquivoParametros(const std::string& caminho)
             ++byte;
         }
     }
-    return maiusculasAZ(extensao.substr(byte));
+    return upperAZ(extensao.substr(byte));
 }
 
 bool arquivoRespostaPodeSerCriado(const std::string& nome)

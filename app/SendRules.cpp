@@ -1,5 +1,6 @@
 #include "app/SendRules.h"
 
+#include "app/Text.h"
 #include "platform/Win1252.h"
 
 #include <filesystem>
@@ -35,28 +36,6 @@ std::string codigoDoItem(const std::string& item)
     return platform::utf8Left(item, 3);
 }
 
-std::string maiusculasAZ(const std::string& text)
-{
-    std::string out = text;
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return out;
-}
-
-std::string minusculasAZ(const std::string& text)
-{
-    std::string out = text;
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 std::string filtroDoItem(const std::string& item)
 {
     if (item.empty()) {
@@ -64,15 +43,15 @@ std::string filtroDoItem(const std::string& item)
     }
     // Description from the seventh character on: code, " - ", description.
     const std::string prefix = platform::utf8Left(item, 6);
-    const std::string descricao = minusculasAZ(item.substr(prefix.size()));
-    const std::string ext = minusculasAZ(codigoDoItem(item));
+    const std::string descricao = lowerAZ(item.substr(prefix.size()));
+    const std::string ext = lowerAZ(codigoDoItem(item));
     return descricao + " (*." + ext + ")|*." + ext;
 }
 
 bool extensaoConfere(const std::string& path, const std::string& item)
 {
     const std::string ext = std::filesystem::path(path).extension().string();
-    return minusculasAZ(ext) == "." + minusculasAZ(codigoDoItem(item));
+    return lowerAZ(ext) == "." + lowerAZ(codigoDoItem(item));
 }
 
 std::string tipoDaExtensao(const std::string& path)

@@ -32,10 +32,6 @@ bool extensaoConfere(const std::string& path, const std::string& item);
 // the first), in the name's letter case; empty without an extension.
 std::string tipoDaExtensao(const std::string& path);
 
-// Upper case for A to Z only, as the channel receives the file type.
-std::string maiusculasAZ(const std::string& text);
-std::string minusculasAZ(const std::string& text);
-
 // The transmission record's name after a successful interactive upload:
 // "VEK-<file name>-<ticks as a signed 32-bit number>.xml".
 std::string nomeArquivoRegistro(const std::string& path, std::uint32_t ticks);

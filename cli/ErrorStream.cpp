@@ -1,5 +1,7 @@
 #include "cli/ErrorStream.h"
 
+#include "app/Text.h"
+
 #include <ostream>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -11,13 +13,6 @@ constexpr std::size_t DefaultColumns = 80;
 
 // Clears the terminal line the cursor is on and returns to its start.
 constexpr const char* ClearLine = "\r\033[K";
-
-void replaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-}
 
 }  // namespace
 
@@ -36,7 +31,7 @@ void ErrorStream::writeLine(const std::string& prefix, const std::string& text)
         err_ << ClearLine;
         progressShown_ = false;
     }
-    err_ << terminalLineBreaks(prefix + text) << '\n' << std::flush;
+    err_ << app::screenText(prefix + text) << '\n' << std::flush;
 }
 
 void ErrorStream::drawProgress(const std::string& line)
@@ -63,14 +58,6 @@ std::size_t ErrorStream::columns() const
         return size.ws_col;
     }
     return DefaultColumns;
-}
-
-std::string terminalLineBreaks(std::string text)
-{
-    replaceAll(text, "\r\n", "\n");
-    replaceAll(text, "\n\r", "\n");
-    replaceAll(text, "\r", "\n");
-    return text;
 }
 
 std::string fitColumns(const std::string& text, std::size_t columns)

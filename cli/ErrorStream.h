@@ -37,10 +37,6 @@ private:
     bool progressShown_ = false;
 };
 
-// A text's line breaks as the window's message boxes show them: CR LF, then
-// LF CR, then a lone CR each become one LF.
-std::string terminalLineBreaks(std::string text);
-
 // The first characters of a UTF-8 text that fit in `columns` (one column per
 // character), never cutting a character in two.
 std::string fitColumns(const std::string& text, std::size_t columns);

@@ -1,95 +1,46 @@
 #include "app/ParameterFile.h"
-#include "app/UploadRecord.h"
+#include "app/UploadFlow.h"
 #include "channel/TCanalZEBCliente.h"
 #include "cli/CliContext.h"
 #include "cli/ProgressBar.h"
 #include "crypto/TCrc32.h"
 #include "crypto/THashFunctions.h"
 #include "platform/Error.h"
-#include "platform/UiServices.h"
 
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 
 namespace vek::cli {
-namespace {
-
-void mensagemErro(const std::string& texto)
-{
-    platform::ui().showMessage(texto, platform::MessageKind::Error);
-}
-
-}  // namespace
 
 // The unattended upload without a window: the window's checks, messages,
 // response file and exit codes, ending as soon as the outcome is known.
 int cmdParametros(Context& ctx)
 {
     // Only the first argument counts; the others are ignored, as by the window.
-    if (ctx.args.empty() || !std::filesystem::is_regular_file(ctx.args.front())) {
-        mensagemErro(app::MsgArquivoParametrosNaoEncontrado);
-        return app::CodigoSaidaSemArquivoParametros;
-    }
-    const std::string arquivoParametros = ctx.args.front();
-
-    app::ParametrosEnvio parametros;
-    if (const auto falha = app::verificarInicioParametros(arquivoParametros, parametros)) {
-        mensagemErro(falha->mensagem);
-        return falha->codigo;
-    }
+    const std::string arquivoParametros = ctx.args.empty() ? std::string() : ctx.args.front();
     app::AppState estado;
-    app::aplicarParametros(parametros, estado);
-
+    if (const auto codigo = app::startUnattendedRun(arquivoParametros, estado)) {
+        return *codigo;
+    }
     channel::TCanalZEBCliente canal;
     canal.PrimeiroArgumento = arquivoParametros;
-    canal.CD_Operadora = estado.registro;
-    canal.Senha = estado.senha;
-    canal.Arquivo = estado.arquivo;
-    canal.SetTipo_Arquivo(estado.tipoArquivo);
-    canal.SetAplicacao(estado.aplicacao);
-    canal.SetVersaoAplicativo(estado.versaoAplicacao);
-    canal.StrValidacaoLivre = estado.validacaoLivre;
-
-    try {
-        if (const auto diferenca = app::verificarChecksum(estado, canal)) {
-            mensagemErro(*diferenca);
-            return app::CodigoSaidaChecksumDiferente;
-        }
-    } catch (const std::exception& e) {
-        // Not part of the upload: no record for this attempt, the code stays 0.
-        printError(ctx.err, e.what());
-        return estado.codigoSaida;
-    }
-
     ProgressBar progress(ctx.err);
-    canal.AoEnviarArquivo = [&](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
-        estado.codigoSaida = app::codigoSaidaAposProgresso(s, estado.codigoSaida);
+    canal.AoEnviarArquivo = [&progress](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
         progress.upload(s, c.TamanhoCifrado);
     };
-    channel::TResultadoEnvio resultado;
-    estado.codigoSaida = 0;
-    std::string erro;
     try {
-        canal.EnviarArquivo(resultado);
-        estado.codigoSaida = app::CodigoSaidaSucesso;
+        const app::UploadOutcome outcome = app::runUnattendedUpload(estado, canal);
+        progress.finish();
+        if (outcome.sent()) {
+            printReceipt(ctx.out, outcome.resultado, outcome.record);
+        } else if (outcome.end == app::UploadEnd::Failed) {
+            printError(ctx.err, outcome.error);
+        }
     } catch (const std::exception& e) {
-        erro = e.what();
-    }
-    progress.finish();
-    if (!erro.empty()) {
-        printError(ctx.err, erro);
-    }
-
-    // The response is written whatever the outcome; a failed upload leaves
-    // its protocol and date empty.
-    const auto caminho = app::gravarRegistroEnvio(
-        app::dadosRegistro(estado),
-        resultado,
-        canal,
-        estado.nomeArquivoRegistro);
-    if (resultado.Sucesso) {
-        printReceipt(ctx.out, resultado, caminho);
+        // The file could not be read for its checksum: no upload outcome.
+        progress.finish();
+        printError(ctx.err, e.what());
     }
     return estado.codigoSaida;
 }

@@ -1,15 +1,14 @@
+#include "app/AppState.h"
+#include "app/DownloadRow.h"
 #include "app/HistoricoXlsx.h"
 #include "app/InputChecks.h"
-#include "app/ReceiveRules.h"
 #include "channel/TCanalZEBCliente.h"
 #include "cli/CliContext.h"
 #include "cli/ProgressBar.h"
-#include "dataset/FieldNames.h"
 #include "dataset/HistoryTable.h"
 #include "dataset/ListTable.h"
 #include "platform/Error.h"
 
-#include <cerrno>
 #include <filesystem>
 #include <ostream>
 
@@ -26,6 +25,16 @@ struct ListArgs
     std::string disponibilizacao;
 };
 
+// The operator of a query: the registry number given and the password from
+// the environment or the terminal.
+app::AppState operadora(const std::string& registro)
+{
+    app::AppState estado;
+    estado.registro = registro;
+    estado.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    return estado;
+}
+
 // The list query as the filter page runs it; false when an input check failed.
 bool consultarLista(
     Context& ctx, const ListArgs& a, channel::TCanalZEBCliente& canal, dataset::ListTable& tabela, int& exitCode)
@@ -37,8 +46,7 @@ bool consultarLista(
         return false;
     }
     canal.PrimeiroArgumento = ctx.firstArgument;
-    canal.CD_Operadora = a.registro;
-    canal.Senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    app::applyOperator(operadora(a.registro), canal);
     ProgressBar progress(ctx.err);
     canal.AoConsultarListaDownload =
         [&progress](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t pct, const std::string& t) {
@@ -109,43 +117,21 @@ int cmdBaixar(Context& ctx)
     if (!row) {
         throw Error("Nenhum arquivo com ID_ARQUIVO_DISPONIVEL " + id + " na lista de arquivos disponíveis.");
     }
-    namespace f = dataset::field;
-    const std::string nome = tabela.asText(*row, f::NM_ARQUIVO);
+    app::RowDownload download(tabela, *row);
     ProgressBar progress(ctx.err);
     canal.AoReceberArquivo = [&progress](channel::TCanalZEBCliente&, const channel::TStatusDownload& s) {
         progress.simple(s.PercentFeito, s.TextoInfo);
     };
     try {
-        canal.ReceberArquivo(nome,
-                             tabela.asText(*row, f::DE_PATH_ARQUIVO),
-                             tabela.asText(*row, f::ID_ARQUIVO_DISPONIVEL),
-                             tabela.asText(*row, f::CD_TIPO_ARQUIVO),
-                             tabela.asText(*row, f::CD_CHAVE_CRIPTOGRAFIA),
-                             "",
-                             app::tamanhoEsperadoDownload(tabela.expectedSizeKb(*row)));
+        download.fetch(canal);
     } catch (...) {
         progress.finish();
         throw;
     }
     progress.finish();
-
-    const std::string nomeLocal = channel::nomeArquivoSeguro(nome);
-    const fs::path baixado = channel::TCanalZEBCliente::diretorioTemp() / nomeLocal;
-    if (!fs::exists(baixado)) {
-        throw Error("O arquivo " + baixado.string() + " não foi encontrado após o download.", ENOENT);
-    }
-    fs::path destino = args.has("destino") ? fs::path(*args.get("destino")) : fs::current_path() / nomeLocal;
-    if (fs::is_directory(destino)) {
-        destino /= nomeLocal;
-    }
-    if (fs::exists(destino) && !args.has("substituir")) {
-        throw Error("O arquivo " + destino.string() + " já existe (use --substituir); o download ficou em " +
-                        baixado.string() + ".",
-                    EEXIST);
-    }
-    // Never replaces a file that appeared meanwhile unless asked to.
-    app::moverArquivoBaixado(baixado, destino, args.has("substituir"));
-    ctx.out << fs::absolute(destino).string() << '\n';
+    // Default: the current directory, under the listed name.
+    const fs::path destino = args.has("destino") ? fs::path(*args.get("destino")) : fs::current_path();
+    ctx.out << download.keep(destino, args.has("substituir")).string() << '\n';
     return ExitOk;
 }
 
@@ -165,8 +151,7 @@ int cmdHistorico(Context& ctx)
     }
     channel::TCanalZEBCliente canal;
     canal.PrimeiroArgumento = ctx.firstArgument;
-    canal.CD_Operadora = registro;
-    canal.Senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    app::applyOperator(operadora(registro), canal);
     ProgressBar progress(ctx.err);
     canal.AoConsultaHistoricoTx =
         [&progress](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t pct, const std::string& t) {

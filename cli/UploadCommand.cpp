@@ -1,9 +1,8 @@
 #include "app/SendRules.h"
-#include "app/UploadRecord.h"
+#include "app/UploadFlow.h"
 #include "channel/TCanalZEBCliente.h"
 #include "cli/CliContext.h"
 #include "cli/ProgressBar.h"
-#include "platform/Clock.h"
 
 #include <ostream>
 
@@ -21,39 +20,30 @@ int cmdEnviar(Context& ctx)
     if (args.positional.size() != 1) {
         throw UsageError("informe o arquivo a enviar");
     }
-    const std::string arquivo = args.positional.front();
-    const std::string registro = args.required("registro");
+    app::AppState estado;
+    estado.arquivo = args.positional.front();
+    estado.registro = args.required("registro");
     // The send page takes the type from the file's own extension.
-    const std::string tipo = args.get("tipo").value_or(app::tipoDaExtensao(arquivo));
-    const std::string senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    estado.tipoArquivo = args.get("tipo").value_or(app::tipoDaExtensao(estado.arquivo));
+    estado.aplicacao = args.get("aplicacao").value_or("");
+    estado.versaoAplicacao = args.get("versao").value_or("");
+    estado.validacaoLivre = args.get("validacao").value_or("");
+    estado.hashInformado = args.get("hash").value_or("");
+    estado.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
 
     channel::TCanalZEBCliente canal;
     canal.PrimeiroArgumento = ctx.firstArgument;
-    canal.CD_Operadora = registro;
-    canal.Senha = senha;
-    canal.Arquivo = arquivo;
-    canal.SetTipo_Arquivo(app::maiusculasAZ(tipo));
-    canal.SetAplicacao(args.get("aplicacao").value_or(""));
-    canal.SetVersaoAplicativo(args.get("versao").value_or(""));
-    canal.StrValidacaoLivre = args.get("validacao").value_or("");
-    canal.HashArquivo = args.get("hash").value_or("");
-
     ProgressBar progress(ctx.err);
     canal.AoEnviarArquivo = [&progress](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
         progress.upload(s, c.TamanhoCifrado);
     };
-    channel::TResultadoEnvio resultado;
-    try {
-        canal.EnviarArquivo(resultado);
-    } catch (...) {
-        progress.finish();
-        throw;
-    }
+    const app::UploadOutcome outcome = app::runInteractiveUpload(estado, canal);
     progress.finish();
-
-    const std::string nome = app::nomeArquivoRegistro(arquivo, platform::tickCount());
-    const auto caminho = app::gravarRegistroEnvio({registro, tipo, arquivo, ""}, resultado, canal, nome);
-    printReceipt(ctx.out, resultado, caminho);
+    if (!outcome.sent()) {
+        printError(ctx.err, outcome.error);
+        return ExitFailed;
+    }
+    printReceipt(ctx.out, outcome.resultado, outcome.record);
     return ExitOk;
 }
 

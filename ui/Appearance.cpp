@@ -1,5 +1,6 @@
 #include "ui/Appearance.h"
 
+#include "app/Text.h"
 #include "ui/QtTranslations.h"
 
 #include <QApplication>
@@ -139,7 +140,7 @@ void definirCorTexto(QWidget* widget, const QColor& cor)
 
 QString textoDaTela(const std::string& texto)
 {
-    return QString::fromStdString(texto).replace("\r\n", "\n").replace('\r', '\n');
+    return QString::fromStdString(app::screenText(texto));
 }
 
 }  // namespace vek::ui

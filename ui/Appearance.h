@@ -39,7 +39,7 @@ void instalarSubstituicoesDeFontes();
 // than once.
 void configurarAplicacao(QApplication& app);
 
-// A text from the core for a label: CR LF and lone CR become line breaks.
+// A text from the core for a label, its line breaks as app::screenText has them.
 QString textoDaTela(const std::string& texto);
 
 // A font by the window's family name (as above) with a pixel size.

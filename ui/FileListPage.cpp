@@ -1,8 +1,8 @@
 #include "ui/FileListPage.h"
 
+#include "app/DownloadRow.h"
 #include "app/ReceiveRules.h"
 #include "dataset/FieldNames.h"
-#include "platform/Error.h"
 #include "platform/UiServices.h"
 #include "ui/Appearance.h"
 #include "ui/DatasetGrid.h"
@@ -120,41 +120,23 @@ void FileListPage::baixar()
 {
     janela_.mostrarBotoes({Botao::Inicio, Botao::Sair});
     dataset::ListTable& tabela = janela_.tabelaLista();
-    if (tabela.empty()) {
-        throw Error("Não há arquivo selecionado para baixar.");
-    }
     const std::size_t linha = tabela.current();
-    const std::string nome = tabela.asText(linha, f::NM_ARQUIVO);
-    const std::int32_t tamanho = app::tamanhoEsperadoDownload(tabela.expectedSizeKb(linha));
+    app::RowDownload download(tabela, linha);
     {
         OperacaoEmCurso operacao(janela_);
-        janela_.canal().ReceberArquivo(nome,
-                                       tabela.asText(linha, f::DE_PATH_ARQUIVO),
-                                       tabela.asText(linha, f::ID_ARQUIVO_DISPONIVEL),
-                                       tabela.asText(linha, f::CD_TIPO_ARQUIVO),
-                                       tabela.asText(linha, f::CD_CHAVE_CRIPTOGRAFIA),
-                                       "",
-                                       tamanho);
+        download.fetch(janela_.canal());
     }
-
-    // The channel kept the name from the server to a plain file name in
-    // temp/; that name is also what the save dialog proposes, so that a
+    // The dialog proposes the name the file has in temp/, so that a listed
     // name with directories in it cannot point the dialog elsewhere.
-    const std::string nomeLocal = channel::nomeArquivoSeguro(nome);
-    const fs::path baixado = channel::TCanalZEBCliente::diretorioTemp() / nomeLocal;
-    if (!fs::is_regular_file(baixado)) {
-        throw Error(app::MsgArquivoNaoBaixado);
-    }
     bool substituir = false;
-    const fs::path destino = escolherDestino(QString::fromStdString(nomeLocal), substituir);
+    const fs::path destino = escolherDestino(QString::fromStdString(download.localName()), substituir);
     if (destino.empty()) {
         return;
     }
-    app::moverArquivoBaixado(baixado, destino, substituir);
-    ultimaPasta_ = QFileInfo(QString::fromStdString(destino.string())).absolutePath();
-    tabela.markDownloaded(linha);
+    const fs::path guardado = download.keep(destino, substituir);
+    ultimaPasta_ = QFileInfo(QString::fromStdString(guardado.string())).absolutePath();
     grade_->modelo()->atualizarLinha(static_cast<int>(linha));
-    platform::ui().showMessage(app::textoArquivoCopiado(destino.string()), platform::MessageKind::Information);
+    platform::ui().showMessage(app::textoArquivoCopiado(guardado.string()), platform::MessageKind::Information);
 }
 
 fs::path FileListPage::escolherDestino(const QString& nome, bool& substituir)

@@ -1,5 +1,7 @@
 #include "ui/QtUiServices.h"
 
+#include "app/Text.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -33,10 +35,7 @@ bool QtUiServices::showMessage(const std::string& text, platform::MessageKind ki
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle("VEK");
     box.setTextFormat(Qt::PlainText);
-    // Texts may carry Windows line breaks; a lone CR is a break too.
-    QString shown = QString::fromStdString(text);
-    shown.replace("\r\n", "\n").replace("\n\r", "\n").replace('\r', '\n');
-    box.setText(shown);
+    box.setText(QString::fromStdString(app::screenText(text)));
     switch (kind) {
     case platform::MessageKind::Information:
         box.setIcon(QMessageBox::Information);

@@ -1,10 +1,9 @@
 #include "ui/SendPage.h"
 
-#include "app/AccessChecks.h"
 #include "app/ParameterFile.h"
 #include "app/SendRules.h"
-#include "app/UploadRecord.h"
-#include "platform/Clock.h"
+#include "app/Text.h"
+#include "app/UploadFlow.h"
 #include "platform/UiServices.h"
 #include "ui/Appearance.h"
 #include "ui/FileDialog.h"
@@ -228,7 +227,7 @@ void SendPage::aoConcluir(bool&)
         return;
     }
     if (visivel == listaArquivos_ &&
-        (app::aparar(cbxTpoArqEnviar_->currentText().toStdString()).empty() || app::aparar(caminho).empty())) {
+        (app::trimmed(cbxTpoArqEnviar_->currentText().toStdString()).empty() || app::trimmed(caminho).empty())) {
         platform::ui().showMessage(app::MsgTipoEArquivo, platform::MessageKind::Warning);
         return;
     }
@@ -264,14 +263,12 @@ bool SendPage::enviarModoParametros()
 
 bool SendPage::executarEnvio()
 {
-    app::AppState& estado = janela_.estado();
-    channel::TCanalZEBCliente& canal = janela_.canal();
-
+    const bool modoParametros = janela_.estado().modoParametros;
     window()->repaint();
     cbxTpoArqEnviar_->setEnabled(false);
     txtArqEnviado_->setEnabled(false);
     ntbEnviar_->setCurrentWidget(status_);
-    if (estado.modoParametros) {
+    if (modoParametros) {
         janela_.mostrarBotoes({Botao::Sair});
     } else {
         janela_.mostrarBotoes({Botao::Inicio, Botao::Sair});
@@ -280,62 +277,36 @@ bool SendPage::executarEnvio()
     for (QLabel* icone : icones_) {
         icone->setPixmap(pixmapIcone(Icone::Vazio));
     }
-
-    janela_.canalDaOperadora();
-    canal.Arquivo = estado.arquivo;
-    canal.SetTipo_Arquivo(app::maiusculasAZ(estado.tipoArquivo));
-    canal.StrValidacaoLivre = estado.validacaoLivre;
-
-    if (estado.modoParametros) {
-        // Errors while reading the file are not the upload's: they go to the
-        // standard error box, with no record and the exit code unchanged.
-        const auto diferenca = app::verificarChecksum(estado, canal, [] { platform::ui().processEvents(); });
-        if (diferenca) {
-            platform::ui().showMessage(*diferenca, platform::MessageKind::Error);
-            janela_.encerrarImediatamente(app::CodigoSaidaChecksumDiferente);
-            return false;
-        }
-    }
-
     window()->repaint();
-    estado.codigoSaida = 0;
-    ultimoResultado_ = {};
 
-    channel::TResultadoEnvio resultado;
-    janela_.setAssistenteHabilitado(false);
-    janela_.setOperacaoEmAndamento(true);
-    std::string erro;
-    try {
-        canal.EnviarArquivo(resultado);
-        // A call that returns without success is a failure too, never a receipt.
-        if (!resultado.Sucesso) {
-            erro = resultado.MensagemErro.empty() ? std::string("O arquivo não foi enviado.") : resultado.MensagemErro;
-        }
-    } catch (const std::exception& e) {
-        erro = e.what();
-    } catch (...) {
-        erro = "O arquivo não foi enviado.";
+    app::UploadOutcome fim;
+    {
+        OperacaoEmCurso operacao(janela_);
+        fim = modoParametros ? app::runUnattendedUpload(janela_.estado(), janela_.canal())
+                             : app::runInteractiveUpload(janela_.estado(), janela_.canal());
     }
-    janela_.setOperacaoEmAndamento(false);
-    janela_.setAssistenteHabilitado(true);
-    if (!erro.empty()) {
-        mostrarFalha(erro);
+    switch (fim.end) {
+    case app::UploadEnd::ChecksumDiffers:
+        janela_.encerrarImediatamente(app::CodigoSaidaChecksumDiferente);
         return false;
+    case app::UploadEnd::Failed:
+        mostrarFalha(fim.error);
+        return false;
+    case app::UploadEnd::Sent:
+        mostrarRecibo();
+        return true;
     }
-    ultimoResultado_ = resultado;
+    return false;
+}
 
+void SendPage::mostrarRecibo()
+{
+    const app::AppState& estado = janela_.estado();
     if (estado.modoParametros) {
         janela_.mostrarBotoes({Botao::Sair});
     } else {
         janela_.mostrarBotoes({Botao::Concluir, Botao::Sair});
-        estado.nomeArquivoRegistro = app::nomeArquivoRegistro(estado.arquivo, platform::tickCount());
     }
-    estado.dataRecebimento = resultado.DataHora;
-    estado.protocolo = resultado.Protocolo;
-    estado.enderecoIP = resultado.EnderecoIP;
-    estado.autenticacao = resultado.Autenticacao;
-    app::gravarRegistroEnvio(app::dadosRegistro(estado), resultado, canal, estado.nomeArquivoRegistro);
-
     ntbEnviar_->setCurrentWidget(imprimirRecibo_);
     btnImprimirRecibo_->show();
     lblArqEnviado_->setText(QString::fromStdString(
@@ -346,15 +317,13 @@ bool SendPage::executarEnvio()
     pnlInfEnvio2_->show();
     pnlInfEnvio3_->setText(app::MsgAcompanharStatus);
     pnlInfEnvio3_->show();
-    estado.codigoSaida = app::CodigoSaidaSucesso;
-    return true;
 }
 
 void SendPage::mostrarFalha(const std::string& mensagem)
 {
     pnlInfEnvio2_->hide();
     pnlInfEnvio3_->hide();
-    definirInformacao(QString::fromStdString(mensagem), cor::Erro);
+    definirInformacao(textoDaTela(mensagem), cor::Erro);
     janela_.definirConcluir("&Tentar Novamente", 120);
     if (!janela_.estado().modoParametros) {
         janela_.mostrarBotoes({Botao::Inicio, Botao::Concluir, Botao::Sair});
@@ -384,9 +353,7 @@ void SendPage::aoProgressoEnvio(const channel::TStatusUpload& status)
             break;
         }
     }
-    app::AppState& estado = janela_.estado();
-    estado.codigoSaida = app::codigoSaidaAposProgresso(status, estado.codigoSaida);
-    definirInformacao(QString::fromStdString(status.Mensagem), pnlInfEnvio_->palette().color(QPalette::WindowText));
+    definirInformacao(textoDaTela(status.Mensagem), pnlInfEnvio_->palette().color(QPalette::WindowText));
     platform::ui().processEvents();
 }
 

@@ -45,15 +45,16 @@ public:
     // The unattended upload: the checksum check, then the upload as from the
     // finish button. False when it failed or the run had to end at once.
     bool enviarModoParametros();
-    // The result of the last upload (empty before one and after a failure).
-    [[nodiscard]] const channel::TResultadoEnvio& ultimoResultado() const { return ultimoResultado_; }
 
     // "label (*.ext)|*.ext" for the selected type, or every file.
     [[nodiscard]] const QString& filtro() const { return filtro_; }
 
 private:
     void reiniciar();
+    // The upload of the state's file on this page: the "Status" sub-page
+    // while it runs, then the receipt or the failure. True when it was sent.
     bool executarEnvio();
+    void mostrarRecibo();
     void mostrarFalha(const std::string& mensagem);
     void definirInformacao(const QString& texto, const QColor& cor);
 
@@ -72,7 +73,6 @@ private:
     QLabel* pnlInfEnvio2_ = nullptr;
     QLabel* pnlInfEnvio3_ = nullptr;
     QString filtro_;
-    channel::TResultadoEnvio ultimoResultado_;
 };
 
 }  // namespace vek::ui

@@ -1,8 +1,7 @@
 #include "ui/TfrmPrincipal.h"
 
 #include "app/AppState.h"
-#include "app/ParameterFile.h"
-#include "app/UploadRecord.h"
+#include "app/UploadFlow.h"
 #include "platform/BaseDir.h"
 #include "platform/UiServices.h"
 #include "ui/AccessPage.h"
@@ -80,26 +79,20 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
     criarBarraDeBotoes();
 
     estado_.modoParametros = app::modoArquivoParametros(args);
-    if (!estado_.modoParametros) {
+    if (estado_.modoParametros) {
+        iniciarModoParametros(args.front());
+    } else {
         irPara(pgAcesso);
         paginaAcesso()->focarRegistro();
-    } else if (!std::filesystem::is_regular_file(std::filesystem::u8path(args.front()))) {
-        platform::ui().showMessage(app::MsgArquivoParametrosNaoEncontrado, platform::MessageKind::Error);
-        codigoSaidaImediato_ = app::CodigoSaidaSemArquivoParametros;
-    } else {
-        iniciarModoParametros(args.front());
     }
 }
 
 void TfrmPrincipal::iniciarModoParametros(const std::string& arquivoParametros)
 {
-    app::ParametrosEnvio parametros;
-    if (const auto falha = app::verificarInicioParametros(std::filesystem::u8path(arquivoParametros), parametros)) {
-        platform::ui().showMessage(falha->mensagem, platform::MessageKind::Error);
-        codigoSaidaImediato_ = falha->codigo;
+    if (const auto codigo = app::startUnattendedRun(arquivoParametros, estado_)) {
+        codigoSaidaImediato_ = codigo;
         return;
     }
-    app::aplicarParametros(parametros, estado_);
     assistente_->setCurrentIndex(pgEnviar);
     paginaEnviar()->prepararModoParametros();
     mostrarBotoes({Botao::Sair});
@@ -115,32 +108,11 @@ void TfrmPrincipal::executarEnvioParametros()
     // close: a close meanwhile would end the run with code 0 while the upload
     // still goes ahead. The wizard takes input again however the run ends,
     // also when an error goes to the standard error box.
-    setOperacaoEmAndamento(true);
-    struct Reabilitar
-    {
-        TfrmPrincipal& janela;
-        ~Reabilitar()
-        {
-            janela.setOperacaoEmAndamento(false);
-            janela.setAssistenteHabilitado(true);
-        }
-    } reabilitar{*this};
-    // An error outside the upload itself (the file to send cannot be read
-    // for its checksum, the response file cannot be written) goes to the
-    // standard error box; that attempt leaves no response file and the exit
-    // code as it was.
+    const OperacaoEmCurso operacao(*this);
+    // The file to send cannot be read for its checksum: no upload outcome,
+    // but an error for the standard error box.
     try {
         paginaEnviar()->enviarModoParametros();
-        if (codigoSaidaImediato_) {
-            return;
-        }
-        // The response file, whatever the outcome: a failed upload leaves its
-        // protocol and date empty.
-        app::gravarRegistroEnvio(
-            app::dadosRegistro(estado_),
-            paginaEnviar()->ultimoResultado(),
-            canal_,
-            estado_.nomeArquivoRegistro);
     } catch (const std::exception& e) {
         mostrarErro(e);
     }
@@ -148,10 +120,7 @@ void TfrmPrincipal::executarEnvioParametros()
 
 channel::TCanalZEBCliente& TfrmPrincipal::canalDaOperadora()
 {
-    canal_.CD_Operadora = estado_.registro;
-    canal_.SetAplicacao(estado_.aplicacao);
-    canal_.SetVersaoAplicativo(estado_.versaoAplicacao);
-    canal_.Senha = estado_.senha;
+    app::applyOperator(estado_, canal_);
     return canal_;
 }
 

@@ -29,6 +29,7 @@ TEST(InputChecks, MonthFiltersOfTheReceivePage)
         Case{"  /    ", "12/2026", None},
         Case{"01/2006", "03/2006", None},     // both together: the page does not enforce the "ou"
         Case{" 3/2006", "3 /2006", None},     // a one-digit month in either half of the mask
+        Case{"\t03/2006\r\n", " \t/ ", None},  // control characters trimmed like blanks, as on every field
         Case{"13/2006", "  /    ", txtMesAnoComp},
         Case{"00/2006", "  /    ", txtMesAnoComp},
         Case{"03/06  ", "  /    ", txtMesAnoComp},   // a year of two digits

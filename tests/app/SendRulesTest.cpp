@@ -1,5 +1,7 @@
 #include "app/SendRules.h"
 
+#include "app/Text.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -71,7 +73,7 @@ TEST(SendRules, FileTypeComesFromTheExtensionInItsOwnCase)
         SCOPED_TRACE(c.path);
         EXPECT_EQ(tipoDaExtensao(c.path), c.tipo);
     }
-    EXPECT_EQ(maiusculasAZ("abç"), "ABç");
+    EXPECT_EQ(upperAZ("abç"), "ABç");
 }
 
 TEST(SendRules, RecordNameAndReceiptTexts)

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vek::app {
+
+// Text rules that every front end applies the same way.
+
+// The text without its leading and trailing blanks and control characters
+// (every character up to the blank, code 32).
+std::string trimmed(std::string_view text);
+
+// Upper or lower case for the letters A to Z only; every other character,
+// accented letters included, stays as it is.
+std::string upperAZ(std::string_view text);
+std::string lowerAZ(std::string_view text);
+
+// A core text as a screen shows it: the line breaks that texts of the core
+// carry in every Windows form (CR LF, LF CR, a lone CR) each become one line
+// feed.
+std::string screenText(std::string text);
+
+}  // namespace vek::app
