@@ -100,7 +100,11 @@ TEST_F(QueriesE2E, ListThenDownloadGivesThePublishedFile)
     // Never replaces a file without being told to.
     r = cli.run({"baixar", "--registro", "123456", "--tipo", "RET", "--id", id, "--destino", destino.string()});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("já existe"), std::string::npos) << r.err;
+    // The window's text for a file it may not replace, naming where the download stayed.
+    EXPECT_EQ(r.err,
+              "Erro: O arquivo \"" + (destino / "retorno-e2e.xml").string() +
+                  "\" já existe e não foi substituído. O arquivo baixado ficou em \"" +
+                  (client.path() / "temp" / "retorno-e2e.xml").string() + "\".\n");
     EXPECT_TRUE(std::filesystem::exists(client.path() / "temp" / "retorno-e2e.xml"));
     r = cli.run(
         {"baixar", "--registro", "123456", "--tipo", "RET", "--id", id, "--destino", destino.string(), "--substituir"});

@@ -8,6 +8,7 @@
 #include "ui/FileDialog.h"
 #include "ui/TfrmPrincipal.h"
 #include "ui/TqrpRecibo.h"
+#include "wire/MessageCodes.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -375,6 +376,26 @@ private slots:
         QCOMPARE(received.size(), std::size_t{1});
         QCOMPARE(received[0].fileType, std::string("ABC"));
         QCOMPARE(window_->estado().tipoArquivo, std::string("abc"));
+    }
+
+    // The channel's texts break their lines in Windows forms ("\n\r" in the
+    // upload's own failure text); the page shows each break as one.
+    void failureTextBreaksItsLinesOnce()
+    {
+        openSendPage();
+        selectType("XML");
+        fileField()->setText(QString::fromStdString(makeFile("dados.xml").string()));
+        test::FakeZebServer server({{test::FakeStep::expect(wire::CMD_PEDIDO_ENVIO), test::FakeStep::close()}});
+        test::pointClientAt(sandbox_->base(), server.port());
+        QTest::mouseClick(finishButton(), Qt::LeftButton);
+        QVERIFY(server.waitDone());
+
+        QCOMPARE(subPage(), QString("Status"));
+        QCOMPARE(info()->palette().color(QPalette::WindowText), QColor(0xFF, 0, 0));
+        const QString shown = info()->text();
+        QVERIFY2(shown.startsWith("Erro ao transmitir o arquivo para a ZEB.\nCertifique-se"), qPrintable(shown));
+        QVERIFY2(!shown.contains('\r') && !shown.contains("\n\n"), qPrintable(shown));
+        QVERIFY(uploads().empty());
     }
 
     void failedUploadShowsTheReasonAndRetriesTheSameFile_data()
