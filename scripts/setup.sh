@@ -11,6 +11,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib python3-openpyxl openssl curl poppler-utils rhash gzip
     fonts-liberation fonts-dejavu-core ccache
+    clang-14 libclang-rt-14-dev
     dpkg-dev lintian desktop-file-utils appstream shared-mime-info man-db systemd
 )
 
