@@ -13,8 +13,13 @@
 #include <exception>
 #include <filesystem>
 #include <limits>
+#include <string_view>
 
 namespace vek::ftp {
+
+// The excess-data text stays a C-string constant of the header; it still
+// begins with the prefix every layer shares.
+static_assert(std::string_view(TZebFTP::ExcessDataMessage).starts_with(wire::UserMessagePrefix));
 
 namespace {
 
