@@ -3,7 +3,7 @@
 #include "ftp/TZebSimpleServer.h"
 #include "platform/Error.h"
 #include "platform/Socket.h"
-#include "tests/ftp/FakeFtpServer.h"
+#include "tests/fixtures/FakeFtpServer.h"
 #include "tests/ftp/FtpTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 using test::FakeFtpServer;
 using test::FtpScript;
 using test::FtpStep;
-using test::TempDir;
+using test::Sandbox;
 using Lines = std::vector<std::string>;
 
 const char* const Waiting1 = "Aguardando conexão do servidor da ZEB...";
@@ -485,8 +485,8 @@ TEST_F(FtpTest, TransferWritesEveryPieceAndReportsProgress)
                                FtpStep::reply("150 Opening BINARY mode data connection\r\n"),
                                FtpStep::sendData(content, {32768, 32768, 4464}, 100ms),
                                FtpStep::reply("226 Transfer complete\r\n")}));
-    TempDir dir;
-    const auto local = dir.file("arquivo.tmp");
+    Sandbox dir{false};
+    const auto local = (dir.path() / "arquivo.tmp").string();
     test::writeFile(local, std::string(100000, 'x'));  // a stale, longer file of that name
 
     TZebFTP ftp;
@@ -515,36 +515,53 @@ TEST_F(FtpTest, TransferWritesEveryPieceAndReportsProgress)
 
 TEST_F(FtpTest, PortCommandNamesTheAnnouncedAddressAndPort)
 {
-    // A data port picked from the free ones.
-    platform::TcpListener probe;
-    probe.listen("127.0.0.1", 0);
-    const int dataPort = probe.localPort();
-    probe.close();
-    const std::string p1p2 = std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256);
-
     struct Case
     {
         const char* name;
         std::string externalIp;
-        std::string port;
+        std::string address;
     };
     const std::array<Case, 2> cases{{
-        {.name = "listener's own address", .externalIp = "", .port = "PORT 127,0,0,1," + p1p2},
-        {.name = "external address", .externalIp = "10.0.0.5", .port = "PORT 10,0,0,5," + p1p2},
+        {.name = "listener's own address", .externalIp = "", .address = "127,0,0,1,"},
+        {.name = "external address", .externalIp = "10.0.0.5", .address = "10,0,0,5,"},
     }};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeFtpServer server(
-            with(loggedIn(), {FtpStep::command("PORT"), FtpStep::reply("500 Illegal PORT command\r\n")}));
-        TempDir dir;
-        TZebFTP ftp;
-        configure(ftp, server);
-        ftp.DataPort = ftp.DataPortMin = ftp.DataPortMax = dataPort;
-        ftp.ExternalIP = c.externalIp;
-        ftp.Connect();
-        EXPECT_THROW(ftp.RetrieveFile("X", dir.file("x.tmp")), FtpReplyError);
-        ftp.Disconnect();
-        EXPECT_EQ(server.finish(), plus(LoginCommands, {c.port, "QUIT"}));
+        // A data port picked from the free ones; another program may take it
+        // before the listener binds it, and then another one is picked.
+        bool done = false;
+        for (int attempt = 0; attempt < 10 && !done; ++attempt) {
+            platform::TcpListener probe;
+            probe.listen("127.0.0.1", 0);
+            const int dataPort = probe.localPort();
+            probe.close();
+            const std::string p1p2 = std::to_string(dataPort / 256) + "," + std::to_string(dataPort % 256);
+
+            FakeFtpServer server(
+                with(loggedIn(), {FtpStep::command("PORT"), FtpStep::reply("500 Illegal PORT command\r\n")}));
+            Sandbox dir{false};
+            TZebFTP ftp;
+            configure(ftp, server);
+            ftp.DataPort = ftp.DataPortMin = ftp.DataPortMax = dataPort;
+            ftp.ExternalIP = c.externalIp;
+            ftp.Connect();
+            try {
+                ftp.RetrieveFile("X", (dir.path() / "x.tmp").string());
+                ADD_FAILURE() << "a refused PORT passed";
+            } catch (const FtpReplyError&) {
+                done = true;
+            } catch (const Error& e) {
+                if (e.code() != EADDRINUSE) {
+                    throw;
+                }
+            }
+            ftp.Disconnect();
+            const auto commands = server.finish();
+            if (done) {
+                EXPECT_EQ(commands, plus(LoginCommands, {"PORT " + c.address + p1p2, "QUIT"}));
+            }
+        }
+        EXPECT_TRUE(done) << "no free data port could be held";
     }
 }
 
@@ -557,12 +574,12 @@ TEST_F(FtpTest, RefusedRetrFailsWithItsTextAndReadsNoFinalReply)
                                FtpStep::reply("550 Arquivo não encontrado.\r\n"),
                                FtpStep::command("NOOP"),
                                FtpStep::reply("200 NOOP ok\r\n")}));
-    TempDir dir;
+    Sandbox dir{false};
     TZebFTP ftp;
     configure(ftp, server);
     ftp.Connect();
     try {
-        ftp.RetrieveFile("X", dir.file("x.tmp"));
+        ftp.RetrieveFile("X", (dir.path() / "x.tmp").string());
         FAIL() << "a refused RETR passed";
     } catch (const FtpReplyError& e) {
         EXPECT_STREQ(e.what(), "Arquivo não encontrado.");
@@ -604,8 +621,8 @@ TEST_F(FtpTest, TransferIsBoundedByTheExpectedSize)
                                    FtpStep::reply("150 ok\r\n"),
                                    FtpStep::sendData(content, {content.size()}, 0ms),
                                    FtpStep::reply(c.passes ? "226 ok\r\n" : "426 Transfer aborted\r\n")}));
-        TempDir dir;
-        const auto local = dir.file("x.tmp");
+        Sandbox dir{false};
+        const auto local = (dir.path() / "x.tmp").string();
         TZebFTP ftp;
         configure(ftp, server);
         ftp.TamanhoEsperadoKB = c.expectedKB;
@@ -638,8 +655,8 @@ TEST_F(FtpTest, ErrorReplyAfterTheDataFailsTheTransferWithTheFileWritten)
                                FtpStep::reply("150 ok\r\n"),
                                FtpStep::sendData(content, {70000}, 0ms),
                                FtpStep::reply("426 Connection closed; transfer aborted.\r\n")}));
-    TempDir dir;
-    const auto local = dir.file("x.tmp");
+    Sandbox dir{false};
+    const auto local = (dir.path() / "x.tmp").string();
     TZebFTP ftp;
     configure(ftp, server);
     ftp.TamanhoEsperadoKB = 68;
@@ -662,13 +679,13 @@ TEST_F(FtpTest, ServerThatNeverConnectsFailsWithTheWaitMessage)
                                FtpStep::reply("150 ok\r\n"),
                                FtpStep::command("NOOP"),
                                FtpStep::reply("200 ok\r\n")}));
-    TempDir dir;
+    Sandbox dir{false};
     TZebFTP ftp;
     configure(ftp, server);
     ftp.waits.dataConnection = 300ms;
     ftp.Connect();
     try {
-        ftp.RetrieveFile("X", dir.file("x.tmp"));
+        ftp.RetrieveFile("X", (dir.path() / "x.tmp").string());
         FAIL() << "a transfer without a data connection passed";
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(), TZebSimpleServer::WaitFailedMessage);
@@ -677,7 +694,7 @@ TEST_F(FtpTest, ServerThatNeverConnectsFailsWithTheWaitMessage)
     // is the answer to NOOP (a wait would have failed on the read time-out).
     EXPECT_EQ(ftp.lastReply().code, 150);
     EXPECT_EQ(ftp.SendCommand("NOOP"), 200);
-    EXPECT_TRUE(std::filesystem::exists(dir.file("x.tmp")));
+    EXPECT_TRUE(std::filesystem::exists((dir.path() / "x.tmp").string()));
     ftp.Disconnect();
     server.finish();
     EXPECT_TRUE(server.problems().empty());
@@ -690,14 +707,14 @@ TEST_F(FtpTest, ServerThatNeverConnectsFailsAfterFifteenSeconds)
                                FtpStep::reply("200 ok\r\n"),
                                FtpStep::command("RETR"),
                                FtpStep::reply("150 ok\r\n")}));
-    TempDir dir;
+    Sandbox dir{false};
     TZebFTP ftp;
     configure(ftp, server);
     ftp.waits = FtpWaits{};  // the program's waits
     ftp.Connect();
     const auto start = Clock::now();
     try {
-        ftp.RetrieveFile("X", dir.file("x.tmp"));
+        ftp.RetrieveFile("X", (dir.path() / "x.tmp").string());
         FAIL() << "a transfer without a data connection passed";
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(), TZebSimpleServer::WaitFailedMessage);
@@ -714,14 +731,14 @@ TEST_F(FtpTest, BusyDataPortFailsBeforePortIsSent)
     platform::TcpListener holder;
     holder.listen("127.0.0.1", 0);
     FakeFtpServer server(loggedIn());
-    TempDir dir;
+    Sandbox dir{false};
     TZebFTP ftp;
     configure(ftp, server);
     ftp.ReadTimeout = 3000;
     ftp.DataPort = ftp.DataPortMin = ftp.DataPortMax = holder.localPort();
     ftp.Connect();
     try {
-        ftp.RetrieveFile("X", dir.file("x.tmp"));
+        ftp.RetrieveFile("X", (dir.path() / "x.tmp").string());
         FAIL() << "the data listener bound a busy port";
     } catch (const Error& e) {
         // The bind failure itself reaches the caller, not a read time-out after it.
@@ -743,8 +760,8 @@ TEST_F(FtpTest, SilentDataConnectionFailsAfterTheInactivityLimit)
                                FtpStep::reply("150 ok\r\n"),
                                FtpStep::holdData(first),
                                FtpStep::reply("426 Transfer aborted\r\n")}));
-    TempDir dir;
-    const auto local = dir.file("x.tmp");
+    Sandbox dir{false};
+    const auto local = (dir.path() / "x.tmp").string();
     TZebFTP ftp;
     configure(ftp, server);
     ftp.waits.dataInactivity = 400ms;
@@ -772,13 +789,13 @@ TEST_F(FtpTest, InactivityMessageCountsWholeSeconds)
                                FtpStep::reply("150 ok\r\n"),
                                FtpStep::holdData("x"),
                                FtpStep::reply("426 no\r\n")}));
-    TempDir dir;
+    Sandbox dir{false};
     TZebFTP ftp;
     configure(ftp, server);
     ftp.TransferTimeout = 1000;  // takes the place of the inactivity limit
     ftp.Connect();
     try {
-        ftp.RetrieveFile("X", dir.file("x.tmp"));
+        ftp.RetrieveFile("X", (dir.path() / "x.tmp").string());
         FAIL() << "a silent data connection passed";
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(),
@@ -799,8 +816,8 @@ TEST_F(FtpTest, UnknownExpectedSizeShowsTheKilobytesReceived)
                                FtpStep::reply("150 ok\r\n"),
                                FtpStep::sendData(content, {content.size()}, 0ms),
                                FtpStep::reply("226 ok\r\n")}));
-    TempDir dir;
-    const auto local = dir.file("x.tmp");
+    Sandbox dir{false};
+    const auto local = (dir.path() / "x.tmp").string();
     TZebFTP ftp;
     configure(ftp, server);
     ftp.TamanhoEsperadoKB = 0;
@@ -828,8 +845,8 @@ TEST_F(FtpTest, PartlyStoredPieceFailsTheTransfer)
                                FtpStep::reply("150 ok\r\n"),
                                FtpStep::sendData(content, {32768, 32768, 4464}, 50ms),
                                FtpStep::reply("226 Transfer complete\r\n")}));
-    TempDir dir;
-    const auto local = dir.file("x.tmp");
+    Sandbox dir{false};
+    const auto local = (dir.path() / "x.tmp").string();
     TZebFTP ftp;
     configure(ftp, server);
     ftp.TamanhoEsperadoKB = 68;
@@ -930,8 +947,8 @@ TEST_F(FtpTest, TransferProgressRounding)
          .receivedKB = 200,
          .last = {1410, "Recebendo dados do arquivo: 2000.00%"}},
     };
-    TempDir dir;
-    TZEBFileStream stream(dir.file("x.tmp"));
+    Sandbox dir{false};
+    TZEBFileStream stream((dir.path() / "x.tmp").string());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         reports.clear();
