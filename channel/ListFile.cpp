@@ -196,20 +196,23 @@ void TCanalZEBCliente::receiveListFileBlocks(const std::filesystem::path& gzPath
         GravarTrace(msg);
         throw Error(msg, err);
     }
+    // The bytes that actually arrived count, not the lengths the server
+    // announced (a negative one carries nothing), and the percent is kept
+    // between 0 and 100 whatever size the server announced.
     long long recebido = 0;
     for (;;) {
         const Message m = LerMensagem();
-        recebido += m.length;
+        recebido += static_cast<long long>(m.payload.size());
         int percent = 100;
         if (tamanho != 0) {
-            percent = 30 + static_cast<int>(
-                               std::nearbyint(70.0 * static_cast<double>(recebido) / static_cast<double>(tamanho)));
-            percent = std::min(percent, 100);
+            const double p =
+                30.0 + std::nearbyint(70.0 * static_cast<double>(recebido) / static_cast<double>(tamanho));
+            percent = p >= 0.0 ? static_cast<int>(std::min(p, 100.0)) : 0;
         }
         notificarConsulta(evento, tseExecutando, percent, "Recebendo arquivo de lista... ");
         GravarTrace(std::to_string(m.length) + " bytes recebidos...");
         if (m.code == CMD_BLOCO) {
-            if (static_cast<std::uint64_t>(std::max<long long>(recebido, 0)) > maxListFileBytes) {
+            if (static_cast<std::uint64_t>(recebido) > maxListFileBytes) {
                 throw Error(userMessage("O servidor da ZEB enviou um arquivo de lista maior que o limite de " +
                                         std::to_string(maxListFileBytes) + " bytes."),
                             EFBIG);

@@ -11,6 +11,7 @@
 #include "wire/UserMessage.h"
 
 #include <algorithm>
+#include <bit>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,22 @@ constexpr const char* MsgErroEnvioGenerico =
     "Erro ao transmitir o arquivo para a ZEB.\n\rCertifique-se de estar conectado à Internet, e que as "
     "configurações\n\rde sua rede mantem abertas as portas necessárias para conexão com o servidor da ZEB";
 constexpr const char* MsgErroChaves = "Erro de comunicação na leitura das chaves...";
+
+// The largest server key taken: twice the largest RSA modulus in common use
+// (4096 bits), so an agency key of any ordinary size passes while the wrap
+// stays a fraction of a second; the exponent may not be longer than the
+// modulus. (An empty modulus fails later, as any unusable key.)
+constexpr std::size_t MaxServerKeyBits = 8192;
+
+// Bits of an unsigned big-endian number, leading zeros not counted.
+std::size_t significantBits(const std::vector<std::uint8_t>& bytes)
+{
+    const auto first = std::find_if(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; });
+    if (first == bytes.end()) {
+        return 0;
+    }
+    return static_cast<std::size_t>(bytes.end() - first - 1) * 8 + static_cast<std::size_t>(std::bit_width(*first));
+}
 
 std::string shortString(const std::string& text)
 {
@@ -242,6 +259,20 @@ void TCanalZEBCliente::receiveServerKey()
     const Message expoente = LerMensagem();
     if (expoente.code != CMD_CHAVE_EXPOENTE) {
         throw Error(userMessage(MsgErroChaves));
+    }
+    // The key wrap raises the symmetric key to the exponent modulo the
+    // modulus on this thread: a key far larger than any real one would hold
+    // the program for minutes or hours, so it is refused before any
+    // arithmetic.
+    const std::size_t bitsModulo = significantBits(modulo.payload);
+    const std::size_t bitsExpoente = significantBits(expoente.payload);
+    if (bitsModulo > MaxServerKeyBits || (bitsModulo > 0 && bitsExpoente > bitsModulo)) {
+        GravarTrace("Chave pública do servidor recusada: módulo de " + std::to_string(bitsModulo) +
+                    " bits, expoente de " + std::to_string(bitsExpoente) + " bits.");
+        throw Error(userMessage("O servidor da ZEB enviou uma chave pública de tamanho inválido (módulo de " +
+                                std::to_string(bitsModulo) + " bits, expoente de " + std::to_string(bitsExpoente) +
+                                " bits; o limite é de " + std::to_string(MaxServerKeyBits) +
+                                " bits). Transmissão não efetuada."));
     }
     crypto::TRsaParams params{crypto::NumberFromBytes(modulo.payload),
                               crypto::NumberFromBytes(expoente.payload),

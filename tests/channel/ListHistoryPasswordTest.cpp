@@ -298,6 +298,57 @@ TEST(ConsultarListaDownload, OversizedListFilesAreRefused)
     }
 }
 
+// A block that announces a negative length carries nothing: the bound and
+// the percent count the bytes that arrived, so such blocks can neither pull
+// the count below the bound nor drive the percent out of its range.
+TEST(ReceberArquivoLista, NegativeBlockLengthsCountNothing)
+{
+    const std::vector<std::uint8_t> negative{CMD_BLOCO, 0x00, 0x00, 0x00, 0x80};
+    const std::string block(200, 'x');
+    {
+        SCOPED_TRACE("bound");
+        test::Sandbox box;
+        test::FakeZebServer server({{FakeStep::expect(CMD_PEDIDO_LISTA),
+                                     FakeStep::reply(CMD_ACEITO),
+                                     FakeStep::reply(CMD_ACEITO, "1"),
+                                     FakeStep::reply(CMD_TAMANHO, "1000|Xlista.zeb"),
+                                     FakeStep::reply(CMD_BLOCO, block),
+                                     FakeStep::expect(CMD_ACK),
+                                     FakeStep::raw(negative),
+                                     FakeStep::expect(CMD_ACK),
+                                     FakeStep::reply(CMD_BLOCO, block)}});
+        Client c(box, server.port());
+        c.canal.maxListFileBytes = 250;
+        try {
+            c.list();
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(), " O servidor da ZEB enviou um arquivo de lista maior que o limite de 250 bytes.");
+        }
+    }
+    {
+        SCOPED_TRACE("percent");
+        test::Sandbox box;
+        test::FakeZebServer server({{FakeStep::expect(CMD_PEDIDO_LISTA),
+                                     FakeStep::reply(CMD_ACEITO),
+                                     FakeStep::reply(CMD_ACEITO, "1"),
+                                     FakeStep::reply(CMD_TAMANHO, "1|Xa"),
+                                     FakeStep::raw(negative),
+                                     FakeStep::expect(CMD_ACK),
+                                     FakeStep::reply(CMD_BLOCO, block),
+                                     FakeStep::expect(CMD_ACK),
+                                     FakeStep::reply(CMD_FIM_DADOS),
+                                     FakeStep::close()}});
+        Client c(box, server.port());
+        EXPECT_THROW(c.list(), Error);  // nothing that expands, and no credentials
+        ASSERT_FALSE(c.reports.empty());
+        for (const auto& r : c.reports) {
+            EXPECT_GE(r.percent, 0) << r.text;
+            EXPECT_LE(r.percent, 100) << r.text;
+        }
+    }
+}
+
 TEST(ReceberArquivoLista, TheCharacterAfterTheBarIsDroppedInTheServersEncoding)
 {
     // Header bytes as the server sends them (Windows-1252): size, "|", one

@@ -311,6 +311,28 @@ TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
              " Erro de comunicação na leitura das chaves...",
              0,
              true},
+        Case{"a modulus far beyond any real key",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO),
+              FakeStep::reply(CMD_ACEITO),
+              FakeStep::reply(CMD_CHAVE_MODULO, std::string(8192, '\xFF')),
+              FakeStep::reply(CMD_CHAVE_EXPOENTE, std::string(8192, '\xFF'))},
+             " O servidor da ZEB enviou uma chave pública de tamanho inválido (módulo de 65536 bits, expoente de "
+             "65536 bits; o limite é de 8192 bits). Transmissão não efetuada.",
+             " O servidor da ZEB enviou uma chave pública de tamanho inválido (módulo de 65536 bits, expoente de "
+             "65536 bits; o limite é de 8192 bits). Transmissão não efetuada.",
+             0,
+             true},
+        Case{"an exponent longer than the modulus",
+             {FakeStep::expect(CMD_PEDIDO_ENVIO),
+              FakeStep::reply(CMD_ACEITO),
+              FakeStep::reply(CMD_CHAVE_MODULO, Modulus),
+              FakeStep::reply(CMD_CHAVE_EXPOENTE, std::string("\x01") + Modulus)},
+             " O servidor da ZEB enviou uma chave pública de tamanho inválido (módulo de 64 bits, expoente de "
+             "65 bits; o limite é de 8192 bits). Transmissão não efetuada.",
+             " O servidor da ZEB enviou uma chave pública de tamanho inválido (módulo de 64 bits, expoente de "
+             "65 bits; o limite é de 8192 bits). Transmissão não efetuada.",
+             0,
+             true},
         Case{"an empty modulus",
              {FakeStep::expect(CMD_PEDIDO_ENVIO),
               FakeStep::reply(CMD_ACEITO),
