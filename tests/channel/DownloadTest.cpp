@@ -6,7 +6,7 @@
 
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
-#include "tests/ftp/FakeFtpServer.h"
+#include "tests/fixtures/FakeFtpServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,56 +1,17 @@
 #pragma once
 
+#include "tests/fixtures/Sandbox.h"
+
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
+#include <cstdint>
 #include <string>
 #include <sys/resource.h>
 
 namespace vek::ftp::test {
 
-// A fresh temporary directory, removed with its content at the end of the scope.
-class TempDir
-{
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vek-ftp-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-    [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeFile(const std::filesystem::path& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
+using vek::test::readFile;
+using vek::test::Sandbox;
+using vek::test::writeFile;
 
 // Bytes that differ from one position to the next, so a lost or repeated piece shows.
 inline std::string patternBytes(std::size_t size, std::uint32_t seed = 0x2545F491u)

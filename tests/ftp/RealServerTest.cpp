@@ -18,7 +18,7 @@ namespace vek::ftp {
 namespace {
 
 using namespace std::chrono_literals;
-using test::TempDir;
+using test::Sandbox;
 
 constexpr const char* Python = "/usr/bin/python3";
 constexpr const char* User = "operadora";
@@ -108,8 +108,8 @@ protected:
         };
     }
 
-    TempDir served;
-    TempDir local;
+    Sandbox served{false};
+    Sandbox local{false};
     std::optional<PyFtpServer> server;
     TZebFTP ftp;
     std::vector<std::int32_t> percents;
@@ -131,7 +131,7 @@ TEST_F(RealServer, LogsInAndRetrievesALargeFileByteForByte)
     EXPECT_NE(std::find(caps.begin(), caps.end(), "MDTM"), caps.end());
     EXPECT_EQ(ftp.systemDescription().code, 215);
 
-    const auto target = local.file("grande.tmp");
+    const auto target = (local.path() / "grande.tmp").string();
     ftp.RetrieveFile("grande.zeb", target);
     EXPECT_EQ(ftp.lastReply().code, 226);
     const std::string got = test::readFile(target);
@@ -150,14 +150,14 @@ TEST_F(RealServer, MissingFileIsRefusedWith550AndTheSessionGoesOn)
     test::writeFile(served.path() / "pequeno.zeb", "conteúdo pequeno");
     ftp.Connect();
     try {
-        ftp.RetrieveFile("inexistente.zeb", local.file("x.tmp"));
+        ftp.RetrieveFile("inexistente.zeb", (local.path() / "x.tmp").string());
         FAIL() << "a missing file was retrieved";
     } catch (const FtpReplyError& e) {
         EXPECT_EQ(e.reply().code, 550);
     }
     // The control connection is still in step: the next file comes.
-    ftp.RetrieveFile("pequeno.zeb", local.file("pequeno.tmp"));
-    EXPECT_EQ(test::readFile(local.file("pequeno.tmp")), "conteúdo pequeno");
+    ftp.RetrieveFile("pequeno.zeb", (local.path() / "pequeno.tmp").string());
+    EXPECT_EQ(test::readFile((local.path() / "pequeno.tmp").string()), "conteúdo pequeno");
     // The end-of-file notice takes any answer.
     EXPECT_EQ(ftp.SendCommand("RETR ENDFILEAAAA"), 550);
     ftp.Disconnect();

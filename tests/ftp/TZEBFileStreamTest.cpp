@@ -12,7 +12,7 @@ namespace vek::ftp {
 namespace {
 
 using test::FileSizeLimit;
-using test::TempDir;
+using test::Sandbox;
 
 std::span<const std::uint8_t> bytes(const std::string& s)
 {
@@ -21,8 +21,8 @@ std::span<const std::uint8_t> bytes(const std::string& s)
 
 TEST(TZEBFileStream, TruncatesAnExistingFileAndNotifiesEveryWrite)
 {
-    TempDir dir;
-    const auto path = dir.file("arquivo.tmp");
+    Sandbox dir{false};
+    const auto path = (dir.path() / "arquivo.tmp").string();
     test::writeFile(path, "an older and longer content");
 
     std::vector<std::int64_t> counts;
@@ -43,9 +43,9 @@ TEST(TZEBFileStream, TruncatesAnExistingFileAndNotifiesEveryWrite)
 
 TEST(TZEBFileStream, CreationFailureCarriesErrno)
 {
-    TempDir dir;
+    Sandbox dir{false};
     try {
-        TZEBFileStream stream(dir.file("missing/arquivo.tmp"));
+        TZEBFileStream stream((dir.path() / "missing/arquivo.tmp").string());
         FAIL() << "a file in a missing directory was created";
     } catch (const Error& e) {
         EXPECT_EQ(e.code(), ENOENT);
@@ -71,8 +71,8 @@ TEST(TZEBFileStream, FullDiskFailsTheWriteWithoutNotifying)
 TEST(TZEBFileStream, PartlyStoredWriteFails)
 {
     // The system stores the first 10 bytes of the piece and refuses the rest.
-    TempDir dir;
-    const auto path = dir.file("parcial.tmp");
+    Sandbox dir{false};
+    const auto path = (dir.path() / "parcial.tmp").string();
     TZEBFileStream stream(path);
     {
         FileSizeLimit limit(10);
