@@ -19,21 +19,16 @@
 using namespace vek;
 using vek::test::child;
 
-class AccessPageTest : public QObject
+class AccessPageTest : public test::WindowTestCase
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<test::UiSandbox> sandbox_;
-    std::unique_ptr<ui::TfrmPrincipal> window_;
-
     void open(const std::vector<test::FakeScript>& scripts, std::unique_ptr<test::FakeZebServer>& server)
     {
         server = std::make_unique<test::FakeZebServer>(scripts);
         test::pointClientAt(sandbox_->base(), server->port());
-        window_ = std::make_unique<ui::TfrmPrincipal>(std::vector<std::string>{});
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        openWindow();
     }
 
     void typeCredentials(const QString& registro, const QString& senha)
@@ -45,13 +40,8 @@ private:
     void clickNext() { QTest::mouseClick(child<QPushButton>(window_.get(), "proximoButton"), Qt::LeftButton); }
 
 private slots:
-    void init() { sandbox_ = std::make_unique<test::UiSandbox>(); }
-
-    void cleanup()
-    {
-        window_.reset();
-        sandbox_.reset();
-    }
+    void init() { setUp(WithZebd::No); }
+    void cleanup() { tearDown(); }
 
     void registryFieldTakesDigitsOnly_data()
     {

@@ -41,14 +41,11 @@ const std::filesystem::path HistoricoXml = "dataset/historico.xml";
 
 }  // namespace
 
-class HistoryPagesTest : public QObject
+class HistoryPagesTest : public test::WindowTestCase
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<test::UiSandbox> sandbox_;
-    std::unique_ptr<test::Zebd> zebd_;
-    std::unique_ptr<ui::TfrmPrincipal> window_;
 
     QLineEdit* start() { return child<QLineEdit>(window_.get(), "txtInicioConsultaHist"); }
     QLineEdit* end() { return child<QLineEdit>(window_.get(), "txtFimConsultaHist"); }
@@ -58,14 +55,9 @@ private:
     void openPeriodPage(std::uint16_t port, const QString& senha = "demo")
     {
         test::pointClientAt(sandbox_->base(), port);
-        window_ = std::make_unique<ui::TfrmPrincipal>(std::vector<std::string>{});
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        openWindow();
         window_->canal().timeouts.downloadPause = std::chrono::milliseconds(0);
-        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtRegZEB"), "123456");
-        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtSenha"), senha);
-        QTest::mouseClick(child<QRadioButton>(window_.get(), "rdbHistorico"), Qt::LeftButton);
-        click(ui::Botao::Proximo);
+        logIn(senha, "rdbHistorico");
         QCOMPARE(window_->paginaAtual(), ui::pgPeriodoConsultaHist);
     }
 
@@ -86,15 +78,12 @@ private:
 private slots:
     void init()
     {
-        sandbox_ = std::make_unique<test::UiSandbox>();
-        zebd_ = std::make_unique<test::Zebd>();
+        setUp(WithZebd::Yes);
     }
 
     void cleanup()
     {
-        window_.reset();
-        zebd_.reset();
-        sandbox_.reset();
+        tearDown();
         QLocale::setDefault(QLocale::c());
     }
 

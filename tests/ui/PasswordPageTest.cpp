@@ -53,14 +53,11 @@ constexpr const char* MsgErroAlterar = "Houve um erro ao tentar alterar a senha.
 
 }  // namespace
 
-class PasswordPageTest : public QObject
+class PasswordPageTest : public test::WindowTestCase
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<test::UiSandbox> sandbox_;
-    std::unique_ptr<test::Zebd> zebd_;
-    std::unique_ptr<ui::TfrmPrincipal> window_;
 
     QLineEdit* newPassword() { return child<QLineEdit>(window_.get(), "txtNovaSenha"); }
     QLabel* info() { return child<QLabel>(window_.get(), "pnlInfNovaSenha"); }
@@ -68,15 +65,10 @@ private:
 
     void openPasswordPage(const QString& senha = "demo")
     {
-        window_ = std::make_unique<ui::TfrmPrincipal>(std::vector<std::string>{});
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        openWindow();
         // A server that is down gives up after one short pause.
         window_->canal().timeouts.connectBudget = std::chrono::milliseconds(200);
-        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtRegZEB"), "123456");
-        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtSenha"), senha);
-        QTest::mouseClick(child<QRadioButton>(window_.get(), "rdbAlterarSenha"), Qt::LeftButton);
-        click(ui::Botao::Proximo);
+        logIn(senha, "rdbAlterarSenha");
         QCOMPARE(window_->paginaAtual(), ui::pgAlteraSenha);
     }
 
@@ -85,17 +77,11 @@ private:
 private slots:
     void init()
     {
-        sandbox_ = std::make_unique<test::UiSandbox>();
-        zebd_ = std::make_unique<test::Zebd>();
+        setUp(WithZebd::Yes);
         test::pointClientAt(sandbox_->base(), zebd_->port());
     }
 
-    void cleanup()
-    {
-        window_.reset();
-        zebd_.reset();
-        sandbox_.reset();
-    }
+    void cleanup() { tearDown(); }
 
     void entersWithItsButtonsAndKeepsTheTypedPassword()
     {

@@ -35,14 +35,11 @@ bool sameImage(const QLabel* label, ui::Icone icone)
 
 }  // namespace
 
-class ReceivePagesTest : public QObject
+class ReceivePagesTest : public test::WindowTestCase
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<test::UiSandbox> sandbox_;
-    std::unique_ptr<test::Zebd> zebd_;
-    std::unique_ptr<ui::TfrmPrincipal> window_;
 
     QComboBox* types() { return child<QComboBox>(window_.get(), "cbxTpoArqReceber"); }
     QLineEdit* competence() { return child<QLineEdit>(window_.get(), "txtMesAnoComp"); }
@@ -55,17 +52,12 @@ private:
     void openFilterPage(std::uint16_t port, std::uint16_t ftpPort, const QString& senha = "demo")
     {
         test::pointClientAt(sandbox_->base(), port, ftpPort);
-        window_ = std::make_unique<ui::TfrmPrincipal>(std::vector<std::string>{});
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        openWindow();
         auto& t = window_->canal().timeouts;
         t.downloadTypesPause = t.listPause = t.downloadPause = t.afterDownload = t.afterDownloadExtra =
             std::chrono::milliseconds(0);
         t.dataConnection = std::chrono::milliseconds(3000);
-        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtRegZEB"), "123456");
-        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtSenha"), senha);
-        QTest::mouseClick(child<QRadioButton>(window_.get(), "rdbReceber"), Qt::LeftButton);
-        click(ui::Botao::Proximo);
+        logIn(senha, "rdbReceber");
         QCOMPARE(window_->paginaAtual(), ui::pgReceber);
     }
 
@@ -121,16 +113,10 @@ private:
 private slots:
     void init()
     {
-        sandbox_ = std::make_unique<test::UiSandbox>();
-        zebd_ = std::make_unique<test::Zebd>();
+        setUp(WithZebd::Yes);
     }
 
-    void cleanup()
-    {
-        window_.reset();
-        zebd_.reset();
-        sandbox_.reset();
-    }
+    void cleanup() { tearDown(); }
 
     void filterPageEntersWithEmptyMonthsAndKeepsTheTypes()
     {

@@ -46,14 +46,11 @@ std::vector<std::filesystem::path> records(const std::filesystem::path& base)
 
 }  // namespace
 
-class SendPageTest : public QObject
+class SendPageTest : public test::WindowTestCase
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<test::UiSandbox> sandbox_;
-    std::unique_ptr<test::Zebd> zebd_;
-    std::unique_ptr<ui::TfrmPrincipal> window_;
 
     QComboBox* typeList() { return child<QComboBox>(window_.get(), "cbxTpoArqEnviar"); }
     QLineEdit* fileField() { return child<QLineEdit>(window_.get(), "txtArqEnviado"); }
@@ -77,12 +74,8 @@ private:
     // Logs in and chooses "Enviar arquivo".
     void openSendPage(const QString& senha = "demo")
     {
-        window_ = std::make_unique<ui::TfrmPrincipal>(std::vector<std::string>{});
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtRegZEB"), "123456");
-        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtSenha"), senha);
-        QTest::mouseClick(window_->botao(ui::Botao::Proximo), Qt::LeftButton);
+        openWindow();
+        logIn(senha);
         QCOMPARE(window_->paginaAtual(), ui::pgEnviar);
         QVERIFY(sandbox_->ui().messages().empty());
     }
@@ -111,8 +104,7 @@ private:
 private slots:
     void init()
     {
-        sandbox_ = std::make_unique<test::UiSandbox>();
-        zebd_ = std::make_unique<test::Zebd>();
+        setUp(WithZebd::Yes);
         zebd_->server().store().setTiposEnvio("XYZ#Arquivo de Teste|ABC#Outro tipo|XML#Arquivo de dados XML");
         seeded_.clear();
         for (const auto& u : zebd_->server().store().uploads()) {
@@ -121,12 +113,7 @@ private slots:
         test::pointClientAt(sandbox_->base(), zebd_->port());
     }
 
-    void cleanup()
-    {
-        window_.reset();
-        zebd_.reset();
-        sandbox_.reset();
-    }
+    void cleanup() { tearDown(); }
 
     void entersInTheChoosingState()
     {

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -49,6 +50,41 @@ UiSandbox::~UiSandbox()
     } else {
         unsetenv("TMPDIR");
     }
+}
+
+WindowTestCase::WindowTestCase() = default;
+WindowTestCase::~WindowTestCase() = default;
+
+void WindowTestCase::setUp(WithZebd zebd)
+{
+    sandbox_ = std::make_unique<UiSandbox>();
+    if (zebd == WithZebd::Yes) {
+        zebd_ = std::make_unique<Zebd>();
+    }
+}
+
+void WindowTestCase::tearDown()
+{
+    window_.reset();
+    zebd_.reset();
+    sandbox_.reset();
+}
+
+void WindowTestCase::openWindow()
+{
+    window_ = std::make_unique<ui::TfrmPrincipal>(std::vector<std::string>{});
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+}
+
+void WindowTestCase::logIn(const QString& senha, const char* option, const QString& registro)
+{
+    QTest::keyClicks(child<QLineEdit>(window_.get(), "txtRegZEB"), registro);
+    QTest::keyClicks(child<QLineEdit>(window_.get(), "txtSenha"), senha);
+    if (option != nullptr) {
+        QTest::mouseClick(child<QAbstractButton>(window_.get(), option), Qt::LeftButton);
+    }
+    QTest::mouseClick(window_->botao(ui::Botao::Proximo), Qt::LeftButton);
 }
 
 QStringList UiSandbox::messageTexts() const

@@ -67,6 +67,38 @@ private:
     server::ZebServer server_;
 };
 
+// What the window's test classes share: a sandbox, zebd when a test needs
+// it, and the main window, torn down window first. A class calls setUp()
+// from its init() slot and tearDown() from its cleanup() slot.
+class WindowTestCase : public QObject
+{
+public:
+    WindowTestCase();
+    ~WindowTestCase() override;
+    WindowTestCase(const WindowTestCase&) = delete;
+    WindowTestCase& operator=(const WindowTestCase&) = delete;
+
+protected:
+    enum class WithZebd
+    {
+        No,
+        Yes
+    };
+
+    void setUp(WithZebd zebd);
+    void tearDown();
+
+    // Opens the main window without parameters and waits until it shows.
+    void openWindow();
+    // Types the registration and `senha` on the access page, ticks the radio
+    // button `option` when one is named, and clicks Próximo.
+    void logIn(const QString& senha, const char* option = nullptr, const QString& registro = "123456");
+
+    std::unique_ptr<UiSandbox> sandbox_;
+    std::unique_ptr<Zebd> zebd_;
+    std::unique_ptr<ui::TfrmPrincipal> window_;
+};
+
 // Points the base directory's vek.INI at a message server port; with an FTP
 // port, also at that FTP server and a free local port for its data connection.
 void pointClientAt(const std::filesystem::path& base, std::uint16_t port, std::uint16_t ftpPort = 0);
