@@ -93,19 +93,16 @@ private:
 // The library writes numbers (dates, widths) with the C library's number
 // formatting, which follows the program's locale; a decimal comma there
 // ("45432,5") makes a workbook that no spreadsheet reads. This thread writes
-// them in the C locale's form while the object lives.
+// them in the C locale's form while the object lives (the texts it writes
+// are UTF-8 bytes already and need nothing from the locale).
 class ClassicNumbers
 {
 public:
     ClassicNumbers()
     {
-        const locale_t base = duplocale(LC_GLOBAL_LOCALE);
-        if (base != nullptr) {
-            locale_ = newlocale(LC_NUMERIC_MASK, "C", base);
-            if (locale_ == nullptr) {
-                freelocale(base);
-            }
-        }
+        // The whole C locale, which the C library hands out without looking
+        // for locale files (a lookup through LOCPATH leaks in glibc).
+        locale_ = newlocale(LC_ALL_MASK, "C", nullptr);
         if (locale_ == nullptr) {
             throw Error("Não foi possível preparar a gravação da planilha.", errno);
         }
