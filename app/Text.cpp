@@ -31,28 +31,6 @@ std::string trimmed(std::string_view text)
     return std::string(text.substr(begin, end - begin));
 }
 
-std::string upperAZ(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return out;
-}
-
-std::string lowerAZ(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 std::string screenText(std::string text)
 {
     replaceAll(text, "\r\n", "\n");

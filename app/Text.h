@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AsciiText.h"
+
 #include <string>
 #include <string_view>
 
@@ -11,10 +13,9 @@ namespace vek::app {
 // (every character up to the blank, code 32).
 std::string trimmed(std::string_view text);
 
-// Upper or lower case for the letters A to Z only; every other character,
-// accented letters included, stays as it is.
-std::string upperAZ(std::string_view text);
-std::string lowerAZ(std::string_view text);
+// Upper or lower case for the letters A to Z only.
+using platform::lowerAZ;
+using platform::upperAZ;
 
 // A core text as a screen shows it: the line breaks that texts of the core
 // carry in every Windows form (CR LF, LF CR, a lone CR) each become one line

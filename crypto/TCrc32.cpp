@@ -2,12 +2,14 @@
 
 #include "crypto/PosixFile.h"
 #include "crypto/ProgressRule.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 #include "platform/UiServices.h"
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <sys/stat.h>
 #include <vector>
@@ -23,14 +25,10 @@ constexpr std::size_t ReadChunk = 64 * TCrc32::PieceSize;
 
 std::string crc32Hex(std::uint32_t value)
 {
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    std::string text;
-    // Each byte from the least significant upward, its two digits put in front.
-    for (int i = 0; i < 4; ++i) {
-        const auto byte = static_cast<unsigned>((value >> (8 * i)) & 0xFFu);
-        text.insert(0, {Digits[byte >> 4], Digits[byte & 0xFu]});
-    }
-    return text;
+    // The most significant byte first.
+    const std::array<std::uint8_t, 4> bytes{static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+                                            static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+    return platform::toHex(bytes);
 }
 
 std::uint32_t TCrc32::CalculateCrc32()

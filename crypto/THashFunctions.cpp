@@ -2,6 +2,7 @@
 
 #include "crypto/Gcrypt.h"
 #include "crypto/PosixFile.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 
 #include <gcrypt.h>
@@ -45,18 +46,6 @@ private:
 
 }  // namespace
 
-std::string toHexUpper(std::span<const std::uint8_t> bytes)
-{
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const std::uint8_t b : bytes) {
-        text.push_back(Digits[b >> 4]);
-        text.push_back(Digits[b & 0xF]);
-    }
-    return text;
-}
-
 TigerDigest THashFunctions::tiger(std::span<const std::uint8_t> data)
 {
     TigerContext ctx;
@@ -84,7 +73,7 @@ std::string THashFunctions::TigerFileHash(const std::string& path)
         }
         ctx.write(chunk.data(), static_cast<std::size_t>(n));
     }
-    return toHexUpper(ctx.digest());
+    return platform::toHex(ctx.digest());
 }
 
 }  // namespace vek::crypto

@@ -22,7 +22,4 @@ public:
     static TigerDigest tiger(std::span<const std::uint8_t> data);
 };
 
-// Two upper-case hexadecimal digits per byte.
-std::string toHexUpper(std::span<const std::uint8_t> bytes);
-
 }  // namespace vek::crypto

@@ -1,6 +1,7 @@
 #include "ftp/TZebFTP.h"
 
 #include "ftp/TZebSimpleServer.h"
+#include "platform/AsciiText.h"
 #include "wire/UserMessage.h"
 
 #include <algorithm>
@@ -68,12 +69,6 @@ std::string trim(const std::string& s)
         t.pop_back();
     }
     return t;
-}
-
-std::string upper(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return s;
 }
 
 bool allDigits(const std::string& s, std::size_t count)
@@ -345,7 +340,7 @@ void TZebFTP::Connect()
             systemDescription_ = lastReply_;
             if (serverHasSiteZone() && SendCommand("SITE ZONE") == 210) {
                 const std::string t = lastReply_.joinedText();
-                if (const auto pos = upper(t).find("UTC"); pos != std::string::npos) {
+                if (const auto pos = platform::upperAZ(t).find("UTC"); pos != std::string::npos) {
                     try {
                         timeZoneOffset_ = std::stoi(t.substr(pos + 3));
                     } catch (const std::exception&) {
@@ -372,14 +367,14 @@ bool TZebFTP::serverHasSiteZone() const
     for (const std::string& cap : capabilities_) {
         const std::string line = trim(cap);
         const auto blank = line.find(' ');
-        if (blank == std::string::npos || upper(line.substr(0, blank)) != "SITE") {
+        if (blank == std::string::npos || platform::upperAZ(line.substr(0, blank)) != "SITE") {
             continue;
         }
         const std::string rest = line.substr(blank + 1);
         std::size_t start = 0;
         for (;;) {
             const auto semi = rest.find(';', start);
-            if (upper(trim(rest.substr(start, semi - start))) == "ZONE") {
+            if (platform::upperAZ(trim(rest.substr(start, semi - start))) == "ZONE") {
                 return true;
             }
             if (semi == std::string::npos) {
@@ -403,7 +398,7 @@ void TZebFTP::Login()
         SendCommand("PASS " + Password, {230, 332});
         const bool accountNeeded =
             lastReply_.code == 332 ||
-            (upper(lastReply_.joinedText()).find("ACCOUNT") != std::string::npos && !Account.empty());
+            (platform::upperAZ(lastReply_.joinedText()).find("ACCOUNT") != std::string::npos && !Account.empty());
         if (accountNeeded) {
             if (Account.empty()) {
                 throw FtpReplyError(lastReply_);

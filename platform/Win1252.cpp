@@ -1,5 +1,7 @@
 #include "platform/Win1252.h"
 
+#include "platform/AsciiText.h"
+
 #include <cerrno>
 #include <iconv.h>
 
@@ -173,7 +175,7 @@ std::string upperText(std::string_view utf8)
     while (i < utf8.size()) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
         if (lead < 0x80) {
-            out.push_back(lead >= 'a' && lead <= 'z' ? static_cast<char>(lead - 0x20) : static_cast<char>(lead));
+            out.push_back(upperAZ(static_cast<char>(lead)));
             ++i;
             continue;
         }

@@ -1,6 +1,7 @@
 #include "server/Authenticator.h"
 
 #include "crypto/Gcrypt.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 #include "server/DataFiles.h"
 #include "server/Store.h"
@@ -51,13 +52,7 @@ std::string Authenticator::code(std::int64_t protocol,
     gcry_md_write(h, head.data(), head.size());
     gcry_md_write(h, contentSha256.data(), contentSha256.size());
     const unsigned char* mac = gcry_md_read(h, GCRY_MD_SHA256);
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (std::size_t i = 0; out.size() < CodeLength; ++i) {
-        out += digits[mac[i] >> 4];
-        out += digits[mac[i] & 0x0F];
-    }
-    return out;
+    return platform::toHex({mac, CodeLength / 2});
 }
 
 bool Authenticator::verify(const UploadRecord& record) const

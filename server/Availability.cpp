@@ -2,6 +2,7 @@
 
 #include "crypto/Gcrypt.h"
 #include "crypto/TDecryptFile.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 #include "server/DataFiles.h"
@@ -10,6 +11,7 @@
 #include <gcrypt.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -54,15 +56,9 @@ bool isMonth(const std::string& text)
 
 std::string randomHex()
 {
-    unsigned char nonce[8];
-    gcry_create_nonce(nonce, sizeof nonce);
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char b : nonce) {
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
-    return out;
+    std::array<std::uint8_t, 8> nonce{};
+    gcry_create_nonce(nonce.data(), nonce.size());
+    return platform::toHex(nonce, platform::HexCase::Lower);
 }
 
 void syncFile(const std::filesystem::path& file)

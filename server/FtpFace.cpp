@@ -1,6 +1,7 @@
 #include "server/FtpFace.h"
 
 #include "crypto/TBlowfishQv.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 #include "server/ListRows.h"
@@ -42,14 +43,6 @@ struct FileCloser
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-std::string upperAscii(std::string text)
-{
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 std::optional<std::int64_t> idOf(const std::string& text)
 {
     std::int64_t v = 0;
@@ -78,7 +71,7 @@ void FtpSession::run()
         reply(220, "zebd: servidor FTP da ZEB pronto.");
         while (const auto line = readLine()) {
             const auto blank = line->find(' ');
-            const std::string verb = upperAscii(line->substr(0, blank));
+            const std::string verb = platform::upperAZ(line->substr(0, blank));
             const std::string argument = blank == std::string::npos ? std::string() : line->substr(blank + 1);
             if (!dispatch(verb, argument)) {
                 return;
@@ -139,10 +132,10 @@ bool FtpSession::dispatch(const std::string& verb, const std::string& argument)
     } else if (verb == "CWD") {
         reply(argument == "/" ? 250 : 550, argument == "/" ? "Diretório atual: /." : "Diretório inexistente.");
     } else if (verb == "MODE") {
-        reply(upperAscii(argument) == "S" ? 200 : 504, upperAscii(argument) == "S" ? "Modo S." : "Somente o modo S.");
+        reply(platform::upperAZ(argument) == "S" ? 200 : 504, platform::upperAZ(argument) == "S" ? "Modo S." : "Somente o modo S.");
     } else if (verb == "STRU") {
-        reply(upperAscii(argument) == "F" ? 200 : 504,
-              upperAscii(argument) == "F" ? "Estrutura F." : "Somente a estrutura F.");
+        reply(platform::upperAZ(argument) == "F" ? 200 : 504,
+              platform::upperAZ(argument) == "F" ? "Estrutura F." : "Somente a estrutura F.");
     } else {
         // Passive mode and listings: the download needs neither.
         reply(502, "Comando não implementado; use PORT e RETR.");
@@ -219,7 +212,7 @@ void FtpSession::port(const std::string& argument)
 
 void FtpSession::type(const std::string& argument)
 {
-    const std::string t = upperAscii(argument);
+    const std::string t = platform::upperAZ(argument);
     if (t == "I" || t == "L 8") {
         reply(200, "Tipo definido como I.");
     } else {
@@ -330,7 +323,7 @@ void FtpSession::endOfFileNotice(const std::string& text)
         file = id ? context_.store.availableFile(*id) : std::nullopt;
         if (operatorId != login_->operatorId || identifier != login_->identifier) {
             why = "operadora ou identificador diferentes dos do login";
-        } else if (!file || file->operatorId != operatorId || upperAscii(fileType) != file->fileType ||
+        } else if (!file || file->operatorId != operatorId || platform::upperAZ(fileType) != file->fileType ||
                    name != file->fileName) {
             why = "arquivo inexistente ou de outra operadora";
         } else if (served_.count(file->id) == 0) {
@@ -364,7 +357,7 @@ std::optional<AvailableFile> FtpSession::checkedRequest(const std::string& text,
         return std::nullopt;
     }
     const auto file = id ? context_.store.availableFile(*id) : std::nullopt;
-    if (!file || file->operatorId != operatorId || upperAscii(fileType) != file->fileType ||
+    if (!file || file->operatorId != operatorId || platform::upperAZ(fileType) != file->fileType ||
         serverPath != serverPathOf(*file)) {
         why = "arquivo inexistente, de outra operadora ou com tipo ou caminho diferentes";
         return std::nullopt;

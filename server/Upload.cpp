@@ -1,4 +1,5 @@
 #include "crypto/TBlowfishQv.h"
+#include "platform/AsciiText.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
@@ -97,25 +98,11 @@ bool isHexText(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
-std::string upperAscii(std::string text)
-{
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 std::string randomTag()
 {
-    std::array<unsigned char, 8> nonce{};
+    std::array<std::uint8_t, 8> nonce{};
     gcry_create_nonce(nonce.data(), nonce.size());
-    std::string out;
-    char buf[3];
-    for (const unsigned char b : nonce) {
-        std::snprintf(buf, sizeof buf, "%02x", b);
-        out += buf;
-    }
-    return out;
+    return platform::toHex(nonce, platform::HexCase::Lower);
 }
 
 std::string isoText(const platform::LocalDateTime& t)
@@ -230,7 +217,7 @@ bool Session::receiveHash(Upload& u)
         log("esperado o hash do arquivo, recebido " + debugName(m.code) + "; conexão encerrada");
         return false;
     }
-    u.hashText = upperAscii(m.text());
+    u.hashText = platform::upperAZ(m.text());
     u.hashIsCrc = u.hashText.size() == CrcTextLength && isHexText(u.hashText);
     u.hashIsTiger = u.hashText.size() == TigerTextLength && isHexText(u.hashText);
     if (!u.refused() && !u.hashText.empty() && !u.hashIsCrc && !u.hashIsTiger) {

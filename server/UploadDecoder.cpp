@@ -2,6 +2,7 @@
 
 #include "crypto/Gcrypt.h"
 #include "crypto/UploadPreparation.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 #include "server/DataFiles.h"
 
@@ -33,18 +34,6 @@ void check(gcry_error_t err, const char* what)
     if (err != 0) {
         throw Error(std::string("Decifração do arquivo: ") + what + ": " + crypto::gcryptMessage(err));
     }
-}
-
-std::string hexUpper(const unsigned char* bytes, std::size_t n)
-{
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(n * 2);
-    for (std::size_t i = 0; i < n; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 0x0F];
-    }
-    return out;
 }
 
 }  // namespace
@@ -257,7 +246,7 @@ void UploadDecoder::finish()
         throw Error("Falha ao gravar o arquivo recebido " + s.temp.string(), errno);
     }
     if (s.computeTiger) {
-        s.tiger = hexUpper(gcry_md_read(s.md, GCRY_MD_TIGER1), 24);
+        s.tiger = platform::toHex({gcry_md_read(s.md, GCRY_MD_TIGER1), 24});
     }
     std::memcpy(s.sha.data(), gcry_md_read(s.md, GCRY_MD_SHA256), s.sha.size());
     s.finished = true;

@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/BaseDir.h"
 #include "platform/Clock.h"
 #include "platform/OsInfo.h"
@@ -12,6 +13,22 @@
 
 namespace vek::platform {
 namespace {
+
+TEST(AsciiText, HexHasTwoDigitsPerByteInTheBytesOrder)
+{
+    const std::array<std::uint8_t, 5> bytes{0x00, 0x0F, 0xA5, 0x5A, 0xFF};
+    EXPECT_EQ(toHex(bytes), "000FA55AFF");
+    EXPECT_EQ(toHex(bytes, HexCase::Lower), "000fa55aff");
+    EXPECT_EQ(toHex({}), "");
+}
+
+TEST(AsciiText, CaseChangesOnlyTheLettersAToZ)
+{
+    // A Latin-1 byte and a UTF-8 letter stay as they are whatever the locale.
+    const std::string text = "az AZ 09 {@[`} \xE7 ç";
+    EXPECT_EQ(upperAZ(text), "AZ AZ 09 {@[`} \xE7 ç");
+    EXPECT_EQ(lowerAZ(text), "az az 09 {@[`} \xE7 ç");
+    }
 
 TEST(Win1252, ConvertsBothWaysAndMarksWhatHasNoForm)
 {
