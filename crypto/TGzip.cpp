@@ -266,10 +266,10 @@ int TGzip::Compress()
         header.push_back(0);
     }
 
-    int code = 0;
+    int code = ResultOk;
     if (!writer.put(header.data(), header.size())) {
         lastErrorCode_ = errno;
-        code = 2;
+        code = ResultWriteFailed;
     }
 
     Progress = 0;
@@ -279,11 +279,11 @@ int TGzip::Compress()
     std::vector<std::uint8_t> chunk(ReadChunk);
     std::uint64_t done = 0;
     const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
-    while (code == 0) {
+    while (code == ResultOk) {
         const std::ptrdiff_t n = source.readFull(chunk.data(), chunk.size());
         if (n < 0) {
             lastErrorCode_ = errno;
-            code = 1;
+            code = ResultReadFailed;
             break;
         }
         if (n == 0) {
@@ -293,7 +293,7 @@ int TGzip::Compress()
             const std::size_t piece = std::min(PieceSize, static_cast<std::size_t>(n) - at);
             if (!writer.write(chunk.data() + at, piece)) {
                 lastErrorCode_ = errno;
-                code = 2;
+                code = ResultWriteFailed;
                 break;
             }
             done += piece;
@@ -307,10 +307,10 @@ int TGzip::Compress()
     const bool closed = destination.close();
     if (!finished || !closed) {
         lastErrorCode_ = finished ? errno : finishErrno;
-        code = 3;
+        code = ResultCloseFailed;
     }
-    if (code != 0) {
-        return code + 100;
+    if (code != ResultOk) {
+        return code;
     }
     if (DeleteSource && ::unlink(FileSource.c_str()) != 0) {
         lastErrorCode_ = errno;
@@ -327,7 +327,7 @@ int TGzip::Decompress()
     if (reader.file == nullptr) {
         lastErrorCode_ = errno;
         fail("Can't open: " + FileSource);
-        return 1;
+        return DecompressReadFailed;
     }
     gzbuffer(reader.file, 128 * 1024);
 
@@ -343,11 +343,11 @@ int TGzip::Decompress()
         lastErrorCode_ = errno;
         reader.close();
         fail("Can't create: " + FileDestination);
-        return 2;
+        return DecompressWriteFailed;
     }
     std::setvbuf(destination.file, nullptr, _IOFBF, 64 * 1024);
 
-    int code = 0;
+    int code = ResultOk;
     Progress = 0;
     if (ProgressStep > 0) {
         fireProgress();
