@@ -20,7 +20,6 @@ namespace vek::channel {
 namespace {
 
 constexpr const char* SecaoConfiguracao = "Defaults";
-constexpr std::size_t ShortStringLimit = 255;
 
 std::string shortString(const std::string& text)
 {

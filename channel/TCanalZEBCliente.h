@@ -6,6 +6,7 @@
 #include "platform/OsInfo.h"
 #include "platform/Socket.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -33,7 +34,11 @@ enum TTipoStatusEtapa : std::uint8_t
     tseErro = 3,
 };
 
-// Progress of the three upload steps. Mensagem holds at most 255 characters.
+// The most characters a text handed to the caller holds (status and result
+// texts, the short strings of the callers' records); longer ones are cut.
+constexpr std::size_t ShortStringLimit = 255;
+
+// Progress of the three upload steps. Mensagem holds at most ShortStringLimit characters.
 struct TStatusUpload
 {
     TTipoStatusEtapa StatusPreparacao = tseNada;
@@ -48,10 +53,10 @@ struct TStatusUpload
 struct TStatusDownload
 {
     std::int32_t PercentFeito = 0;
-    std::string TextoInfo;  // at most 255 characters
+    std::string TextoInfo;  // at most ShortStringLimit characters
 };
 
-// The outcome of one upload, handed to the caller. Texts hold at most 255 characters.
+// The outcome of one upload, handed to the caller. Texts hold at most ShortStringLimit characters.
 struct TResultadoEnvio
 {
     bool Sucesso = false;
