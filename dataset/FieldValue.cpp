@@ -211,13 +211,6 @@ std::string formatSqlDateTime(const Timestamp& t)
     return buf;
 }
 
-std::string formatDateTime(const Timestamp& t)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute, t.second);
-    return buf;
-}
-
 std::size_t fieldIndex(std::span<const FieldDef> fields, std::string_view name)
 {
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -252,7 +245,7 @@ std::string tsvCell(const Value& v)
             }
             return out;
         }
-        std::string operator()(const Timestamp& t) const { return formatDateTime(t); }
+        std::string operator()(const Timestamp& t) const { return platform::formatTimestamp(t); }
         std::string operator()(const Decimal& d) const { return d.toString(); }
         std::string operator()(bool b) const { return b ? "True" : "False"; }
     };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -50,19 +52,9 @@ private:
     std::string fraction_;  // digits, no trailing zero
 };
 
-// A date and time of day as the server wrote it (local wall time, no zone).
-struct Timestamp
-{
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int millisecond = 0;
-
-    bool operator==(const Timestamp&) const = default;
-};
+// A date and time of day as the server wrote it (local wall time, no zone);
+// platform::formatTimestamp shows it as "dd/mm/yyyy hh:nn:ss".
+using Timestamp = platform::LocalDateTime;
 
 // "yyyymmddThh:nn:ssmmm" with a real calendar date (years 1 to 9999) and
 // time of day; nothing otherwise.
@@ -70,8 +62,6 @@ std::optional<Timestamp> parseSqlDateTime(std::string_view text);
 // The all-zero text "00000000T00:00:00000", which stands for no date.
 bool isZeroSqlDateTime(std::string_view text);
 std::string formatSqlDateTime(const Timestamp& t);
-// "dd/mm/yyyy hh:nn:ss"
-std::string formatDateTime(const Timestamp& t);
 
 enum class FieldType
 {

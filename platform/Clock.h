@@ -23,6 +23,8 @@ struct LocalDateTime
     int minute = 0;
     int second = 0;
     int millisecond = 0;
+
+    bool operator==(const LocalDateTime&) const = default;
 };
 
 LocalDateTime localNow();

@@ -137,7 +137,7 @@ TEST(Timestamp, ParsesTheSqlDateTimeFormWithRealDatesOnly)
     const Timestamp t{2026, 12, 9, 14, 5, 9, 123};
     EXPECT_EQ(parseSqlDateTime("20261209T14:05:09123"), t);
     EXPECT_EQ(formatSqlDateTime(t), "20261209T14:05:09123");
-    EXPECT_EQ(formatDateTime(t), "09/12/2026 14:05:09");
+    EXPECT_EQ(platform::formatTimestamp(t), "09/12/2026 14:05:09");
     EXPECT_TRUE(isZeroSqlDateTime("00000000T00:00:00000"));
 }
 
