@@ -240,7 +240,7 @@ void TCanalZEBCliente::expandListFile(const std::filesystem::path& gzPath, const
     gzip.FileDestination = destino.string();
     gzip.DeleteSource = true;
     gzip.MaxExpandedSize = maxListFileBytes;
-    if (gzip.Decompress() != 0) {
+    if (gzip.Decompress() != crypto::TGzip::ResultOk) {
         if (gzip.lastErrorCode() == EFBIG) {
             throw Error(userMessage("O arquivo de lista enviado pelo servidor da ZEB expande para mais que o limite "
                                     "de " +

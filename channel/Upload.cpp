@@ -50,7 +50,7 @@ std::size_t significantBits(const std::vector<std::uint8_t>& bytes)
 
 std::string shortString(const std::string& text)
 {
-    return platform::utf8Left(text, 255);
+    return platform::utf8Left(text, ShortStringLimit);
 }
 
 // "12.50" or "12,50": two decimals with the user's decimal separator.
