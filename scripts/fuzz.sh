@@ -84,7 +84,7 @@ for t in "${TARGETS[@]}"; do
     log=$BUILD/fuzz-$t.log
     start=$(date +%s)
     status=0
-    "${NICE[@]}" "$BUILD/fuzz/fuzz_$t" "${flags[@]}" -max_len=16384 -timeout=60 -rss_limit_mb=4096 \
+    "${NICE[@]}" "$BUILD/fuzz/fuzz_$t" "${flags[@]}" -max_len=16384 -timeout=120 -rss_limit_mb=4096 \
         -print_final_stats=1 -artifact_prefix="$FINDINGS/$t-" "$work" "$seeds" >"$log" 2>&1 || status=$?
     [[ $MODE == smoke ]] && rm -rf "$work"
     done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || true)
