@@ -83,15 +83,14 @@ ParametrosEnvio interpretarParametros(const std::string& textoPlano)
         // A file that is not enciphered with the right key deciphers to noise,
         // which is not worth showing.
         const std::string formato = campos.empty() ? std::string() : campos[0];
-        const bool legivel = formato.size() <= 8 && std::all_of(formato.begin(), formato.end(), [](char c) {
-                                 return c >= 0x20 && c < 0x7F;
-                             });
+        const bool legivel = formato.size() <= 8 &&
+                             std::all_of(formato.begin(), formato.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
         throw Error(legivel ? "Formato de arquivo de parâmetro desconhecido: \"" + formato + "\" (esperado 1 ou 2)."
                             : std::string("O conteúdo não é um texto de parâmetros cifrado com a chave do VEK."));
     }
     if (campos.size() < CamposMinimos) {
-        throw Error("O arquivo de parâmetro tem " + std::to_string(campos.size()) + " campos; são necessários ao menos " +
-                    std::to_string(CamposMinimos) + ".");
+        throw Error("O arquivo de parâmetro tem " + std::to_string(campos.size()) +
+                    " campos; são necessários ao menos " + std::to_string(CamposMinimos) + ".");
     }
     ParametrosEnvio p;
     p.formato = campos[0];
@@ -219,9 +218,8 @@ std::optional<FalhaInicio> verificarInicioParametros(const std::filesystem::path
     return std::nullopt;
 }
 
-std::optional<std::string> verificarChecksum(const AppState& estado,
-                                             channel::TCanalZEBCliente& canal,
-                                             const std::function<void()>& progresso)
+std::optional<std::string>
+verificarChecksum(const AppState& estado, channel::TCanalZEBCliente& canal, const std::function<void()>& progresso)
 {
     if (!estado.crcEsperado.empty()) {
         crypto::TCrc32 crc;

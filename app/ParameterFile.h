@@ -19,10 +19,10 @@ namespace vek::app {
 // under the name the caller chose, and the exit code tells the outcome.
 // Shared by the window and `vek-cli parametros`.
 
-inline constexpr int CodigoSaidaErroParametros = 1;      // missing, unreadable, too few fields
-inline constexpr int CodigoSaidaErroResposta = 2;        // response file cannot be created
-inline constexpr int CodigoSaidaArquivoAusente = 3;      // file to send does not exist
-inline constexpr int CodigoSaidaChecksumDiferente = 5;   // CRC or Tiger hash differs
+inline constexpr int CodigoSaidaErroParametros = 1;     // missing, unreadable, too few fields
+inline constexpr int CodigoSaidaErroResposta = 2;       // response file cannot be created
+inline constexpr int CodigoSaidaArquivoAusente = 3;     // file to send does not exist
+inline constexpr int CodigoSaidaChecksumDiferente = 5;  // CRC or Tiger hash differs
 
 inline constexpr const char* MsgErroLerParametro = "Erro ao ler o arquivo de parâmetro. ";
 inline constexpr const char* MsgErroArquivoResposta = "Erro ao criar o arquivo de resposta.";

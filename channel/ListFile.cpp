@@ -205,8 +205,7 @@ void TCanalZEBCliente::receiveListFileBlocks(const std::filesystem::path& gzPath
         recebido += static_cast<long long>(m.payload.size());
         int percent = 100;
         if (tamanho != 0) {
-            const double p =
-                30.0 + std::nearbyint(70.0 * static_cast<double>(recebido) / static_cast<double>(tamanho));
+            const double p = 30.0 + std::nearbyint(70.0 * static_cast<double>(recebido) / static_cast<double>(tamanho));
             percent = p >= 0.0 ? static_cast<int>(std::min(p, 100.0)) : 0;
         }
         notificarConsulta(evento, tseExecutando, percent, "Recebendo arquivo de lista... ");

@@ -90,8 +90,15 @@ int cmdGerarParametros(Context& ctx)
     p.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
 
     // A "|" inside a value would shift every field after it.
-    for (const auto* valor : {&p.registro, &p.senha, &p.arquivo, &p.arquivoResposta, &p.aplicacao, &p.versao,
-                              &p.informacoes, &checksum, &p.validacaoLivre}) {
+    for (const auto* valor : {&p.registro,
+                              &p.senha,
+                              &p.arquivo,
+                              &p.arquivoResposta,
+                              &p.aplicacao,
+                              &p.versao,
+                              &p.informacoes,
+                              &checksum,
+                              &p.validacaoLivre}) {
         if (valor->find('|') != std::string::npos) {
             throw UsageError("os valores não podem conter \"|\": " + *valor);
         }

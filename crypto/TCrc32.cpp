@@ -26,8 +26,10 @@ constexpr std::size_t ReadChunk = 64 * TCrc32::PieceSize;
 std::string crc32Hex(std::uint32_t value)
 {
     // The most significant byte first.
-    const std::array<std::uint8_t, 4> bytes{static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-                                            static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+    const std::array<std::uint8_t, 4> bytes{static_cast<std::uint8_t>(value >> 24),
+                                            static_cast<std::uint8_t>(value >> 16),
+                                            static_cast<std::uint8_t>(value >> 8),
+                                            static_cast<std::uint8_t>(value)};
     return platform::toHex(bytes);
 }
 

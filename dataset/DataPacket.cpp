@@ -3,11 +3,11 @@
 #include "platform/Error.h"
 #include "platform/Win1252.h"
 
-#include <expat.h>
 #include <pugixml.hpp>
 
 #include <algorithm>
 #include <cerrno>
+#include <expat.h>
 #include <fstream>
 #include <map>
 #include <memory>

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up and build, every test, then the core tests once
+# The whole test suite: set-up, a check of the sources' formatting, the build,
+# every test, then the core tests once
 # more under AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of
 # every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh --sanitize
+bash scripts/setup.sh --check-format --sanitize
 
 export LC_ALL=C.UTF-8 TZ=America/Sao_Paulo
 echo "== tests =="

@@ -132,7 +132,8 @@ bool FtpSession::dispatch(const std::string& verb, const std::string& argument)
     } else if (verb == "CWD") {
         reply(argument == "/" ? 250 : 550, argument == "/" ? "Diretório atual: /." : "Diretório inexistente.");
     } else if (verb == "MODE") {
-        reply(platform::upperAZ(argument) == "S" ? 200 : 504, platform::upperAZ(argument) == "S" ? "Modo S." : "Somente o modo S.");
+        reply(platform::upperAZ(argument) == "S" ? 200 : 504,
+              platform::upperAZ(argument) == "S" ? "Modo S." : "Somente o modo S.");
     } else if (verb == "STRU") {
         reply(platform::upperAZ(argument) == "F" ? 200 : 504,
               platform::upperAZ(argument) == "F" ? "Estrutura F." : "Somente a estrutura F.");

@@ -126,8 +126,7 @@ struct UploadDecoder::Impl
     // other, so the expanded bytes need no second pass.
     void memberEnded()
     {
-        crc = static_cast<std::uint32_t>(
-            ::crc32_combine(crc, z.adler, static_cast<z_off_t>(z.total_out)));
+        crc = static_cast<std::uint32_t>(::crc32_combine(crc, z.adler, static_cast<z_off_t>(z.total_out)));
         zEnded = true;
     }
 

@@ -166,14 +166,22 @@ TEST(ParameterFile, StartChecksGiveTheirCodesAndMessages)
     const std::string e = existing.string();
     const Case cases[] = {
         {"eight fields", "1|1|s|" + e + "|r.xml|A|V|info", CodigoSaidaErroParametros, MsgErroLerParametro},
-        {"response outside Protocolos", "1|1|s|" + e + "|../r.xml|A|V|i||", CodigoSaidaErroResposta,
+        {"response outside Protocolos",
+         "1|1|s|" + e + "|../r.xml|A|V|i||",
+         CodigoSaidaErroResposta,
          MsgErroArquivoResposta},
-        {"response in a subdirectory", "1|1|s|" + e + "|sub/r.xml|A|V|i||", CodigoSaidaErroResposta,
+        {"response in a subdirectory",
+         "1|1|s|" + e + "|sub/r.xml|A|V|i||",
+         CodigoSaidaErroResposta,
          MsgErroArquivoResposta},
-        {"file to send missing", "1|1|s|" + (box.path() / "nada.xml").string() + "|r.xml|A|V|i||",
-         CodigoSaidaArquivoAusente, MsgArquivoEnviarNaoEncontrado},
-        {"file to send is a directory", "1|1|s|" + box.path().string() + "|r.xml|A|V|i||",
-         CodigoSaidaArquivoAusente, MsgArquivoEnviarNaoEncontrado},
+        {"file to send missing",
+         "1|1|s|" + (box.path() / "nada.xml").string() + "|r.xml|A|V|i||",
+         CodigoSaidaArquivoAusente,
+         MsgArquivoEnviarNaoEncontrado},
+        {"file to send is a directory",
+         "1|1|s|" + box.path().string() + "|r.xml|A|V|i||",
+         CodigoSaidaArquivoAusente,
+         MsgArquivoEnviarNaoEncontrado},
         {"all well", "2|1|s|" + e + "|r.xml|A|V|i||", 0, ""},
     };
     for (const auto& c : cases) {

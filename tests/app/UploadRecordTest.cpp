@@ -31,7 +31,8 @@ TEST(UploadRecord, ProtocolAndDateOnlyForASuccessfulUpload)
         resultado.Sucesso = c.sucesso;
         resultado.Protocolo = "2026000001";
         resultado.DataHora = "09/12/2026 14:05:09";
-        const auto caminho = gravarRegistroEnvio({"123456", "XML", "/dados/a.xml", "lote 7"}, resultado, canal, "r.xml");
+        const auto caminho =
+            gravarRegistroEnvio({"123456", "XML", "/dados/a.xml", "lote 7"}, resultado, canal, "r.xml");
         ASSERT_TRUE(caminho.has_value());
         EXPECT_EQ(*caminho, box.path() / "Protocolos" / "r.xml");
         const std::string xml = box.read("Protocolos/r.xml");

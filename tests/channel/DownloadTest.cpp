@@ -3,10 +3,9 @@
 #include "crypto/TDecryptFile.h"
 #include "platform/Error.h"
 #include "platform/Socket.h"
-
+#include "tests/fixtures/FakeFtpServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
-#include "tests/fixtures/FakeFtpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -166,7 +165,8 @@ TEST(ReceberArquivo, FailuresAndTheirTexts)
                FtpStep::reply("150 abrindo\r\n"),
                FtpStep::pause(3s)}),
          " O VEK esperou 15 segundos por uma conexão vinda do servidor da ZEB e não a recebeu.\r"},
-        {"login refused four times", {FtpStep::reply("220 ok\r\n"), FtpStep::command("USER"), FtpStep::reply("530 nao\r\n")},
+        {"login refused four times",
+         {FtpStep::reply("220 ok\r\n"), FtpStep::command("USER"), FtpStep::reply("530 nao\r\n")},
          " O VEK tentou 4 vezes conectar-se ao servidor da ZEB e \rnão obteve sucesso. \rA seguir, a lista dos "
          "códigos de erro obtidos em cada tentativa: \rCódigo de erro -> /1ª tentativa: 0\r/2ª tentativa: "},
     };

@@ -271,7 +271,8 @@ TEST(ConsultarListaDownload, OversizedListFilesAreRefused)
     };
     const Case cases[] = {
         {"received", 100, " O servidor da ZEB enviou um arquivo de lista maior que o limite de 100 bytes."},
-        {"expanded", 1024 * 1024,
+        {"expanded",
+         1024 * 1024,
          " O arquivo de lista enviado pelo servidor da ZEB expande para mais que o limite de 1048576 "
          "bytes."},
     };

@@ -152,28 +152,28 @@ TEST(VekCli, ListarAndHistoricoPrintTheirTables)
     using dataset::Decimal;
     test::Sandbox box;
     const auto& lf = dataset::ListTable::definition();
-    const std::vector<dataset::Row> listRows{dataset::makeRow(
-        lf,
-        {{f::NM_ARQUIVO, std::string("retorno\tjan.xml")},
-         {f::DE_CONTEUDO_ARQUIVO, std::string("Retorno de janeiro")},
-         {f::TAMANHO, *Decimal::parse("2.5")},
-         {f::MEDIDA, std::string("KBytes")},
-         {f::DT_CADASTRO, *dataset::parseSqlDateTime("20261209T14:05:09000")},
-         {f::ID_ARQUIVO_DISPONIVEL, *Decimal::parse("42")},
-         {f::CD_CHAVE_CRIPTOGRAFIA, std::string("chave")},
-         {f::DE_PATH_ARQUIVO, std::string("/srv/42")},
-         {f::CD_TIPO_ARQUIVO, std::string("RET")}})};
+    const std::vector<dataset::Row> listRows{
+        dataset::makeRow(lf,
+                         {{f::NM_ARQUIVO, std::string("retorno\tjan.xml")},
+                          {f::DE_CONTEUDO_ARQUIVO, std::string("Retorno de janeiro")},
+                          {f::TAMANHO, *Decimal::parse("2.5")},
+                          {f::MEDIDA, std::string("KBytes")},
+                          {f::DT_CADASTRO, *dataset::parseSqlDateTime("20261209T14:05:09000")},
+                          {f::ID_ARQUIVO_DISPONIVEL, *Decimal::parse("42")},
+                          {f::CD_CHAVE_CRIPTOGRAFIA, std::string("chave")},
+                          {f::DE_PATH_ARQUIVO, std::string("/srv/42")},
+                          {f::CD_TIPO_ARQUIVO, std::string("RET")}})};
     const auto& hf = dataset::HistoryTable::definition();
-    const std::vector<dataset::Row> histRows{dataset::makeRow(
-        hf,
-        {{f::DT_TRANSMISSAO, *dataset::parseSqlDateTime("20261201T08:00:00000")},
-         {f::NM_ARQUIVO, std::string("dados.xml")},
-         {f::CD_TIPO_ARQUIVO, std::string("XML")},
-         {f::CD_PROTOCOLO, std::string("77")},
-         {f::NM_STATUS_PROCESSAMENTO, std::string("Processado")},
-         {f::QT_AVISOS, *Decimal::parse("1")},
-         {f::QT_ERROS, *Decimal::parse("0")},
-         {f::CD_OPERADORA, std::string("123456")}})};
+    const std::vector<dataset::Row> histRows{
+        dataset::makeRow(hf,
+                         {{f::DT_TRANSMISSAO, *dataset::parseSqlDateTime("20261201T08:00:00000")},
+                          {f::NM_ARQUIVO, std::string("dados.xml")},
+                          {f::CD_TIPO_ARQUIVO, std::string("XML")},
+                          {f::CD_PROTOCOLO, std::string("77")},
+                          {f::NM_STATUS_PROCESSAMENTO, std::string("Processado")},
+                          {f::QT_AVISOS, *Decimal::parse("1")},
+                          {f::QT_ERROS, *Decimal::parse("0")},
+                          {f::CD_OPERADORA, std::string("123456")}})};
     const std::string listGz = gzippedPacket(box, dataset::writeDataPacket(lf, listRows));
     const std::string histGz = gzippedPacket(box, dataset::writeDataPacket(hf, histRows));
     test::FakeZebServer server({listScript(channel::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
@@ -197,12 +197,20 @@ TEST(VekCli, ListarAndHistoricoPrintTheirTables)
     EXPECT_NE(r.err.find("VEK: A consulta efetuada"), std::string::npos) << r.err;
 
     const auto xlsx = box.path() / "historico.xlsx";
-    r = runCli({"historico", "--registro", "123456", "--inicio", "01/12/2026", "--fim", "09/12/2026", "--xlsx",
+    r = runCli({"historico",
+                "--registro",
+                "123456",
+                "--inicio",
+                "01/12/2026",
+                "--fim",
+                "09/12/2026",
+                "--xlsx",
                 xlsx.string()});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "DT_TRANSMISSAO\tNM_ARQUIVO\tCD_TIPO_ARQUIVO\tCD_PROTOCOLO\tNM_STATUS_PROCESSAMENTO\tQT_AVISOS\tQT_ERROS\n"
-              "01/12/2026 08:00:00\tdados.xml\tXML\t77\tProcessado\t1\t0\n");
+    EXPECT_EQ(
+        r.out,
+        "DT_TRANSMISSAO\tNM_ARQUIVO\tCD_TIPO_ARQUIVO\tCD_PROTOCOLO\tNM_STATUS_PROCESSAMENTO\tQT_AVISOS\tQT_ERROS\n"
+        "01/12/2026 08:00:00\tdados.xml\tXML\t77\tProcessado\t1\t0\n");
     EXPECT_TRUE(std::filesystem::exists(xlsx));
     unsetenv("VEK_SENHA");
 }

@@ -93,10 +93,8 @@ TEST_F(Crc32Test, MissingFileGivesZeroAndTheMessageOnlyWithWindowOnError)
     const std::string absent = (sandbox_.path() / "nao-existe.txt").string();
     // A directory is no file either.
     const std::string directory = sandbox_.path().string();
-    for (const auto& [missing, window] : {std::pair{absent, true},
-                                          std::pair{absent, false},
-                                          std::pair{directory, true},
-                                          std::pair{directory, false}}) {
+    for (const auto& [missing, window] :
+         {std::pair{absent, true}, std::pair{absent, false}, std::pair{directory, true}, std::pair{directory, false}}) {
         SCOPED_TRACE(missing + (window ? " with window" : " without window"));
         ui_.clear();
         TCrc32 crc;

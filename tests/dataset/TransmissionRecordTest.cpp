@@ -1,12 +1,11 @@
-#include "dataset/TXMLGenerator.h"
 #include "dataset/TransmissionRecord.h"
 
+#include "dataset/TXMLGenerator.h"
 #include "tests/fixtures/Sandbox.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-
 #include <vector>
 
 namespace vek::dataset {
@@ -49,7 +48,8 @@ TEST(TransmissionRecord, ValuesStayWellFormedXml)
         {"zero byte", std::string("a\0b", 3), "a?b"},
         {"tab and line ends kept", "a\tb\nc", "a\tb\nc"},
         {"not UTF-8", "Relat\xF3rio", "Relatrio"},
-        {"accents and beyond the basic plane", "Informa\xC3\xA7\xC3\xA3o \xF0\x9F\x93\x84",
+        {"accents and beyond the basic plane",
+         "Informa\xC3\xA7\xC3\xA3o \xF0\x9F\x93\x84",
          "Informa\xC3\xA7\xC3\xA3o \xF0\x9F\x93\x84"},
     };
     for (const auto& c : cases) {
@@ -65,11 +65,12 @@ TEST(TransmissionRecord, ValuesStayWellFormedXml)
 TEST(TransmissionRecord, CreatesProtocolosAndReplacesAnExistingFile)
 {
     test::Sandbox box;
-    box.write("Protocolos/VEK-a.xml-1.xml", "antigo e mais comprido do que o novo registro, muito mais comprido......"
-                                            "........................................................................"
-                                            "........................................................................"
-                                            "........................................................................"
-                                            "........................................................................");
+    box.write("Protocolos/VEK-a.xml-1.xml",
+              "antigo e mais comprido do que o novo registro, muito mais comprido......"
+              "........................................................................"
+              "........................................................................"
+              "........................................................................"
+              "........................................................................");
     std::filesystem::remove_all(box.path() / "Protocolos");
     EXPECT_TRUE(gravarRegistroTransmissao(sample(), box.path(), "VEK-a.xml-1.xml"));
     EXPECT_EQ(box.read("Protocolos/VEK-a.xml-1.xml"), registroXml(sample()));

@@ -14,9 +14,8 @@ protected:
     CliClient cli{client, zebd.messagePort()};
 
     // Writes a parameter file with gerar-parametros; returns its path.
-    std::filesystem::path parameters(const std::string& name,
-                                     std::vector<std::string> options,
-                                     const std::string& password = "demo")
+    std::filesystem::path
+    parameters(const std::string& name, std::vector<std::string> options, const std::string& password = "demo")
     {
         const auto path = client.path() / name;
         options.insert(options.begin(), "gerar-parametros");
@@ -36,17 +35,31 @@ TEST_F(ParametersE2E, UnattendedUploadWritesTheResponseAndEndsWithNine)
         SCOPED_TRACE(std::string("format ") + format);
         const std::string answer = std::string("resposta") + format + ".xml";
         const auto par = parameters("envio.par",
-                                    {"--formato", format, "--registro", "123456", "--arquivo", file.string(),
-                                     "--resposta", answer, "--aplicacao", "Folha", "--versao", "2.1", "--info",
-                                     " \t competência 03\t\r ", "--checksum", "auto", "--validacao", "livre"});
+                                    {"--formato",
+                                     format,
+                                     "--registro",
+                                     "123456",
+                                     "--arquivo",
+                                     file.string(),
+                                     "--resposta",
+                                     answer,
+                                     "--aplicacao",
+                                     "Folha",
+                                     "--versao",
+                                     "2.1",
+                                     "--info",
+                                     " \t competência 03\t\r ",
+                                     "--checksum",
+                                     "auto",
+                                     "--validacao",
+                                     "livre"});
         const auto r = cli.run({"parametros", par.string()});
         EXPECT_EQ(r.exitCode, 9) << r.err;
         EXPECT_NE(r.out.find("Protocolo: "), std::string::npos);
         const std::string record = readFile(response(answer));
         EXPECT_NE(record.find("<tipo_Arquivo>XML</tipo_Arquivo>"), std::string::npos) << record;
         EXPECT_NE(record.find("<aplicativo>Folha-2.1</aplicativo>"), std::string::npos) << record;
-        EXPECT_NE(record.find("<informacoesArquivo>competência 03</informacoesArquivo>"), std::string::npos)
-            << record;
+        EXPECT_NE(record.find("<informacoesArquivo>competência 03</informacoesArquivo>"), std::string::npos) << record;
         EXPECT_EQ(record.find("<protocoloTX></protocoloTX>"), std::string::npos) << record;
     }
 }
@@ -70,12 +83,24 @@ TEST_F(ParametersE2E, EveryOutcomeHasItsExitCode)
         return extra;
     };
     const Case cases[] = {
-        {"checksum differs", with({"--arquivo", file.string(), "--checksum", "00000000"}), "demo", 5,
-         "VEK: Erro na verificação do CRC do arquivo: ", false},
-        {"file to send missing", with({"--arquivo", (client.path() / "nada.xml").string()}), "demo", 3,
-         "VEK: O arquivo a ser enviado não foi encontrado.", false},
-        {"a directory as the file to send", with({"--arquivo", client.path().string()}), "demo", 3,
-         "VEK: O arquivo a ser enviado não foi encontrado.", false},
+        {"checksum differs",
+         with({"--arquivo", file.string(), "--checksum", "00000000"}),
+         "demo",
+         5,
+         "VEK: Erro na verificação do CRC do arquivo: ",
+         false},
+        {"file to send missing",
+         with({"--arquivo", (client.path() / "nada.xml").string()}),
+         "demo",
+         3,
+         "VEK: O arquivo a ser enviado não foi encontrado.",
+         false},
+        {"a directory as the file to send",
+         with({"--arquivo", client.path().string()}),
+         "demo",
+         3,
+         "VEK: O arquivo a ser enviado não foi encontrado.",
+         false},
         {"wrong password", with({"--arquivo", file.string()}), "errada", 4, "", true},
         {"type the operator may not send", with({"--arquivo", binary.string()}), "demo", 4, "", true},
     };
@@ -92,8 +117,7 @@ TEST_F(ParametersE2E, EveryOutcomeHasItsExitCode)
         if (c.responseWritten) {
             // A failed upload answers with an empty protocol and date.
             const std::string record = readFile(response("r.xml"));
-            EXPECT_NE(record.find("<dataTransmissao></dataTransmissao><protocoloTX></protocoloTX>"),
-                      std::string::npos)
+            EXPECT_NE(record.find("<dataTransmissao></dataTransmissao><protocoloTX></protocoloTX>"), std::string::npos)
                 << record;
         }
     }

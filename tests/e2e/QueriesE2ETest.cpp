@@ -184,8 +184,8 @@ TEST_F(QueriesE2E, FullDiskFailsDownloadAndUploadWithTheirTexts)
         return runProcess(args, {{"VEK_DIR", cli.dir}, {"VEK_SENHA", "demo"}}, {"TMPDIR"});
     };
 
-    const auto down = limited({"baixar", "--registro", "123456", "--tipo", "RET", "--id", id, "--destino",
-                               destination.string()});
+    const auto down =
+        limited({"baixar", "--registro", "123456", "--tipo", "RET", "--id", id, "--destino", destination.string()});
     EXPECT_EQ(down.exitCode, 1) << down.err;
     EXPECT_NE(down.err.find("Erro:  Houve um erro ao efetuar download do arquivo."), std::string::npos) << down.err;
     EXPECT_TRUE(std::filesystem::is_empty(destination));

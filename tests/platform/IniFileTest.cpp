@@ -25,9 +25,10 @@ TEST(IniFile, WriteKeepsCommentsOtherSectionsAndOrder)
     IniFile ini(box.path() / "a.ini");
     ini.write("Defaults", "PortaServico", "8080");
     ini.write("Defaults", "Novo", "v");
-    EXPECT_EQ(box.read("a.ini"),
-              "; comment on top\r\n[Outra]\r\nX=1\r\n\r\n[defaults]\r\n# note\r\nDepuracao = sim \r\nPortaServico=8080\r\n"
-              "Novo=v\r\n[Fim]\r\nY=2\r\n");
+    EXPECT_EQ(
+        box.read("a.ini"),
+        "; comment on top\r\n[Outra]\r\nX=1\r\n\r\n[defaults]\r\n# note\r\nDepuracao = sim \r\nPortaServico=8080\r\n"
+        "Novo=v\r\n[Fim]\r\nY=2\r\n");
 }
 
 TEST(IniFile, ReadsCaseInsensitivelyTrimmedAndIntegersStrictly)

@@ -1,6 +1,6 @@
-#include "platform/Error.h"
 #include "platform/Socket.h"
 
+#include "platform/Error.h"
 #include "tests/fixtures/RecordingUiServices.h"
 
 #include <gtest/gtest.h>

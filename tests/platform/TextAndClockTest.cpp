@@ -3,7 +3,6 @@
 #include "platform/Clock.h"
 #include "platform/OsInfo.h"
 #include "platform/Win1252.h"
-
 #include "tests/fixtures/Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +27,7 @@ TEST(AsciiText, CaseChangesOnlyTheLettersAToZ)
     const std::string text = "az AZ 09 {@[`} \xE7 ç";
     EXPECT_EQ(upperAZ(text), "AZ AZ 09 {@[`} \xE7 ç");
     EXPECT_EQ(lowerAZ(text), "az az 09 {@[`} \xE7 ç");
-    }
+}
 
 TEST(Win1252, ConvertsBothWaysAndMarksWhatHasNoForm)
 {
@@ -40,7 +39,10 @@ TEST(Win1252, ConvertsBothWaysAndMarksWhatHasNoForm)
     };
     const std::array cases{
         Case{.name = "ascii", .utf8 = "abc|123", .cp1252 = "abc|123"},
-        Case{.name = "latin", .utf8 = "Código indisponível ção", .cp1252 = "C\xF3" "digo indispon\xEDvel \xE7\xE3o"},
+        Case{.name = "latin",
+             .utf8 = "Código indisponível ção",
+             .cp1252 = "C\xF3"
+                       "digo indispon\xEDvel \xE7\xE3o"},
         Case{.name = "upper half of 0x80", .utf8 = "€ “x” …", .cp1252 = "\x80 \x93x\x94 \x85"},
         Case{.name = "nul kept", .utf8 = std::string("a\0b", 3), .cp1252 = std::string("a\0b", 3)},
     };
@@ -65,7 +67,9 @@ TEST(Win1252, ConvertsBothWaysAndMarksWhatHasNoForm)
 TEST(Win1252, CountsAndCutsCharactersNotBytes)
 {
     EXPECT_EQ(utf8Length("ação"), 4U);
-    EXPECT_EQ(utf8Left("ação!", 3), "aç" "ã");
+    EXPECT_EQ(utf8Left("ação!", 3),
+              "aç"
+              "ã");
     EXPECT_EQ(utf8Left("ab", 5), "ab");
 }
 

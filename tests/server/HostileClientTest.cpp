@@ -85,8 +85,8 @@ bool droppedWithin(platform::TcpSocket& s, std::chrono::milliseconds bound)
     std::array<std::uint8_t, 4096> buffer{};
     try {
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                    std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left <= 0ms) {
                 return false;
             }
@@ -258,54 +258,73 @@ std::vector<Dialogue> dialogues()
     return {
         Dialogue{"type lists",
                  {
-                     Step{"37", CMD_TIPOS_ENVIO, [](Peer& p) {
+                     Step{"37",
+                          CMD_TIPOS_ENVIO,
+                          [](Peer& p) {
                               sendFrame(p.socket, CMD_TIPOS_ENVIO, {});
                               expect(p, CMD_TIPOS_ENVIO, "37");
                           }},
-                     Step{"40", CMD_TIPOS_DOWNLOAD, [](Peer& p) {
+                     Step{"40",
+                          CMD_TIPOS_DOWNLOAD,
+                          [](Peer& p) {
                               sendFrame(p.socket, CMD_TIPOS_DOWNLOAD, {});
                               expect(p, CMD_TIPOS_DOWNLOAD, "40");
                           }},
                      Step{"18", CMD_PRE_VALIDACAO, [](Peer& p) { sendText(p.socket, CMD_PRE_VALIDACAO, "livre"); }},
                  }},
-        Dialogue{"upload",
-                 {
-                     Step{"18", CMD_PRE_VALIDACAO, [](Peer& p) { sendText(p.socket, CMD_PRE_VALIDACAO, "livre"); }},
-                     Step{"1", CMD_PEDIDO_ENVIO, [senha](Peer& p) {
-                              sendText(p.socket, CMD_PEDIDO_ENVIO, "4.0.8|VEK-1|123456|XML|Linux|a.xml|" + senha);
-                              expect(p, CMD_ACEITO, "authorization");
-                              p.modulus = expect(p, CMD_CHAVE_MODULO, "modulus").payload;
-                              p.exponent = expect(p, CMD_CHAVE_EXPOENTE, "exponent").payload;
-                          }},
-                     Step{"6", CMD_CHAVE_SIMETRICA, [](Peer& p) {
-                              sendFrame(p.socket, CMD_CHAVE_SIMETRICA, wrapKey(key, p.modulus, p.exponent));
-                          }},
-                     Step{"43", CMD_HASH_ARQUIVO, [](Peer& p) {
-                              sendText(p.socket, CMD_HASH_ARQUIVO, "");
-                              expect(p, CMD_ACK, "after the hash");
-                          }},
-                     Step{"7", CMD_TAMANHO, [](Peer& p) {
-                              const auto size = header(0, static_cast<std::uint32_t>(data.size()));
-                              sendFrame(p.socket, CMD_TAMANHO, std::span(size).subspan(1));
-                              expect(p, CMD_ACK, "after the size");
-                          }},
-                     Step{"9 first", CMD_BLOCO, [block](Peer& p) {
-                              sendFrame(p.socket, CMD_BLOCO, block(0));
-                              expect(p, CMD_ACK, "first block");
-                          }},
-                     Step{"9 second", CMD_BLOCO, [block](Peer& p) {
-                              sendFrame(p.socket, CMD_BLOCO, block(1));
-                              expect(p, CMD_ACK, "second block");
-                          }},
-                     Step{"10", CMD_FIM_DADOS, [](Peer& p) {
-                              sendFrame(p.socket, CMD_FIM_DADOS, {});
-                              expect(p, CMD_PROTOCOLO, "receipt");
-                          }},
-                     Step{"39", CMD_ACK, [](Peer& p) { sendFrame(p.socket, CMD_ACK, {}); }},
-                 }},
+        Dialogue{
+            "upload",
+            {
+                Step{"18", CMD_PRE_VALIDACAO, [](Peer& p) { sendText(p.socket, CMD_PRE_VALIDACAO, "livre"); }},
+                Step{"1",
+                     CMD_PEDIDO_ENVIO,
+                     [senha](Peer& p) {
+                         sendText(p.socket, CMD_PEDIDO_ENVIO, "4.0.8|VEK-1|123456|XML|Linux|a.xml|" + senha);
+                         expect(p, CMD_ACEITO, "authorization");
+                         p.modulus = expect(p, CMD_CHAVE_MODULO, "modulus").payload;
+                         p.exponent = expect(p, CMD_CHAVE_EXPOENTE, "exponent").payload;
+                     }},
+                Step{"6",
+                     CMD_CHAVE_SIMETRICA,
+                     [](Peer& p) { sendFrame(p.socket, CMD_CHAVE_SIMETRICA, wrapKey(key, p.modulus, p.exponent)); }},
+                Step{"43",
+                     CMD_HASH_ARQUIVO,
+                     [](Peer& p) {
+                         sendText(p.socket, CMD_HASH_ARQUIVO, "");
+                         expect(p, CMD_ACK, "after the hash");
+                     }},
+                Step{"7",
+                     CMD_TAMANHO,
+                     [](Peer& p) {
+                         const auto size = header(0, static_cast<std::uint32_t>(data.size()));
+                         sendFrame(p.socket, CMD_TAMANHO, std::span(size).subspan(1));
+                         expect(p, CMD_ACK, "after the size");
+                     }},
+                Step{"9 first",
+                     CMD_BLOCO,
+                     [block](Peer& p) {
+                         sendFrame(p.socket, CMD_BLOCO, block(0));
+                         expect(p, CMD_ACK, "first block");
+                     }},
+                Step{"9 second",
+                     CMD_BLOCO,
+                     [block](Peer& p) {
+                         sendFrame(p.socket, CMD_BLOCO, block(1));
+                         expect(p, CMD_ACK, "second block");
+                     }},
+                Step{"10",
+                     CMD_FIM_DADOS,
+                     [](Peer& p) {
+                         sendFrame(p.socket, CMD_FIM_DADOS, {});
+                         expect(p, CMD_PROTOCOLO, "receipt");
+                     }},
+                Step{"39", CMD_ACK, [](Peer& p) { sendFrame(p.socket, CMD_ACK, {}); }},
+            }},
         Dialogue{"file list",
                  {
-                     Step{"30", CMD_PEDIDO_LISTA, [senha](Peer& p) {
+                     Step{"30",
+                          CMD_PEDIDO_LISTA,
+                          [senha](Peer& p) {
                               sendText(p.socket, CMD_PEDIDO_LISTA, "4.0.8|VEK-1|RET|123456|Linux|||" + senha);
                               expect(p, CMD_ACEITO, "acceptance");
                               if (expect(p, std::nullopt, "result").text() == "0") {
@@ -314,11 +333,15 @@ std::vector<Dialogue> dialogues()
                               expect(p, CMD_TAMANHO, "list header");
                               expect(p, CMD_BLOCO, "list block");
                           }},
-                     Step{"39 block", CMD_ACK, [](Peer& p) {
+                     Step{"39 block",
+                          CMD_ACK,
+                          [](Peer& p) {
                               sendFrame(p.socket, CMD_ACK, {});
                               expect(p, CMD_FIM_DADOS, "end of list");
                           }},
-                     Step{"32", CMD_LISTA_RECEBIDA, [](Peer& p) {
+                     Step{"32",
+                          CMD_LISTA_RECEBIDA,
+                          [](Peer& p) {
                               sendFrame(p.socket, CMD_LISTA_RECEBIDA, {});
                               expect(p, std::nullopt, "credentials");
                           }},
@@ -326,7 +349,9 @@ std::vector<Dialogue> dialogues()
                  }},
         Dialogue{"history",
                  {
-                     Step{"13", CMD_PEDIDO_HISTORICO, [senha](Peer& p) {
+                     Step{"13",
+                          CMD_PEDIDO_HISTORICO,
+                          [senha](Peer& p) {
                               sendText(p.socket,
                                        CMD_PEDIDO_HISTORICO,
                                        "4.0.8|VEK-1|123456|Linux|01/01/2000|31/12/2099|" + senha);
@@ -337,7 +362,9 @@ std::vector<Dialogue> dialogues()
                               expect(p, CMD_TAMANHO, "list header");
                               expect(p, CMD_BLOCO, "list block");
                           }},
-                     Step{"39 block", CMD_ACK, [](Peer& p) {
+                     Step{"39 block",
+                          CMD_ACK,
+                          [](Peer& p) {
                               sendFrame(p.socket, CMD_ACK, {});
                               expect(p, CMD_FIM_DADOS, "end of list");
                           }},
@@ -345,7 +372,9 @@ std::vector<Dialogue> dialogues()
                  }},
         Dialogue{"password change",
                  {
-                     Step{"99", CMD_ALTERAR_SENHA, [senha](Peer& p) {
+                     Step{"99",
+                          CMD_ALTERAR_SENHA,
+                          [senha](Peer& p) {
                               sendText(p.socket,
                                        CMD_ALTERAR_SENHA,
                                        "4.0.8|" + p.registro + "|Linux|" + senha + "|" +

@@ -103,9 +103,9 @@ struct UploadOutcome
     wire::Message authorization;  // reply to message 1
     std::vector<std::uint8_t> modulus;
     std::vector<std::uint8_t> exponent;
-    std::vector<std::uint8_t> replies;      // codes of the replies to 43, 7 and each block
-    std::optional<wire::Message> final;     // reply to message 10
-    bool closedEarly = false;               // the server closed before the end
+    std::vector<std::uint8_t> replies;   // codes of the replies to 43, 7 and each block
+    std::optional<wire::Message> final;  // reply to message 10
+    bool closedEarly = false;            // the server closed before the end
 };
 
 // The wrap of a 16-byte key for a modulus of 132 bits or more: the shortest

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
 #include <unistd.h>
 
 namespace vek::test {
@@ -46,9 +45,11 @@ Bytes encipher(const crypto::SymmetricKey& key, const Bytes& plain)
 std::string crcText(const std::string& text)
 {
     char buf[9];
-    std::snprintf(buf, sizeof buf, "%08X",
-                  static_cast<unsigned>(crc32(0, reinterpret_cast<const Bytef*>(text.data()),
-                                              static_cast<uInt>(text.size()))));
+    std::snprintf(
+        buf,
+        sizeof buf,
+        "%08X",
+        static_cast<unsigned>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()))));
     return buf;
 }
 
@@ -68,7 +69,8 @@ Decoded decode(const Bytes& gzip, const std::filesystem::path& dir)
     const Bytes ciphered = encipher(key, gzip);
     Decoded d;
     try {
-        server::UploadDecoder decoder(key, static_cast<std::int64_t>(ciphered.size()), dir / "recebendo", 1 << 30, false);
+        server::UploadDecoder decoder(
+            key, static_cast<std::int64_t>(ciphered.size()), dir / "recebendo", 1 << 30, false);
         for (std::size_t at = 0; at < ciphered.size(); at += 1280) {
             const auto n = std::min<std::size_t>(1280, ciphered.size() - at);
             decoder.feed(std::span(ciphered).subspan(at, n));
@@ -89,9 +91,9 @@ class UploadDecoderTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vek-decoder-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ =
+            std::filesystem::temp_directory_path() / ("vek-decoder-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }

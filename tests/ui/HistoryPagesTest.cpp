@@ -46,7 +46,6 @@ class HistoryPagesTest : public test::WindowTestCase
     Q_OBJECT
 
 private:
-
     QLineEdit* start() { return child<QLineEdit>(window_.get(), "txtInicioConsultaHist"); }
     QLineEdit* end() { return child<QLineEdit>(window_.get(), "txtFimConsultaHist"); }
     ui::GradeTabela* grid() { return child<ui::GradeTabela>(window_.get(), "HistoricoGrid"); }
@@ -76,10 +75,7 @@ private:
     QString visibleButtons() { return test::visibleButtons(*window_); }
 
 private slots:
-    void init()
-    {
-        setUp(WithZebd::Yes);
-    }
+    void init() { setUp(WithZebd::Yes); }
 
     void cleanup()
     {

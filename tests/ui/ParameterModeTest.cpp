@@ -238,7 +238,8 @@ private slots:
         std::filesystem::remove(file);
         std::filesystem::create_directory(file);
         window_->show();
-        QTRY_COMPARE_WITH_TIMEOUT(window_->codigoSaidaImediato().value_or(-1), app::CodigoSaidaChecksumDiferente, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            window_->codigoSaidaImediato().value_or(-1), app::CodigoSaidaChecksumDiferente, 20000);
         const auto messages = sandbox_->ui().messages();
         QCOMPARE(messages.size(), std::size_t{2});
         QCOMPARE(messages[0].text, "File " + file.string() + " does not exist.");

@@ -58,7 +58,6 @@ class PasswordPageTest : public test::WindowTestCase
     Q_OBJECT
 
 private:
-
     QLineEdit* newPassword() { return child<QLineEdit>(window_.get(), "txtNovaSenha"); }
     QLabel* info() { return child<QLabel>(window_.get(), "pnlInfNovaSenha"); }
     void click(ui::Botao b) { QTest::mouseClick(window_->botao(b), Qt::LeftButton); }

@@ -40,7 +40,6 @@ class ReceivePagesTest : public test::WindowTestCase
     Q_OBJECT
 
 private:
-
     QComboBox* types() { return child<QComboBox>(window_.get(), "cbxTpoArqReceber"); }
     QLineEdit* competence() { return child<QLineEdit>(window_.get(), "txtMesAnoComp"); }
     QLineEdit* availability() { return child<QLineEdit>(window_.get(), "txtMesAnoDisp"); }
@@ -111,10 +110,7 @@ private:
     static QString q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
 private slots:
-    void init()
-    {
-        setUp(WithZebd::Yes);
-    }
+    void init() { setUp(WithZebd::Yes); }
 
     void cleanup() { tearDown(); }
 

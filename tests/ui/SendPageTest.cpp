@@ -51,7 +51,6 @@ class SendPageTest : public test::WindowTestCase
     Q_OBJECT
 
 private:
-
     QComboBox* typeList() { return child<QComboBox>(window_.get(), "cbxTpoArqEnviar"); }
     QLineEdit* fileField() { return child<QLineEdit>(window_.get(), "txtArqEnviado"); }
     QLabel* info() { return child<QLabel>(window_.get(), "pnlInfEnvio"); }
