@@ -2,12 +2,10 @@
 // standard error is a terminal, the locale of the environment).
 
 #include "channel/MessageCodes.h"
-#include "crypto/TBlowfishQv.h"
-#include "crypto/TGzip.h"
 #include "dataset/DataPacket.h"
-#include "dataset/FieldNames.h"
 #include "dataset/HistoryTable.h"
 #include "dataset/ListTable.h"
+#include "tests/cli/CliScripts.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
 
@@ -170,51 +168,6 @@ TEST(VekCliProgram, LineBreaksOfAMessageAreNewLinesOnlyWhenStandardErrorIsATermi
     EXPECT_EQ(shown.err, "VEK: linha 1\nlinha 2\nlinha 3\nlinha 4\n");
 }
 
-// A list or history file as the server sends it: a gzipped data packet.
-std::string gzippedPacket(const Sandbox& box, const std::string& name, const std::string& xml)
-{
-    const auto src = box.write(name + ".xml", xml);
-    crypto::TGzip gz;
-    gz.FileSource = src.string();
-    gz.FileDestination = (box.path() / (name + ".gz")).string();
-    EXPECT_EQ(gz.Compress(), 0);
-    return box.read(name + ".gz");
-}
-
-FakeScript listScript(std::uint8_t request, const std::string& gz, bool credentials)
-{
-    FakeScript s{FakeStep::expect(request),
-                 FakeStep::reply(channel::CMD_ACEITO),
-                 FakeStep::reply(channel::CMD_ACEITO, "1"),
-                 FakeStep::reply(channel::CMD_TAMANHO, std::to_string(gz.size()) + "|Xlista.xml"),
-                 FakeStep::reply(channel::CMD_BLOCO, gz),
-                 FakeStep::expect(channel::CMD_ACK),
-                 FakeStep::reply(channel::CMD_FIM_DADOS)};
-    if (credentials) {
-        s.push_back(FakeStep::expect(channel::CMD_LISTA_RECEBIDA));
-        s.push_back(FakeStep::reply(channel::CMD_ACEITO, crypto::EncryptProtocolText("u|p|i")));
-    }
-    s.push_back(FakeStep::expect(channel::CMD_ACK));
-    return s;
-}
-
-FakeScript acceptedUpload()
-{
-    const std::string modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
-    return {FakeStep::expect(channel::CMD_PEDIDO_ENVIO),
-            FakeStep::reply(channel::CMD_ACEITO),
-            FakeStep::reply(channel::CMD_CHAVE_MODULO, modulus),
-            FakeStep::reply(channel::CMD_CHAVE_EXPOENTE, "\x03"),
-            FakeStep::expect(channel::CMD_CHAVE_SIMETRICA),
-            FakeStep::expect(channel::CMD_HASH_ARQUIVO),
-            FakeStep::reply(channel::CMD_ACK),
-            FakeStep::expect(channel::CMD_TAMANHO),
-            FakeStep::reply(channel::CMD_ACK),
-            FakeStep::ackBlocks(),
-            FakeStep::reply(channel::CMD_PROTOCOLO, "77|09/12/2026 10:11:12|127.0.0.1|AB12"),
-            FakeStep::expect(channel::CMD_ACK)};
-}
-
 // A directory holding a generated pt_BR.UTF-8 locale when the system has
 // none (empty path when it has one); nullopt when it can be neither found
 // nor generated.
@@ -273,41 +226,20 @@ TEST(VekCliProgram, ProgressTextsFollowTheEnvironmentLocaleAndFilesDoNot)
     };
     const std::array cases{Case{"C.UTF-8", '.'}, Case{"pt_BR.UTF-8", ','}};
 
-    namespace f = dataset::field;
-    using dataset::Decimal;
-    const auto& lf = dataset::ListTable::definition();
-    const std::vector<dataset::Row> listRows{
-        dataset::makeRow(lf,
-                         {{f::NM_ARQUIVO, std::string("retorno.xml")},
-                          {f::DE_CONTEUDO_ARQUIVO, std::string("Retorno")},
-                          {f::TAMANHO, *Decimal::parse("2.5")},
-                          {f::MEDIDA, std::string("KBytes")},
-                          {f::DT_CADASTRO, *dataset::parseSqlDateTime("20261209T14:05:09000")},
-                          {f::ID_ARQUIVO_DISPONIVEL, *Decimal::parse("42")},
-                          {f::CD_CHAVE_CRIPTOGRAFIA, std::string("chave")},
-                          {f::DE_PATH_ARQUIVO, std::string("/srv/42")},
-                          {f::CD_TIPO_ARQUIVO, std::string("RET")}})};
-    const auto& hf = dataset::HistoryTable::definition();
-    const std::vector<dataset::Row> historyRows{
-        dataset::makeRow(hf,
-                         {{f::DT_TRANSMISSAO, *dataset::parseSqlDateTime("20261201T12:00:00000")},
-                          {f::NM_ARQUIVO, std::string("dados.xml")},
-                          {f::CD_TIPO_ARQUIVO, std::string("XML")},
-                          {f::CD_PROTOCOLO, std::string("77")},
-                          {f::NM_STATUS_PROCESSAMENTO, std::string("Processado")},
-                          {f::QT_AVISOS, *Decimal::parse("1")},
-                          {f::QT_ERROS, *Decimal::parse("0")},
-                          {f::CD_OPERADORA, std::string("123456")}})};
+    const auto listRows = sampleListRows("retorno.xml", "Retorno");
+    const auto historyRows = sampleHistoryRows("20261201T12:00:00000");
     Sandbox packets(false);
-    const std::string listGz = gzippedPacket(packets, "lista", dataset::writeDataPacket(lf, listRows));
-    const std::string histGz = gzippedPacket(packets, "historico", dataset::writeDataPacket(hf, historyRows));
+    const std::string listGz =
+        gzippedPacket(packets, "lista", dataset::writeDataPacket(dataset::ListTable::definition(), listRows));
+    const std::string histGz =
+        gzippedPacket(packets, "historico", dataset::writeDataPacket(dataset::HistoryTable::definition(), historyRows));
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.locale);
         Sandbox box(false);
         FakeZebServer server({acceptedUpload(),
-                              listScript(channel::CMD_PEDIDO_LISTA, listGz, true),
-                              listScript(channel::CMD_PEDIDO_HISTORICO, histGz, false)});
+                              listScript(channel::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
+                              listScript(channel::CMD_PEDIDO_HISTORICO, histGz, "lista.xml", false)});
         writeClientConfig(box.path().string(), server.port());
         std::map<std::string, std::string> env{{"VEK_DIR", box.path().string()}, {"VEK_SENHA", "demo"}};
         env["LC_ALL"] = c.locale;

@@ -2,11 +2,10 @@
 
 #include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
-#include "crypto/TGzip.h"
 #include "dataset/DataPacket.h"
-#include "dataset/FieldNames.h"
 #include "dataset/HistoryTable.h"
 #include "dataset/ListTable.h"
+#include "tests/cli/CliScripts.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
 
@@ -74,20 +73,8 @@ TEST(VekCli, TypeListFailurePrintsTheRaisedTextWithItsPrefixAndNothingOnStdout)
 TEST(VekCli, EnviarPrintsTheReceiptAndWritesTheRecord)
 {
     test::Sandbox box;
-    const std::string modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
     test::FakeZebServer server(
-        {{FakeStep::expect(channel::CMD_PEDIDO_ENVIO),
-          FakeStep::reply(channel::CMD_ACEITO),
-          FakeStep::reply(channel::CMD_CHAVE_MODULO, modulus),
-          FakeStep::reply(channel::CMD_CHAVE_EXPOENTE, "\x03"),
-          FakeStep::expect(channel::CMD_CHAVE_SIMETRICA),
-          FakeStep::expect(channel::CMD_HASH_ARQUIVO),
-          FakeStep::reply(channel::CMD_ACK),
-          FakeStep::expect(channel::CMD_TAMANHO),
-          FakeStep::reply(channel::CMD_ACK),
-          FakeStep::ackBlocks(),
-          FakeStep::reply(channel::CMD_PROTOCOLO, "77|09/12/2026 10:11:12|127.0.0.1|AB12"),
-          FakeStep::expect(channel::CMD_ACK)},
+        {test::acceptedUpload(),
          {FakeStep::expect(channel::CMD_PEDIDO_ENVIO), FakeStep::reply(channel::CMD_NEGADO, "Tipo n\xE3o permitido")}});
     test::writeClientConfig(box.path().string(), server.port());
     const auto file = box.write("entrada/Dados.Xml", "<a>1</a>");
@@ -119,68 +106,20 @@ TEST(VekCli, EnviarPrintsTheReceiptAndWritesTheRecord)
 }
 
 // A list or history file as the server sends it: a gzipped data packet.
-std::string gzippedPacket(const test::Sandbox& box, const std::string& xml)
-{
-    const auto src = box.write("pacote.xml", xml);
-    crypto::TGzip gz;
-    gz.FileSource = src.string();
-    gz.FileDestination = (box.path() / "pacote.gz").string();
-    EXPECT_EQ(gz.Compress(), 0);
-    return box.read("pacote.gz");
-}
-
-test::FakeScript listScript(std::uint8_t request, const std::string& gz, const std::string& name, bool credentials)
-{
-    test::FakeScript s{FakeStep::expect(request),
-                       FakeStep::reply(channel::CMD_ACEITO),
-                       FakeStep::reply(channel::CMD_ACEITO, "1"),
-                       FakeStep::reply(channel::CMD_TAMANHO, std::to_string(gz.size()) + "|X" + name),
-                       FakeStep::reply(channel::CMD_BLOCO, gz),
-                       FakeStep::expect(channel::CMD_ACK),
-                       FakeStep::reply(channel::CMD_FIM_DADOS)};
-    if (credentials) {
-        s.push_back(FakeStep::expect(channel::CMD_LISTA_RECEBIDA));
-        s.push_back(FakeStep::reply(channel::CMD_ACEITO, crypto::EncryptProtocolText("u|p|i")));
-    }
-    s.push_back(FakeStep::expect(channel::CMD_ACK));
-    return s;
-}
-
 TEST(VekCli, ListarAndHistoricoPrintTheirTables)
 {
-    namespace f = dataset::field;
-    using dataset::Decimal;
     test::Sandbox box;
-    const auto& lf = dataset::ListTable::definition();
-    const std::vector<dataset::Row> listRows{
-        dataset::makeRow(lf,
-                         {{f::NM_ARQUIVO, std::string("retorno\tjan.xml")},
-                          {f::DE_CONTEUDO_ARQUIVO, std::string("Retorno de janeiro")},
-                          {f::TAMANHO, *Decimal::parse("2.5")},
-                          {f::MEDIDA, std::string("KBytes")},
-                          {f::DT_CADASTRO, *dataset::parseSqlDateTime("20261209T14:05:09000")},
-                          {f::ID_ARQUIVO_DISPONIVEL, *Decimal::parse("42")},
-                          {f::CD_CHAVE_CRIPTOGRAFIA, std::string("chave")},
-                          {f::DE_PATH_ARQUIVO, std::string("/srv/42")},
-                          {f::CD_TIPO_ARQUIVO, std::string("RET")}})};
-    const auto& hf = dataset::HistoryTable::definition();
-    const std::vector<dataset::Row> histRows{
-        dataset::makeRow(hf,
-                         {{f::DT_TRANSMISSAO, *dataset::parseSqlDateTime("20261201T08:00:00000")},
-                          {f::NM_ARQUIVO, std::string("dados.xml")},
-                          {f::CD_TIPO_ARQUIVO, std::string("XML")},
-                          {f::CD_PROTOCOLO, std::string("77")},
-                          {f::NM_STATUS_PROCESSAMENTO, std::string("Processado")},
-                          {f::QT_AVISOS, *Decimal::parse("1")},
-                          {f::QT_ERROS, *Decimal::parse("0")},
-                          {f::CD_OPERADORA, std::string("123456")}})};
-    const std::string listGz = gzippedPacket(box, dataset::writeDataPacket(lf, listRows));
-    const std::string histGz = gzippedPacket(box, dataset::writeDataPacket(hf, histRows));
-    test::FakeZebServer server({listScript(channel::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
+    const auto listRows = test::sampleListRows("retorno\tjan.xml", "Retorno de janeiro");
+    const auto histRows = test::sampleHistoryRows("20261201T08:00:00000");
+    const std::string listGz =
+        test::gzippedPacket(box, "lista", dataset::writeDataPacket(dataset::ListTable::definition(), listRows));
+    const std::string histGz =
+        test::gzippedPacket(box, "historico", dataset::writeDataPacket(dataset::HistoryTable::definition(), histRows));
+    test::FakeZebServer server({test::listScript(channel::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
                                 {FakeStep::expect(channel::CMD_PEDIDO_LISTA),
                                  FakeStep::reply(channel::CMD_ACEITO),
                                  FakeStep::reply(channel::CMD_ACEITO, "0")},
-                                listScript(channel::CMD_PEDIDO_HISTORICO, histGz, "hist.xml", false)});
+                                test::listScript(channel::CMD_PEDIDO_HISTORICO, histGz, "hist.xml", false)});
     test::writeClientConfig(box.path().string(), server.port());
     setenv("VEK_SENHA", "demo", 1);
 
