@@ -130,14 +130,15 @@ struct ChainState
 class BlockCollector
 {
 public:
-    explicit BlockCollector(int blockSize)
+    BlockCollector(int blockSize, std::uint64_t maxTotal)
         : blockSize_(static_cast<std::size_t>(blockSize))
+        , maxTotal_(maxTotal)
     {}
 
     void append(std::span<const std::uint8_t> data)
     {
         total_ += data.size();
-        if (total_ > static_cast<std::uint64_t>(INT32_MAX)) {
+        if (total_ > maxTotal_) {
             throw Error("Arquivo grande demais para envio", EFBIG);
         }
         while (!data.empty()) {
@@ -171,12 +172,12 @@ public:
         blocks_.clear();
         blockSize_ = lowered;
         blocks_.reserve(total_ / lowered + 1);
-        const std::uint64_t keep = total_;
+        // The bytes are counted again as they are cut anew.
+        total_ = 0;
         for (auto& block : old) {
             append(block);
             std::vector<std::uint8_t>().swap(block);
         }
-        total_ = keep;
         if (total_ % lowered == 0) {
             blocks_.emplace_back();  // the last read returned nothing
         }
@@ -186,6 +187,7 @@ public:
 
 private:
     std::size_t blockSize_;
+    std::uint64_t maxTotal_;
     std::uint64_t total_ = 0;
     DataBlocks blocks_;
 };
@@ -311,9 +313,10 @@ std::string preparationErrorText(int code)
 BlockSplit splitIntoBlocks(std::span<const std::uint8_t> enciphered,
                            int blockSize,
                            int& percent,
-                           const PreparationCallbacks& callbacks)
+                           const PreparationCallbacks& callbacks,
+                           std::uint64_t maxTotal)
 {
-    BlockCollector collector(blockSize);
+    BlockCollector collector(blockSize, maxTotal);
     collector.append(enciphered);
     BlockSplit split = collector.finish();
     reportSplit(split, percent, callbacks);
@@ -348,7 +351,7 @@ PreparedUpload prepareUpload(const std::string& arquivo,
 
         compressed = workFilePaths(arquivo, tempDir, platform::tickCount()).compressed;
 
-        BlockCollector collector(blockSize);
+        BlockCollector collector(blockSize, MaxEncipheredSize);
         {
             UploadEncipherer encipherer(result.key);
             TGzip gzip;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -39,6 +40,9 @@ inline constexpr int BlockSizeReduction = 13;
 // Progress reports while splitting: one after every K-th block, with
 // K = size div block size div ReportsWhileSplitting (at least 1).
 inline constexpr int ReportsWhileSplitting = 40;
+// Sizes on the wire are 32-bit signed: a larger enciphered file fails with
+// "Arquivo grande demais para envio".
+inline constexpr std::uint64_t MaxEncipheredSize = INT32_MAX;
 
 inline constexpr std::string_view TraceEnvioArquivo = "*** ENVIO DE ARQUIVO *** \r\r";
 inline constexpr std::string_view TextoPreparandoCertificacao = "Preparando mecanismos de certificação...";
@@ -106,7 +110,8 @@ std::string preparationErrorText(int code);
 // size follow in order, and the list ends with the first block shorter than
 // it (empty when the size is also a multiple of the lowered size). `percent`
 // is the current preparation percent and is raised by one (up to 100) with a
-// report after every K-th block.
+// report after every K-th block. More than `maxTotal` bytes fail with
+// "Arquivo grande demais para envio" (EFBIG).
 struct BlockSplit
 {
     DataBlocks blocks;
@@ -116,7 +121,8 @@ struct BlockSplit
 BlockSplit splitIntoBlocks(std::span<const std::uint8_t> enciphered,
                            int blockSize,
                            int& percent,
-                           const PreparationCallbacks& callbacks);
+                           const PreparationCallbacks& callbacks,
+                           std::uint64_t maxTotal = MaxEncipheredSize);
 
 // The AES-192 key and the IV that a symmetric key gives.
 AesKey192 uploadAesKey(const SymmetricKey& key);

@@ -159,6 +159,42 @@ TEST(UploadBlocks, SplitRuleAndItsReports)
     }
 }
 
+// The size bound applies to the enciphered size once, whether or not the
+// block size was lowered: a size that is a multiple of the block size and
+// within the bound is cut, one byte more than the bound fails.
+TEST(UploadBlocks, SizeBoundCountsEveryByteOnceWhenTheBlockSizeIsLowered)
+{
+    struct Case
+    {
+        const char* name;
+        std::size_t size;
+        std::uint64_t bound;
+        bool fits;
+    };
+    const std::vector<Case> cases{
+        {"multiple of 1280, at the bound", 2560, 2560, true},
+        {"multiple of 1280 and 1267, at the bound", 1621760, 1621760, true},
+        {"not a multiple, at the bound", 2561, 2561, true},
+        {"multiple of 1280, one byte over", 2560, 2559, false},
+        {"not a multiple, one byte over", 2561, 2560, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes bytes = test::bytesOf(test::randomBytes(c.size, 7));
+        int percent = 60;
+        try {
+            const BlockSplit split = splitIntoBlocks(bytes, UploadBlockSize, percent, {}, c.bound);
+            EXPECT_TRUE(c.fits);
+            EXPECT_EQ(split.total, static_cast<std::int32_t>(c.size));
+            EXPECT_TRUE(join(split.blocks) == bytes);
+        } catch (const Error& e) {
+            EXPECT_FALSE(c.fits) << e.what();
+            EXPECT_EQ(std::string(e.what()), "Arquivo grande demais para envio");
+            EXPECT_EQ(e.code(), EFBIG);
+        }
+    }
+}
+
 TEST(UploadCipher, PiecesDoNotChangeTheResultAndDecipheringRestores)
 {
     for (const std::size_t size : {0u, 1u, 15u, 16u, 17u, 1000u, 8192u, 8195u, 70001u}) {
