@@ -4,6 +4,7 @@
 #include "app/SendRules.h"
 #include "app/Text.h"
 #include "app/UploadRecord.h"
+#include "platform/BaseDir.h"
 #include "platform/Clock.h"
 #include "platform/UiServices.h"
 
@@ -86,6 +87,23 @@ UploadOutcome send(AppState& estado, channel::TCanalZEBCliente& canal)
     return outcome;
 }
 
+// The send page's record name for this moment; a later tick when a record of
+// that name exists already (a file of the same name sent within the same
+// millisecond), so that no record replaces another.
+std::string freeRecordName(const std::string& arquivo)
+{
+    const auto dir = platform::baseDir() / "Protocolos";
+    std::uint32_t ticks = platform::tickCount();
+    std::error_code ec;
+    for (;;) {
+        std::string name = nomeArquivoRegistro(arquivo, ticks);
+        if (!std::filesystem::exists(dir / name, ec)) {
+            return name;
+        }
+        ++ticks;
+    }
+}
+
 }  // namespace
 
 UploadOutcome runInteractiveUpload(AppState& estado, channel::TCanalZEBCliente& canal)
@@ -93,10 +111,19 @@ UploadOutcome runInteractiveUpload(AppState& estado, channel::TCanalZEBCliente& 
     configure(estado, canal);
     UploadOutcome outcome = send(estado, canal);
     if (outcome.sent()) {
-        estado.nomeArquivoRegistro = nomeArquivoRegistro(estado.arquivo, platform::tickCount());
+        estado.nomeArquivoRegistro = freeRecordName(estado.arquivo);
         outcome.record =
             gravarRegistroEnvio(dadosRegistro(estado), outcome.resultado, canal, estado.nomeArquivoRegistro);
     }
+    return outcome;
+}
+
+UploadOutcome runRecordedUpload(AppState& estado, channel::TCanalZEBCliente& canal)
+{
+    configure(estado, canal);
+    UploadOutcome outcome = send(estado, canal);
+    estado.nomeArquivoRegistro = freeRecordName(estado.arquivo);
+    outcome.record = gravarRegistroEnvio(dadosRegistro(estado), outcome.resultado, canal, estado.nomeArquivoRegistro);
     return outcome;
 }
 

@@ -42,6 +42,13 @@ struct UploadOutcome
 // failed upload writes none.
 UploadOutcome runInteractiveUpload(AppState& estado, channel::TCanalZEBCliente& canal);
 
+// One file of several sent in a row (`vek-cli enviar A B C`, the watched
+// folder): the send page's upload, and a record whatever the outcome, so that
+// every file tried leaves one in Protocolos (a failure's protocol and date
+// empty). The record's name is the send page's, on a later tick when that
+// name is already taken.
+UploadOutcome runRecordedUpload(AppState& estado, channel::TCanalZEBCliente& canal);
+
 // The parameter-file mode of the window and `vek-cli parametros`, once
 // startUnattendedRun let it go ahead. First the checksum check: a difference
 // shows its message box and ends the flow (ChecksumDiffers, exit code 5, no

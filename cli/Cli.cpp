@@ -155,7 +155,9 @@ void printHelp(std::ostream& out)
     }
     out << "\n`vek-cli COMANDO --help` mostra o uso de cada comando.\n"
            "Saída: 0 sucesso; 1 a operação falhou ou o servidor recusou; 2 erro de uso ou de entrada\n"
-           "(parametros tem códigos próprios: vek-cli parametros --help).\n";
+           "(parametros tem códigos próprios: vek-cli parametros --help).\n"
+           "--json (enviar, listar, baixar, historico, tipos-envio, tipos-download, parametros, vigiar): um objeto\n"
+           "JSON por resultado, um por linha, com os nomes de campo descritos em vek-cli(1).\n";
 }
 
 }  // namespace

@@ -6,20 +6,22 @@ const std::vector<Command>& commands()
 {
     static const std::vector<Command> all{
         {"enviar",
-         "enviar --registro R [--tipo T] [--aplicacao A] [--versao V] [--validacao TEXTO] [--hash H] ARQUIVO",
-         "Envia um arquivo à ZEB e grava o registro da transmissão em Protocolos/ (senha em VEK_SENHA).",
+         "enviar --registro R [--tipo T] [--aplicacao A] [--versao V] [--validacao TEXTO] [--hash H] "
+         "[--parar-no-erro] [--json] ARQUIVO...",
+         "Envia arquivos à ZEB, um após o outro, e grava o registro de cada transmissão em Protocolos/ (senha em "
+         "VEK_SENHA, lida uma vez); com vários, um bloco por arquivo e uma linha Resumo:, saída 1 se algum falhou.",
          cmdEnviar},
         {"listar",
-         "listar --registro R --tipo T [--competencia MM/AAAA] [--disponibilizacao MM/AAAA]",
+         "listar --registro R --tipo T [--competencia MM/AAAA] [--disponibilizacao MM/AAAA] [--json]",
          "Lista os arquivos disponibilizados pela ZEB para a operadora (tabela separada por tabulações).",
          cmdListar},
         {"baixar",
          "baixar --registro R --tipo T --id ID [--competencia MM/AAAA] [--disponibilizacao MM/AAAA] "
-         "[--destino CAMINHO] [--substituir]",
+         "[--destino CAMINHO] [--substituir] [--json]",
          "Baixa e decifra o arquivo de ID_ARQUIVO_DISPONIVEL igual a ID; mostra o caminho final.",
          cmdBaixar},
         {"historico",
-         "historico --registro R --inicio DD/MM/AAAA --fim DD/MM/AAAA [--xlsx ARQUIVO]",
+         "historico --registro R --inicio DD/MM/AAAA --fim DD/MM/AAAA [--xlsx ARQUIVO] [--json]",
          "Mostra o histórico de transmissões do período; --xlsx também grava a planilha.",
          cmdHistorico},
         {"alterar-senha",
@@ -27,7 +29,7 @@ const std::vector<Command>& commands()
          "Altera a senha de transmissão (atual em VEK_SENHA, nova em VEK_NOVA_SENHA).",
          cmdAlterarSenha},
         {"parametros",
-         "parametros ARQUIVO.par\n\n"
+         "parametros ARQUIVO.par [--json]\n\n"
          "Saída: 9 enviado; 0 não enviado; 1 arquivo de parâmetros ausente ou ilegível; 2 a resposta não pode ser\n"
          "criada em Protocolos/; 3 arquivo a enviar ausente ou erro na preparação; 4 erro na conexão ou na\n"
          "transmissão; 5 CRC ou hash Tiger diferente do informado.",
@@ -39,9 +41,12 @@ const std::vector<Command>& commands()
          "Gera um arquivo de parâmetros cifrado (senha em VEK_SENHA); --checksum auto calcula o CRC (formato 1) "
          "ou o hash Tiger (formato 2).",
          cmdGerarParametros},
-        {"tipos-envio", "tipos-envio", "Lista os tipos de arquivo que a operadora pode enviar.", cmdTiposEnvio},
+        {"tipos-envio",
+         "tipos-envio [--json]",
+         "Lista os tipos de arquivo que a operadora pode enviar.",
+         cmdTiposEnvio},
         {"tipos-download",
-         "tipos-download",
+         "tipos-download [--json]",
          "Lista os tipos de arquivo que a operadora pode receber.",
          cmdTiposDownload},
         {"decifrar-trace",

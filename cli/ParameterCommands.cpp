@@ -2,6 +2,7 @@
 #include "app/UploadFlow.h"
 #include "channel/TCanalZEBCliente.h"
 #include "cli/CliContext.h"
+#include "cli/JsonOutput.h"
 #include "cli/ProgressBar.h"
 #include "crypto/TCrc32.h"
 #include "crypto/THashFunctions.h"
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <vector>
 
 namespace vek::cli {
 
@@ -17,8 +19,11 @@ namespace vek::cli {
 // response file and exit codes, ending as soon as the outcome is known.
 int cmdParametros(Context& ctx)
 {
-    // Only the first argument counts; the others are ignored, as by the window.
-    const std::string arquivoParametros = ctx.args.empty() ? std::string() : ctx.args.front();
+    // --json wherever it stands; of the other arguments only the first
+    // counts, the rest are ignored, as by the window.
+    std::vector<std::string> argumentos = ctx.args;
+    const bool json = std::erase(argumentos, std::string("--json")) > 0;
+    const std::string arquivoParametros = argumentos.empty() ? std::string() : argumentos.front();
     app::AppState estado;
     if (const auto codigo = app::startUnattendedRun(arquivoParametros, estado)) {
         return *codigo;
@@ -32,10 +37,13 @@ int cmdParametros(Context& ctx)
     try {
         const app::UploadOutcome outcome = app::runUnattendedUpload(estado, canal);
         progress.finish();
-        if (outcome.sent()) {
-            printReceipt(ctx.out, outcome.resultado, outcome.record);
-        } else if (outcome.end == app::UploadEnd::Failed) {
+        if (outcome.end == app::UploadEnd::Failed) {
             printError(ctx.err, outcome.error);
+        }
+        if (json) {
+            writeUploadJson(ctx.out, estado.arquivo, outcome, {{"CodigoSaida", std::nullopt, estado.codigoSaida}});
+        } else if (outcome.sent()) {
+            printReceipt(ctx.out, outcome.resultado, outcome.record);
         }
     } catch (const std::exception& e) {
         // The file could not be read for its checksum: no upload outcome.

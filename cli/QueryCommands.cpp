@@ -4,6 +4,7 @@
 #include "app/InputChecks.h"
 #include "channel/TCanalZEBCliente.h"
 #include "cli/CliContext.h"
+#include "cli/JsonOutput.h"
 #include "cli/ProgressBar.h"
 #include "dataset/HistoryTable.h"
 #include "dataset/ListTable.h"
@@ -78,8 +79,9 @@ ListArgs listArgs(const ParsedArgs& args)
 
 int cmdListar(Context& ctx)
 {
-    const auto args =
-        parseOptions(ctx.args, {{"registro", true}, {"tipo", true}, {"competencia", true}, {"disponibilizacao", true}});
+    const auto args = parseOptions(
+        ctx.args,
+        {{"registro", true}, {"tipo", true}, {"competencia", true}, {"disponibilizacao", true}, {"json", false}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }
@@ -89,7 +91,11 @@ int cmdListar(Context& ctx)
     if (!consultarLista(ctx, listArgs(args), canal, tabela, code)) {
         return code;
     }
-    tabela.writeTsv(ctx.out);
+    if (args.has("json")) {
+        writeTableJson(ctx.out, tabela, dataset::ListTable::tsvColumns());
+    } else {
+        tabela.writeTsv(ctx.out);
+    }
     return ExitOk;
 }
 
@@ -102,7 +108,8 @@ int cmdBaixar(Context& ctx)
                                     {"competencia", true},
                                     {"disponibilizacao", true},
                                     {"destino", true},
-                                    {"substituir", false}});
+                                    {"substituir", false},
+                                    {"json", false}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }
@@ -131,13 +138,19 @@ int cmdBaixar(Context& ctx)
     progress.finish();
     // Default: the current directory, under the listed name.
     const fs::path destino = args.has("destino") ? fs::path(*args.get("destino")) : fs::current_path();
-    ctx.out << download.keep(destino, args.has("substituir")).string() << '\n';
+    const std::string caminho = download.keep(destino, args.has("substituir")).string();
+    if (args.has("json")) {
+        writeDownloadJson(ctx.out, caminho, tabela, *row);
+    } else {
+        ctx.out << caminho << '\n';
+    }
     return ExitOk;
 }
 
 int cmdHistorico(Context& ctx)
 {
-    const auto args = parseOptions(ctx.args, {{"registro", true}, {"inicio", true}, {"fim", true}, {"xlsx", true}});
+    const auto args =
+        parseOptions(ctx.args, {{"registro", true}, {"inicio", true}, {"fim", true}, {"xlsx", true}, {"json", false}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }
@@ -169,7 +182,11 @@ int cmdHistorico(Context& ctx)
     if (!caminho.empty()) {
         tabela.load(caminho);
     }
-    tabela.writeTsv(ctx.out);
+    if (args.has("json")) {
+        writeTableJson(ctx.out, tabela, dataset::HistoryTable::tsvColumns());
+    } else {
+        tabela.writeTsv(ctx.out);
+    }
     if (const auto xlsx = args.get("xlsx")) {
         app::writeHistoryWorkbook(tabela, *xlsx);
     }

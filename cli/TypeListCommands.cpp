@@ -1,5 +1,6 @@
 #include "channel/TCanalZEBCliente.h"
 #include "cli/CliContext.h"
+#include "cli/JsonOutput.h"
 
 #include <ostream>
 
@@ -8,7 +9,7 @@ namespace {
 
 int typeList(Context& ctx, bool download)
 {
-    const auto parsed = parseOptions(ctx.args, {});
+    const auto parsed = parseOptions(ctx.args, {{"json", false}});
     if (!parsed.positional.empty()) {
         throw UsageError("argumento inesperado: " + parsed.positional.front());
     }
@@ -21,7 +22,11 @@ int typeList(Context& ctx, bool download)
     } else {
         canal.ListarTiposArquivoEnvio(lista);
     }
-    ctx.out << lista << '\n';
+    if (parsed.has("json")) {
+        writeTypeListJson(ctx.out, lista);
+    } else {
+        ctx.out << lista << '\n';
+    }
     return ExitOk;
 }
 

@@ -1,16 +1,19 @@
 #include "cli/Cli.h"
 
+#include "app/SendRules.h"
 #include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "dataset/DataPacket.h"
 #include "dataset/HistoryTable.h"
 #include "dataset/ListTable.h"
+#include "platform/Clock.h"
 #include "tests/cli/CliScripts.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 #include <unistd.h>
 
@@ -103,6 +106,35 @@ TEST(VekCli, EnviarPrintsTheReceiptAndWritesTheRecord)
     if (isatty(STDIN_FILENO) == 0) {
         EXPECT_EQ(runCli({"enviar", "--registro", "123456", file.string()}).code, 2);  // no password, no terminal
     }
+}
+
+TEST(VekCli, ARecordNeverReplacesAnEarlierOneOfTheSameName)
+{
+    test::Sandbox box;
+    test::FakeZebServer server({test::acceptedUpload()});
+    test::writeClientConfig(box.path().string(), server.port());
+    const auto file = box.write("entrada/dados.xml", "<a>1</a>");
+    // Records of the same file already stand under every name the next
+    // seconds would give.
+    constexpr std::uint32_t Span = 10000;
+    std::filesystem::create_directory(box.path() / "Protocolos");
+    const std::uint32_t now = platform::tickCount();
+    for (std::uint32_t t = now; t < now + Span; ++t) {
+        std::ofstream(box.path() / "Protocolos" / app::nomeArquivoRegistro(file.string(), t)) << "anterior";
+    }
+    setenv("VEK_SENHA", "demo", 1);
+    const auto r = runCli({"enviar", "--registro", "123456", file.string()});
+    unsetenv("VEK_SENHA");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto at = r.out.find("Registro: ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::string record = r.out.substr(at + 10, r.out.size() - at - 11);
+    EXPECT_NE(test::readFile(record).find("<protocoloTX>77</protocoloTX>"), std::string::npos) << record;
+    std::size_t kept = 0;
+    for (const auto& e : std::filesystem::directory_iterator(box.path() / "Protocolos")) {
+        kept += test::readFile(e.path()) == "anterior" ? 1 : 0;
+    }
+    EXPECT_EQ(kept, Span);
 }
 
 // A list or history file as the server sends it: a gzipped data packet.
