@@ -12,7 +12,8 @@
 namespace vek::cli {
 namespace {
 
-using nlohmann::json;
+// Fields in the order written, which the documentation shows.
+using json = nlohmann::ordered_json;
 
 // One line; a text that is not valid UTF-8 keeps its other characters.
 void writeLine(std::ostream& out, const json& value)
