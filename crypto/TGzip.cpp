@@ -9,10 +9,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -30,6 +35,13 @@ constexpr int MemoryLevel = 8;
 
 constexpr std::uint8_t FlagName = 0x08;
 constexpr std::uint8_t FlagComment = 0x10;
+
+// Deflate looks back at most this far, so it is all the dictionary a piece needs.
+constexpr std::size_t DictionarySize = 32 * 1024;
+constexpr unsigned MaxCompressionWorkers = 4;
+// After pieces that each end with a sync flush (byte-aligned, no final
+// block), the stream ends with an empty final block with fixed codes.
+constexpr std::uint8_t EmptyFinalBlock[] = {0x03, 0x00};
 
 int strategyOf(TCompressionType type)
 {
@@ -98,8 +110,12 @@ public:
         : destination_(destination)
         , observer_(observer)
         , out_(OutputBuffer)
-    {}
+    {
+        stream_.z.next_out = out_.data();
+        stream_.z.avail_out = static_cast<uInt>(out_.size());
+    }
 
+    // Only for the single-stream form; deflateInit2 leaves next_out and avail_out alone.
     bool init(int level, int strategy)
     {
         if (deflateInit2(&stream_.z, level, Z_DEFLATED, -WindowBits, MemoryLevel, strategy) != Z_OK) {
@@ -107,8 +123,6 @@ public:
             return false;
         }
         stream_.initialised = true;
-        stream_.z.next_out = out_.data();
-        stream_.z.avail_out = static_cast<uInt>(out_.size());
         return true;
     }
 
@@ -163,6 +177,23 @@ public:
                 return false;
             }
         }
+        return putTrailer();
+    }
+
+    // A piece deflated elsewhere, with the CRC-32 and length of its input.
+    bool putPiece(std::span<const std::uint8_t> deflated, uLong crc, std::uint64_t length)
+    {
+        crc_ = crc32_combine(crc_, crc, static_cast<z_off_t>(length));
+        length_ += length;
+        return put(deflated.data(), deflated.size());
+    }
+
+    // Ends a stream made of pieces, writes the trailer and everything pending.
+    bool finishPieces() { return put(EmptyFinalBlock, sizeof EmptyFinalBlock) && putTrailer(); }
+
+private:
+    bool putTrailer()
+    {
         std::uint8_t trailer[8];
         for (int i = 0; i < 4; ++i) {
             trailer[i] = static_cast<std::uint8_t>(crc_ >> (8 * i));
@@ -171,7 +202,6 @@ public:
         return put(trailer, sizeof trailer) && flush();
     }
 
-private:
     bool flush()
     {
         const std::size_t n = out_.size() - stream_.z.avail_out;
@@ -195,6 +225,225 @@ private:
     uLong crc_ = crc32_z(0, nullptr, 0);
     std::uint64_t length_ = 0;
 };
+
+// One piece of a parallel compression: the dictionary (up to 32 KiB of the
+// input before it) followed by its own input, and what deflate made of it.
+struct Piece
+{
+    std::vector<std::uint8_t> input;
+    std::size_t dictionary = 0;
+    std::size_t length = 0;
+    std::vector<std::uint8_t> output;
+    std::size_t outputLength = 0;
+    uLong crc = 0;
+    bool failed = false;
+    bool done = false;
+
+    [[nodiscard]] std::span<const std::uint8_t> data() const { return {input.data() + dictionary, length}; }
+    [[nodiscard]] std::span<const std::uint8_t> deflated() const { return {output.data(), outputLength}; }
+};
+
+// Deflates pieces on worker threads, each worker with its own stream. With no
+// thread to be had, submit() deflates on the caller's thread; the bytes are
+// the same either way.
+class PieceDeflater
+{
+public:
+    PieceDeflater() = default;
+    PieceDeflater(const PieceDeflater&) = delete;
+    PieceDeflater& operator=(const PieceDeflater&) = delete;
+
+    ~PieceDeflater()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        work_.notify_all();
+        for (auto& t : threads_) {
+            t.join();
+        }
+    }
+
+    // false (errno ENOMEM) when a deflate stream cannot be set up.
+    bool init(unsigned workers, int level, int strategy)
+    {
+        for (unsigned i = 0; i < workers; ++i) {
+            auto stream = std::make_unique<DeflateStream>();
+            if (deflateInit2(&stream->z, level, Z_DEFLATED, -WindowBits, MemoryLevel, strategy) != Z_OK) {
+                errno = ENOMEM;
+                return false;
+            }
+            stream->initialised = true;
+            streams_.push_back(std::move(stream));
+        }
+        try {
+            for (auto& stream : streams_) {
+                threads_.emplace_back([this, s = stream.get()] { run(*s); });
+            }
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for (none at worst): the pieces still
+            // get deflated, by the threads there are or by the caller.
+        }
+        return true;
+    }
+
+    void submit(Piece& piece)
+    {
+        piece.done = false;
+        if (threads_.empty()) {
+            deflatePiece(*streams_.front(), piece);
+            piece.done = true;
+            return;
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.push_back(&piece);
+        }
+        work_.notify_one();
+    }
+
+    void wait(const Piece& piece)
+    {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&] { return piece.done; });
+    }
+
+private:
+    void run(DeflateStream& stream)
+    {
+        for (;;) {
+            Piece* piece = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                work_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+                if (stop_) {
+                    return;
+                }
+                piece = queue_.front();
+                queue_.pop_front();
+            }
+            deflatePiece(stream, *piece);
+            {
+                const std::lock_guard lock(mutex_);
+                piece->done = true;
+            }
+            done_.notify_all();
+        }
+    }
+
+    static void deflatePiece(DeflateStream& stream, Piece& piece)
+    {
+        z_stream& z = stream.z;
+        piece.failed = false;
+        piece.crc = crc32_z(crc32_z(0, nullptr, 0), piece.data().data(), piece.length);
+        if (deflateReset(&z) != Z_OK ||
+            (piece.dictionary > 0 &&
+             deflateSetDictionary(&z, piece.input.data(), static_cast<uInt>(piece.dictionary)) != Z_OK)) {
+            piece.failed = true;
+            return;
+        }
+        const std::size_t bound = deflateBound(&z, piece.length) + 64;
+        if (piece.output.size() < bound) {
+            piece.output.resize(bound);
+        }
+        z.next_in = piece.input.data() + piece.dictionary;
+        z.avail_in = static_cast<uInt>(piece.length);
+        std::size_t produced = 0;
+        for (;;) {
+            if (produced == piece.output.size()) {
+                piece.output.resize(piece.output.size() * 2);
+            }
+            z.next_out = piece.output.data() + produced;
+            z.avail_out = static_cast<uInt>(piece.output.size() - produced);
+            const int rc = deflate(&z, Z_SYNC_FLUSH);
+            produced = piece.output.size() - z.avail_out;
+            if (rc != Z_OK && rc != Z_BUF_ERROR) {
+                piece.failed = true;
+                return;
+            }
+            // A sync flush is complete once deflate leaves room in the output.
+            if (z.avail_in == 0 && z.avail_out != 0) {
+                break;
+            }
+        }
+        piece.outputLength = produced;
+    }
+
+    std::vector<std::unique_ptr<DeflateStream>> streams_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable done_;
+    std::deque<Piece*> queue_;
+    bool stop_ = false;
+};
+
+// Reads the source piece by piece, keeps every slot of `pieces` in the
+// deflater's hands, and writes the deflated pieces out in input order as they
+// are done; `handled` is told of every PieceSize bytes (or fewer, at the end)
+// written. The result is ResultOk, ResultReadFailed (the pieces read before
+// the failure are still written) or ResultWriteFailed; `error` gets the errno.
+int compressInPieces(PosixFile& source,
+                     GzipWriter& writer,
+                     PieceDeflater& deflater,
+                     std::vector<Piece>& pieces,
+                     const std::function<void(std::size_t)>& handled,
+                     int& error)
+{
+    int code = TGzip::ResultOk;
+    std::deque<Piece*> inFlight;
+    std::size_t next = 0;
+    const Piece* previous = nullptr;
+    bool reading = true;
+    for (;;) {
+        // Slots are filled in ring order, so the one at `next` is the oldest
+        // and already written out, and `previous` still holds its input.
+        while (reading && inFlight.size() < pieces.size()) {
+            Piece& piece = pieces[next];
+            next = (next + 1) % pieces.size();
+            if (piece.input.empty()) {
+                piece.input.resize(DictionarySize + TGzip::ParallelPieceSize);
+            }
+            piece.dictionary = 0;
+            if (previous != nullptr) {
+                const std::size_t history = previous->dictionary + previous->length;
+                piece.dictionary = std::min(DictionarySize, history);
+                std::copy_n(previous->input.data() + history - piece.dictionary, piece.dictionary, piece.input.data());
+            }
+            const std::ptrdiff_t n = source.readFull(piece.input.data() + piece.dictionary, TGzip::ParallelPieceSize);
+            if (n <= 0) {
+                if (n < 0) {
+                    error = errno;
+                    code = TGzip::ResultReadFailed;
+                }
+                reading = false;
+                break;
+            }
+            piece.length = static_cast<std::size_t>(n);
+            deflater.submit(piece);
+            inFlight.push_back(&piece);
+            previous = &piece;
+        }
+        if (inFlight.empty()) {
+            return code;
+        }
+        Piece& piece = *inFlight.front();
+        inFlight.pop_front();
+        deflater.wait(piece);
+        if (piece.failed) {
+            error = EIO;
+            return TGzip::ResultWriteFailed;
+        }
+        if (!writer.putPiece(piece.deflated(), piece.crc, piece.length)) {
+            error = errno;
+            return TGzip::ResultWriteFailed;
+        }
+        for (std::size_t at = 0; at < piece.length; at += TGzip::PieceSize) {
+            handled(std::min(TGzip::PieceSize, piece.length - at));
+        }
+    }
+}
 
 // A directory opens for reading here but is no file to read: it counts as a
 // source that cannot be opened (errno EISDIR).
@@ -231,6 +480,14 @@ void TGzip::fireProgress()
     }
 }
 
+unsigned TGzip::compressionWorkers() const
+{
+    if (CompressionThreads > 0) {
+        return std::min(CompressionThreads, 64U);
+    }
+    return std::clamp(std::thread::hardware_concurrency(), 1U, MaxCompressionWorkers);
+}
+
 int TGzip::Compress()
 {
     lastErrorCode_ = 0;
@@ -241,11 +498,18 @@ int TGzip::Compress()
         return ResultSourceOpenFailed;
     }
     const std::int64_t base = source.size();
+    const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
+    const bool parallel = total >= ParallelThreshold;
 
+    // The pieces outlive the deflater, whose threads stop before it goes.
+    std::vector<Piece> pieces;
+    PieceDeflater deflater;
     PosixFile destination;
     GzipWriter writer(destination, observer_);
     const int level = std::clamp(CompressionLevel, 1, 9);
-    if (!destination.create(FileDestination) || !writer.init(level, strategyOf(CompressionType))) {
+    const unsigned workers = parallel ? compressionWorkers() : 0;
+    if (!destination.create(FileDestination) || !(parallel ? deflater.init(workers, level, strategyOf(CompressionType))
+                                                           : writer.init(level, strategyOf(CompressionType)))) {
         lastErrorCode_ = errno;
         source.close();
         fail("Can't open: " + FileDestination);
@@ -276,10 +540,19 @@ int TGzip::Compress()
     if (ProgressStep > 0) {
         fireProgress();
     }
-    std::vector<std::uint8_t> chunk(ReadChunk);
     std::uint64_t done = 0;
-    const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
-    while (code == ResultOk) {
+    const auto handled = [&](std::size_t piece) {
+        done += piece;
+        advanceProgress(ProgressStep, Progress, done, total, [this] { fireProgress(); });
+    };
+    if (parallel && code == ResultOk) {
+        // Enough pieces in hand for every worker to have one queued behind
+        // the one it deflates, while this thread reads and writes.
+        pieces.resize(2 * static_cast<std::size_t>(workers) + 1);
+        code = compressInPieces(source, writer, deflater, pieces, handled, lastErrorCode_);
+    }
+    std::vector<std::uint8_t> chunk(parallel ? 0 : ReadChunk);
+    while (!parallel && code == ResultOk) {
         const std::ptrdiff_t n = source.readFull(chunk.data(), chunk.size());
         if (n < 0) {
             lastErrorCode_ = errno;
@@ -296,13 +569,12 @@ int TGzip::Compress()
                 code = ResultWriteFailed;
                 break;
             }
-            done += piece;
-            advanceProgress(ProgressStep, Progress, done, total, [this] { fireProgress(); });
+            handled(piece);
         }
     }
 
     source.close();
-    const bool finished = writer.finish();
+    const bool finished = parallel ? writer.finishPieces() : writer.finish();
     const int finishErrno = errno;
     const bool closed = destination.close();
     if (!finished || !closed) {

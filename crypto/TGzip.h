@@ -62,6 +62,15 @@ public:
     // reader (expansion); progress is evaluated after each of them.
     static constexpr std::size_t PieceSize = 16384;
 
+    // A source of this size or more is deflated in parallel: pieces of
+    // ParallelPieceSize bytes are compressed independently, each with the
+    // 32 KiB of input before it as dictionary and ended by a sync flush, and
+    // joined in order into one deflate stream, so the file is still one gzip
+    // member. A smaller source is one deflate stream, as a single zlib stream
+    // over the whole input gives it.
+    static constexpr std::uint64_t ParallelThreshold = 1024 * 1024;
+    static constexpr std::size_t ParallelPieceSize = 1024 * 1024;
+
     THeader GzipHeader;
     std::string FileSource = "data.dat";
     std::string FileDestination = "data.dat.gz";
@@ -80,6 +89,9 @@ public:
     // DecompressWriteFailed with lastErrorCode() EFBIG. It keeps a tiny
     // hostile file from filling the disk.
     std::uint64_t MaxExpandedSize = 0;
+    // Threads that deflate a source of ParallelThreshold bytes or more; 0
+    // means one per core, at most 4. The bytes written do not depend on it.
+    unsigned CompressionThreads = 0;
 
     // Percentage set before each progress event.
     int Progress = 0;
@@ -92,8 +104,10 @@ public:
     [[nodiscard]] int lastErrorCode() const { return lastErrorCode_; }
 
     // Receives every byte that Compress writes to the destination, in order,
-    // right after it was written. It may throw; Compress then closes its files
-    // and lets the exception through.
+    // right after it was written, on the thread that called Compress (while
+    // other threads go on deflating the pieces that follow). It may throw;
+    // Compress then stops its threads, closes its files and lets the
+    // exception through.
     void setOutputObserver(std::function<void(std::span<const std::uint8_t>)> observer)
     {
         observer_ = std::move(observer);
@@ -102,6 +116,7 @@ public:
 private:
     void fail(const std::string& message) const;
     void fireProgress();
+    [[nodiscard]] unsigned compressionWorkers() const;
 
     int lastErrorCode_ = 0;
     std::function<void(std::span<const std::uint8_t>)> observer_;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace vek::crypto {
@@ -27,6 +28,30 @@ std::uint32_t le32(const std::string& s, std::size_t at)
         v = (v << 8) | static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);
     }
     return v;
+}
+
+// What a single deflate stream over the whole input gives: the fixed header
+// with the name, one raw deflate stream written in one call, CRC-32 and length.
+std::string singleStreamGzip(const std::string& name, const std::string& content, int level, int strategy)
+{
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
+    std::string deflated(deflateBound(&z, content.size()) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    z.avail_in = static_cast<uInt>(content.size());
+    z.next_out = reinterpret_cast<Bytef*>(deflated.data());
+    z.avail_out = static_cast<uInt>(deflated.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    deflated.resize(z.total_out);
+    deflateEnd(&z);
+    std::string out = std::string("\x1F\x8B\x08\x08\0\0\0\0\0\0", 10) + name + '\0' + deflated;
+    const auto crc = crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
+    for (const std::uint64_t v : {static_cast<std::uint64_t>(crc), static_cast<std::uint64_t>(content.size())}) {
+        for (int i = 0; i < 4; ++i) {
+            out += static_cast<char>((v >> (8 * i)) & 0xFF);
+        }
+    }
+    return out;
 }
 
 class GzipTest : public ::testing::Test
@@ -174,6 +199,158 @@ TEST_F(GzipTest, IndependentReadersExpandWhatWeWrite)
     }
 }
 
+// Below the parallel threshold the file is one deflate stream, exactly as a
+// single zlib stream over the whole input gives it.
+TEST_F(GzipTest, SmallInputsAreOneDeflateStreamByteForByte)
+{
+    struct Case
+    {
+        const char* name;
+        std::string content;
+        int level;
+        TCompressionType type;
+        int strategy;
+    };
+    const std::vector<Case> cases{
+        {"empty", "", 1, TCompressionType::Standard, Z_DEFAULT_STRATEGY},
+        {"one byte", "x", 1, TCompressionType::Standard, Z_DEFAULT_STRATEGY},
+        {"text just below 1 MiB",
+         test::compressibleText(1024 * 1024 - 1, 21),
+         1,
+         TCompressionType::Standard,
+         Z_DEFAULT_STRATEGY},
+        {"random level 6", test::randomBytes(300000, 22), 6, TCompressionType::Standard, Z_DEFAULT_STRATEGY},
+        {"text level 9 filtered", test::compressibleText(500000, 23), 9, TCompressionType::Filtered, Z_FILTERED},
+        {"text huffman only", test::compressibleText(200000, 24), 1, TCompressionType::HuffmanOnly, Z_HUFFMAN_ONLY},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path("s.txt"), c.content);
+        TGzip gz;
+        gz.FileSource = path("s.txt").string();
+        gz.FileDestination = path("s.gz").string();
+        gz.CompressionLevel = c.level;
+        gz.CompressionType = c.type;
+        ASSERT_EQ(gz.Compress(), 0);
+        EXPECT_TRUE(readFile(path("s.gz")) == singleStreamGzip("s.txt", c.content, c.level, c.strategy));
+    }
+}
+
+// From the parallel threshold on the input is deflated in pieces on several
+// threads; the result must still be one standard gzip member with the fixed
+// header, the CRC-32 and length of the whole input, that independent readers
+// expand, the last of them stopping exactly at the end of the file.
+TEST_F(GzipTest, LargeInputsAreOneMemberThatIndependentReadersExpand)
+{
+    constexpr std::size_t MiB = 1024 * 1024;
+    std::string pattern = test::randomBytes(16384, 31);
+    std::string repeated;
+    while (repeated.size() < 3 * MiB + 5) {
+        repeated += pattern;
+    }
+    struct Case
+    {
+        const char* name;
+        std::string content;
+        int level;
+        TCompressionType type;
+    };
+    const std::vector<Case> cases{
+        {"text, exactly the threshold",
+         test::compressibleText(TGzip::ParallelThreshold, 32),
+         1,
+         TCompressionType::Standard},
+        {"random, one byte past a piece",
+         test::randomBytes(TGzip::ParallelPieceSize + 1, 33),
+         1,
+         TCompressionType::Standard},
+        {"text, many pieces and a short one", test::compressibleText(5 * MiB + 17, 34), 1, TCompressionType::Standard},
+        {"repeated pattern across pieces", repeated, 1, TCompressionType::Standard},
+        {"text level 9 filtered", test::compressibleText(2 * MiB + 3, 35), 9, TCompressionType::Filtered},
+        {"text huffman only", test::compressibleText(2 * MiB, 36), 6, TCompressionType::HuffmanOnly},
+    };
+    const bool gzip = test::haveTool(test::Gzip) && test::haveTool(test::Zcat);
+    const bool python = test::haveTool(test::Python);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path("grande.dat"), c.content);
+        TGzip gz;
+        gz.FileSource = path("grande.dat").string();
+        gz.FileDestination = path("grande.gz").string();
+        gz.CompressionLevel = c.level;
+        gz.CompressionType = c.type;
+        ASSERT_EQ(gz.Compress(), 0);
+        const std::string out = readFile(path("grande.gz"));
+        const std::string header = std::string("\x1F\x8B\x08\x08\0\0\0\0\0\0", 10) + "grande.dat" + '\0';
+        ASSERT_GT(out.size(), header.size() + 8);
+        EXPECT_EQ(out.substr(0, header.size()), header);
+        EXPECT_EQ(le32(out, out.size() - 8),
+                  crc32(0, reinterpret_cast<const Bytef*>(c.content.data()), static_cast<uInt>(c.content.size())));
+        EXPECT_EQ(le32(out, out.size() - 4), static_cast<std::uint32_t>(c.content.size()));
+
+        const std::string file = test::quoted(path("grande.gz"));
+        if (gzip) {
+            EXPECT_EQ(test::runCommand(test::Gzip + " -t " + file), 0);
+            EXPECT_EQ(test::runCommand(test::Zcat + " " + file + " > " + test::quoted(path("zcat.out"))), 0);
+            EXPECT_TRUE(readFile(path("zcat.out")) == c.content);
+        }
+        if (python) {
+            // One member: the decompressor reaches the end with nothing left over.
+            const std::string script = "import zlib,sys; d=zlib.decompressobj(31); "
+                                       "o=d.decompress(open(sys.argv[1],'rb').read()); "
+                                       "assert d.eof and not d.unused_data, 'not one member'; "
+                                       "sys.stdout.buffer.write(o)";
+            EXPECT_EQ(test::runCommand(test::Python + " -c \"" + script + "\" " + file + " > " +
+                                       test::quoted(path("py.out"))),
+                      0);
+            EXPECT_TRUE(readFile(path("py.out")) == c.content);
+        }
+        TGzip back;
+        back.FileSource = path("grande.gz").string();
+        back.FileDestination = path("grande.out").string();
+        ASSERT_EQ(back.Decompress(), 0);
+        EXPECT_TRUE(readFile(path("grande.out")) == c.content);
+    }
+}
+
+// The pieces are cut by input position, never by timing, so the file is the
+// same whatever the number of threads.
+TEST_F(GzipTest, ParallelOutputDoesNotDependOnTheNumberOfThreads)
+{
+    writeFile(path("t.txt"), test::compressibleText(4 * 1024 * 1024 + 999, 41));
+    std::string first;
+    for (const unsigned threads : {1U, 2U, 3U, 8U}) {
+        SCOPED_TRACE(threads);
+        TGzip gz;
+        gz.FileSource = path("t.txt").string();
+        gz.FileDestination = path("t.gz").string();
+        gz.CompressionLevel = 1;
+        gz.CompressionThreads = threads;
+        ASSERT_EQ(gz.Compress(), 0);
+        const std::string out = readFile(path("t.gz"));
+        if (first.empty()) {
+            first = out;
+        }
+        EXPECT_TRUE(out == first);
+    }
+}
+
+// Each piece starts with the input before it as dictionary: a 16 KiB random
+// pattern repeated over several pieces costs no more than in one stream,
+// where starting each piece afresh would spell the pattern out again.
+TEST_F(GzipTest, PiecesReferToTheInputBeforeThem)
+{
+    const std::string pattern = test::randomBytes(16384, 42);
+    std::string content;
+    while (content.size() < 4 * TGzip::ParallelPieceSize) {
+        content += pattern;
+    }
+    writeFile(path("r.bin"), content);
+    ASSERT_EQ(compress(path("r.bin"), path("r.gz"), 1), 0);
+    const std::size_t single = singleStreamGzip("r.bin", content, 1, Z_DEFAULT_STRATEGY).size();
+    EXPECT_LE(readFile(path("r.gz")).size(), single + 1024);
+}
+
 TEST_F(GzipTest, DecompressRestoresOurOwnFilesAndPassesOtherDataThrough)
 {
     const std::string content = test::compressibleText(200000, 7);
@@ -278,6 +455,73 @@ TEST_F(GzipTest, WriterThatCannotFlushGives103)
     gz.FileDestination = "/dev/full";
     EXPECT_EQ(gz.Compress(), TGzip::ResultCloseFailed);
     EXPECT_EQ(gz.lastErrorCode(), ENOSPC);
+}
+
+// A full disk in the middle of a parallel compression ends it the same way:
+// the failed write, then the failed end of the stream.
+TEST_F(GzipTest, FullDiskDuringAParallelCompressionGives103)
+{
+    if (!fs::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    writeFile(path("big.bin"), test::randomBytes(3 * TGzip::ParallelPieceSize, 12));
+    TGzip gz;
+    gz.FileSource = path("big.bin").string();
+    gz.FileDestination = "/dev/full";
+    EXPECT_EQ(gz.Compress(), TGzip::ResultCloseFailed);
+    EXPECT_EQ(gz.lastErrorCode(), ENOSPC);
+    EXPECT_TRUE(ui_.messages().empty());
+}
+
+// The caller's observer and progress handler run on the caller's thread; an
+// observer that throws ends the compression with its exception, the worker
+// threads stopped, and the component works again afterwards.
+TEST_F(GzipTest, ParallelCompressionCallsBackOnTheCallersThreadAndStopsOnAThrow)
+{
+    const std::string content = test::randomBytes(4 * TGzip::ParallelPieceSize, 13);
+    writeFile(path("p.bin"), content);
+    const auto caller = std::this_thread::get_id();
+
+    std::vector<int> progress;
+    std::size_t observed = 0;
+    bool foreignThread = false;
+    TGzip gz;
+    gz.FileSource = path("p.bin").string();
+    gz.FileDestination = path("p.gz").string();
+    gz.ProgressStep = 25;
+    gz.OnProgress = [&](TGzip& sender) {
+        foreignThread |= std::this_thread::get_id() != caller;
+        progress.push_back(sender.Progress);
+    };
+    gz.setOutputObserver([&](std::span<const std::uint8_t> bytes) {
+        foreignThread |= std::this_thread::get_id() != caller;
+        observed += bytes.size();
+    });
+    ASSERT_EQ(gz.Compress(), 0);
+    EXPECT_FALSE(foreignThread);
+    EXPECT_EQ(progress, (std::vector<int>{0, 25, 50, 75, 100}));
+    EXPECT_EQ(observed, fs::file_size(path("p.gz")));
+
+    struct Stop
+    {
+    };
+    int calls = 0;
+    gz.ProgressStep = 0;
+    gz.setOutputObserver([&](std::span<const std::uint8_t>) {
+        if (++calls == 2) {
+            throw Stop{};
+        }
+    });
+    EXPECT_THROW(gz.Compress(), Stop);
+    EXPECT_EQ(calls, 2);
+
+    gz.setOutputObserver({});
+    ASSERT_EQ(gz.Compress(), 0);
+    TGzip back;
+    back.FileSource = path("p.gz").string();
+    back.FileDestination = path("p.out").string();
+    ASSERT_EQ(back.Decompress(), 0);
+    EXPECT_TRUE(readFile(path("p.out")) == content);
 }
 
 TEST_F(GzipTest, DeleteSourceOnlyAfterSuccessfulCompression)

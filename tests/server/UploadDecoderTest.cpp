@@ -120,6 +120,40 @@ TEST_F(UploadDecoderTest, CrcCoversEveryGzipMember)
     EXPECT_EQ(d.crc, crcText(first + second));
 }
 
+// A file large enough to be deflated in pieces on several threads, prepared
+// as the client prepares it, is taken whole by the server's decoder.
+TEST_F(UploadDecoderTest, AcceptsAFileThatWasDeflatedInParallelPieces)
+{
+    std::string content;
+    for (int i = 0; content.size() < 3 * 1024 * 1024 + 77; ++i) {
+        content +=
+            "<registro n=\"" + std::to_string(i * 7919 % 100003) + "\">valor " + std::to_string(i) + "</registro>\n";
+        if (i % 1000 == 0) {
+            for (int j = 0; j < 4096; ++j) {
+                content += static_cast<char>((i * 31 + j * j) & 0xFF);
+            }
+        }
+    }
+    const auto source = dir_ / "DADOS.XML";
+    {
+        std::ofstream out(source, std::ios::binary);
+        out << content;
+    }
+    const auto temp = dir_ / "temp";
+    std::filesystem::create_directories(temp);
+    const crypto::PreparedUpload up = crypto::prepareUpload(source.string(), temp, crypto::UploadBlockSize, {});
+
+    server::UploadDecoder decoder(up.key, up.tamanhoCifrado, dir_ / "recebendo", 1 << 30, false);
+    for (const auto& block : up.blocks) {
+        decoder.feed(block);
+    }
+    decoder.finish();
+    decoder.commitTo(dir_ / "final");
+    EXPECT_EQ(decoder.crc32Text(), crcText(content));
+    std::ifstream in(dir_ / "final", std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == content);
+}
+
 TEST_F(UploadDecoderTest, DamagedTrailerIsRefusedAndNothingIsKept)
 {
     Bytes gzip = gzipMember("conteúdo do arquivo");
