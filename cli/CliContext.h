@@ -88,5 +88,6 @@ int cmdCrc32(Context& ctx);
 int cmdTiger(Context& ctx);
 int cmdParametros(Context& ctx);
 int cmdGerarParametros(Context& ctx);
+int cmdVigiar(Context& ctx);
 
 }  // namespace vek::cli

@@ -41,6 +41,12 @@ const std::vector<Command>& commands()
          "Gera um arquivo de parâmetros cifrado (senha em VEK_SENHA); --checksum auto calcula o CRC (formato 1) "
          "ou o hash Tiger (formato 2).",
          cmdGerarParametros},
+        {"vigiar",
+         "vigiar --registro R --pasta ENTRADA [--enviados DIR] [--falhas DIR] [--tipo T] [--json]",
+         "Observa a pasta ENTRADA e envia cada arquivo depois de completamente gravado; move-o com o registro da "
+         "transmissão para enviados/ (ou falhas/, com o erro em .erro); ignora ocultos, .tmp e .part; termina com "
+         "SIGINT/SIGTERM; uma linha por arquivo.",
+         cmdVigiar},
         {"tipos-envio",
          "tipos-envio [--json]",
          "Lista os tipos de arquivo que a operadora pode enviar.",

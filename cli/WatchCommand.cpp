@@ -1,0 +1,215 @@
+#include "app/SendRules.h"
+#include "app/UploadFlow.h"
+#include "app/WatchedFolder.h"
+#include "channel/TCanalZEBCliente.h"
+#include "cli/CliContext.h"
+#include "cli/JsonOutput.h"
+#include "cli/ProgressBar.h"
+#include "platform/Clock.h"
+#include "platform/DirectoryWatch.h"
+#include "platform/Error.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace vek::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = app::WatchedFiles::Clock;
+
+// How long a file closed after writing must stay untouched before it is taken.
+constexpr std::chrono::milliseconds QuietPeriod{1000};
+
+// SIGINT and SIGTERM held back for the whole watch and read from a descriptor:
+// they end the watch between two files, never in the middle of one.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        sigprocmask(SIG_BLOCK, &set_, &previous_);
+        fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (fd_ < 0) {
+            const int code = errno;
+            sigprocmask(SIG_SETMASK, &previous_, nullptr);
+            throw Error(std::string("signalfd: ") + std::strerror(code), code);
+        }
+    }
+    ~StopSignals()
+    {
+        close(fd_);
+        sigprocmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    [[nodiscard]] int fd() const { return fd_; }
+    // Whether one arrived (without waiting).
+    bool arrived()
+    {
+        signalfd_siginfo info{};
+        return read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+    }
+
+private:
+    sigset_t set_{};
+    sigset_t previous_{};
+    int fd_ = -1;
+};
+
+std::string oneLine(std::string text)
+{
+    for (char& c : text) {
+        if (c == '\t' || c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
+std::string isoNow()
+{
+    const auto t = platform::localNow();
+    char text[32];
+    std::snprintf(
+        text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    return text;
+}
+
+struct Watch
+{
+    Context& ctx;
+    app::PastasVigiadas pastas;
+    std::string registro;
+    std::optional<std::string> tipo;
+    std::string senha;
+    bool json = false;
+
+    app::UploadOutcome send(const fs::path& arquivo)
+    {
+        app::AppState estado;
+        estado.arquivo = arquivo.string();
+        estado.registro = registro;
+        estado.tipoArquivo = tipo.value_or(app::tipoDaExtensao(estado.arquivo));
+        estado.senha = senha;
+        channel::TCanalZEBCliente canal;
+        canal.PrimeiroArgumento = ctx.firstArgument;
+        ProgressBar progress(ctx.err);
+        canal.AoEnviarArquivo = [&progress](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
+            progress.upload(s, c.TamanhoCifrado);
+        };
+        app::UploadOutcome outcome = app::runRecordedUpload(estado, canal);
+        progress.finish();
+        return outcome;
+    }
+
+    // Sends one file, records its outcome and moves it; one line on standard output.
+    void take(const std::string& name)
+    {
+        const fs::path arquivo = pastas.entrada / name;
+        const app::UploadOutcome outcome = send(arquivo);
+        if (!outcome.sent()) {
+            printError(ctx.err, outcome.error);
+        }
+        const app::Colocacao colocacao = app::colocarArquivo(pastas, name, outcome);
+        if (json) {
+            writeUploadJson(
+                ctx.out,
+                arquivo.string(),
+                outcome,
+                {{"Destino", colocacao.destino.string(), std::nullopt}, {"DataHoraLocal", isoNow(), std::nullopt}});
+        } else {
+            ctx.out << platform::formatTimestamp(platform::localNow()) << '\t'
+                    << (outcome.sent() ? "enviado" : "falhou") << '\t' << oneLine(name) << '\t'
+                    << oneLine(outcome.sent() ? outcome.resultado.Protocolo : outcome.error) << '\t'
+                    << colocacao.destino.string() << '\n';
+        }
+        ctx.out.flush();
+    }
+};
+
+}  // namespace
+
+int cmdVigiar(Context& ctx)
+{
+    const auto args = parseOptions(
+        ctx.args,
+        {{"registro", true}, {"pasta", true}, {"enviados", true}, {"falhas", true}, {"tipo", true}, {"json", false}});
+    if (!args.positional.empty()) {
+        throw UsageError("argumento inesperado: " + args.positional.front());
+    }
+    Watch watch{ctx, {}, args.required("registro"), args.get("tipo"), {}, args.has("json")};
+    watch.pastas.entrada = args.required("pasta");
+    std::error_code ec;
+    if (!fs::is_directory(watch.pastas.entrada, ec)) {
+        throw UsageError("a pasta não existe: " + watch.pastas.entrada.string());
+    }
+    watch.pastas.enviados = args.get("enviados").value_or((watch.pastas.entrada / "enviados").string());
+    watch.pastas.falhas = args.get("falhas").value_or((watch.pastas.entrada / "falhas").string());
+    for (const auto& dir : {watch.pastas.enviados, watch.pastas.falhas}) {
+        fs::create_directories(dir, ec);
+        if (!fs::is_directory(dir, ec)) {
+            throw Error("Não foi possível criar a pasta " + dir.string());
+        }
+    }
+    watch.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+
+    StopSignals stop;
+    // Watched before the first look, so that nothing arriving in between is missed.
+    platform::DirectoryWatch notifications(watch.pastas.entrada);
+    app::WatchedFiles files(watch.pastas.entrada, QuietPeriod);
+    files.scan(Clock::now());
+    for (;;) {
+        int timeout = -1;
+        if (const auto wait = files.untilNext(Clock::now())) {
+            timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*wait).count());
+        }
+        pollfd fds[2] = {{stop.fd(), POLLIN, 0}, {notifications.fd(), POLLIN, 0}};
+        if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
+            const int code = errno;
+            throw Error(std::string("poll: ") + std::strerror(code), code);
+        }
+        if (stop.arrived()) {
+            return ExitOk;
+        }
+        for (const auto& e : notifications.read()) {
+            using Kind = platform::DirectoryWatch::Kind;
+            switch (e.kind) {
+            case Kind::Written:
+            case Kind::MovedIn:
+                files.written(e.name, Clock::now());
+                break;
+            case Kind::Modified:
+                files.modified(e.name);
+                break;
+            case Kind::Gone:
+                files.gone(e.name);
+                break;
+            case Kind::Overflow:
+                files.scan(Clock::now());
+                break;
+            case Kind::DirectoryGone:
+                throw Error("A pasta " + watch.pastas.entrada.string() + " deixou de existir.");
+            }
+        }
+        while (const auto name = files.nextReady(Clock::now())) {
+            files.taken(*name);
+            watch.take(*name);
+            if (stop.arrived()) {
+                return ExitOk;
+            }
+        }
+    }
+}
+
+}  // namespace vek::cli

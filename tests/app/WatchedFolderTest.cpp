@@ -1,0 +1,136 @@
+#include "app/WatchedFolder.h"
+
+#include "platform/Error.h"
+#include "tests/fixtures/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace vek::app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+TEST(WatchedFolder, HiddenAndTemporaryNamesAreIgnored)
+{
+    struct Case
+    {
+        const char* name;
+        bool ignored;
+    };
+    // clang-format off
+    constexpr std::array cases{
+        Case{"dados.xml", false},
+        Case{".dados.xml", true},
+        Case{"dados.xml.tmp", true},
+        Case{"dados.xml.TMP", true},
+        Case{"dados.part", true},
+        Case{"dados.Part", true},
+        Case{"tmp.xml", false},
+        Case{"dados.partes", false},
+        Case{"dados.tmpx", false},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(nomeIgnorado(c.name), c.ignored);
+    }
+}
+
+TEST(WatchedFolder, AFileIsReadyOnlyAfterItsQuietPeriodWithoutAWriteSinceItsClose)
+{
+    test::Sandbox box;
+    const fs::path entrada = box.path() / "entrada";
+    fs::create_directories(entrada);
+    test::writeFile(entrada / "a.xml", "a");
+    WatchedFiles files(entrada, 1000ms);
+    const auto t0 = WatchedFiles::Clock::now();
+    files.scan(t0);
+    EXPECT_EQ(files.nextReady(t0 + 999ms), std::nullopt);
+    EXPECT_EQ(files.nextReady(t0 + 1000ms), "a.xml");
+
+    // Written to again: no longer ready until closed again.
+    files.modified("a.xml");
+    EXPECT_EQ(files.nextReady(t0 + 5s), std::nullopt);
+    EXPECT_EQ(files.untilNext(t0 + 5s), std::nullopt);
+    files.written("a.xml", t0 + 5s);
+    EXPECT_EQ(files.untilNext(t0 + 5s), WatchedFiles::Clock::duration(1000ms));
+    // Grown although no notification told: the quiet period starts again.
+    test::writeFile(entrada / "a.xml", "ab");
+    EXPECT_EQ(files.nextReady(t0 + 6s), std::nullopt);
+    EXPECT_EQ(files.nextReady(t0 + 7s), "a.xml");
+    files.taken("a.xml");
+    EXPECT_EQ(files.nextReady(t0 + 60s), std::nullopt);
+
+    // Ignored names never become candidates; a removed file is forgotten.
+    test::writeFile(entrada / "b.part", "b");
+    files.written("b.part", t0);
+    test::writeFile(entrada / "c.xml", "c");
+    files.written("c.xml", t0);
+    fs::remove(entrada / "c.xml");
+    EXPECT_EQ(files.nextReady(t0 + 60s), std::nullopt);
+}
+
+class Placement : public ::testing::Test
+{
+protected:
+    test::Sandbox box;
+    PastasVigiadas pastas{box.path() / "entrada", box.path() / "enviados", box.path() / "falhas"};
+
+    void SetUp() override
+    {
+        fs::create_directories(pastas.entrada);
+        fs::create_directories(pastas.enviados);
+    }
+
+    UploadOutcome outcome(bool sent, const std::string& record)
+    {
+        UploadOutcome o;
+        o.end = sent ? UploadEnd::Sent : UploadEnd::Failed;
+        o.error = sent ? "" : "Tipo não permitido";
+        o.record = box.write("Protocolos/VEK-a.xml-1.xml", record);
+        return o;
+    }
+};
+
+TEST_F(Placement, ATakenNameGetsANumberAndTheRecordAndErrorGoBesideTheFile)
+{
+    test::writeFile(pastas.enviados / "a.xml", "anterior");
+    test::writeFile(pastas.enviados / "a-2.xml.registro.xml", "registro anterior");
+    test::writeFile(pastas.entrada / "a.xml", "novo");
+    const auto sent = colocarArquivo(pastas, "a.xml", outcome(true, "<registro/>"));
+    EXPECT_EQ(sent.destino, pastas.enviados / "a-3.xml");
+    EXPECT_EQ(test::readFile(pastas.enviados / "a-3.xml"), "novo");
+    EXPECT_EQ(test::readFile(pastas.enviados / "a-3.xml.registro.xml"), "<registro/>");
+    EXPECT_EQ(test::readFile(pastas.enviados / "a.xml"), "anterior");
+    EXPECT_EQ(sent.erro, std::nullopt);
+    EXPECT_FALSE(fs::exists(pastas.entrada / "a.xml"));
+
+    test::writeFile(pastas.entrada / "a.xml", "recusado");
+    const auto failed = colocarArquivo(pastas, "a.xml", outcome(false, "<falha/>"));
+    EXPECT_EQ(failed.destino, pastas.falhas / "a.xml");
+    EXPECT_EQ(test::readFile(pastas.falhas / "a.xml"), "recusado");
+    EXPECT_EQ(test::readFile(pastas.falhas / "a.xml.registro.xml"), "<falha/>");
+    EXPECT_EQ(test::readFile(pastas.falhas / "a.xml.erro"), "Tipo não permitido\n");
+    // No temporary file is left behind.
+    for (const auto& dir : {pastas.enviados, pastas.falhas}) {
+        for (const auto& e : fs::directory_iterator(dir)) {
+            EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+        }
+    }
+}
+
+TEST_F(Placement, WithoutARecordTheFileStaysInTheInputFolder)
+{
+    test::writeFile(pastas.entrada / "a.xml", "dados");
+    UploadOutcome o = outcome(true, "");
+    o.record.reset();
+    EXPECT_THROW(colocarArquivo(pastas, "a.xml", o), Error);
+    EXPECT_EQ(test::readFile(pastas.entrada / "a.xml"), "dados");
+    EXPECT_FALSE(fs::exists(pastas.enviados / "a.xml"));
+}
+
+}  // namespace
+}  // namespace vek::app
