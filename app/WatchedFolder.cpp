@@ -4,6 +4,7 @@
 #include "platform/DurableFile.h"
 #include "platform/Error.h"
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 
@@ -160,6 +161,10 @@ Colocacao colocarArquivo(const PastasVigiadas& pastas, const std::string& name, 
     platform::syncPath(*outcome.record);
     platform::syncPath(outcome.record->parent_path());
 
+    std::error_code ec;
+    if (!fs::exists(pastas.entrada / name, ec)) {
+        throw Error("O arquivo " + (pastas.entrada / name).string() + " não está mais na pasta.", ENOENT);
+    }
     const fs::path& dir = outcome.sent() ? pastas.enviados : pastas.falhas;
     fs::create_directories(dir);
     const std::string finalName = freeName(dir, name);

@@ -117,22 +117,36 @@ struct Watch
     void take(const std::string& name)
     {
         const fs::path arquivo = pastas.entrada / name;
+        std::error_code ec;
+        if (!fs::is_regular_file(arquivo, ec)) {
+            return;  // removed by someone else before its turn
+        }
         const app::UploadOutcome outcome = send(arquivo);
         if (!outcome.sent()) {
             printError(ctx.err, outcome.error);
         }
-        const app::Colocacao colocacao = app::colocarArquivo(pastas, name, outcome);
+        std::optional<fs::path> destino;
+        try {
+            destino = app::colocarArquivo(pastas, name, outcome).destino;
+        } catch (const Error&) {
+            if (fs::exists(arquivo, ec)) {
+                throw;
+            }
+            // Removed by someone else during its upload: nothing left to move,
+            // and its record stays in Protocolos.
+            printError(ctx.err, "O arquivo " + arquivo.string() + " foi removido da pasta durante o envio.");
+        }
         if (json) {
-            writeUploadJson(
-                ctx.out,
-                arquivo.string(),
-                outcome,
-                {{"Destino", colocacao.destino.string(), std::nullopt}, {"DataHoraLocal", isoNow(), std::nullopt}});
+            writeUploadJson(ctx.out,
+                            arquivo.string(),
+                            outcome,
+                            {{"Destino", destino ? std::optional(destino->string()) : std::nullopt, std::nullopt},
+                             {"DataHoraLocal", isoNow(), std::nullopt}});
         } else {
             ctx.out << platform::formatTimestamp(platform::localNow()) << '\t'
                     << (outcome.sent() ? "enviado" : "falhou") << '\t' << oneLine(name) << '\t'
                     << oneLine(outcome.sent() ? outcome.resultado.Protocolo : outcome.error) << '\t'
-                    << colocacao.destino.string() << '\n';
+                    << (destino ? destino->string() : std::string()) << '\n';
         }
         ctx.out.flush();
     }
@@ -158,6 +172,10 @@ int cmdVigiar(Context& ctx)
     watch.pastas.falhas = args.get("falhas").value_or((watch.pastas.entrada / "falhas").string());
     for (const auto& dir : {watch.pastas.enviados, watch.pastas.falhas}) {
         fs::create_directories(dir, ec);
+        // A file moved back into the watched folder would be sent again and again.
+        if (fs::equivalent(dir, watch.pastas.entrada, ec)) {
+            throw UsageError("--enviados e --falhas devem ser outras pastas que não a observada");
+        }
         if (!fs::is_directory(dir, ec)) {
             throw Error("Não foi possível criar a pasta " + dir.string());
         }

@@ -212,9 +212,34 @@ TEST(VekCli, UsageErrorsExitWithTwo)
         SCOPED_TRACE(args.empty() ? "(none)" : args.back());
         EXPECT_EQ(runCli(args).code, 2);
     }
+    // A watched folder that does not exist, or whose files would be moved back into it.
+    const std::string entrada = (box.path() / "entrada").string();
+    std::filesystem::create_directories(entrada);
+    struct Case
+    {
+        std::vector<std::string> args;
+        const char* reason;
+    };
+    const std::vector<Case> cases{
+        {{"vigiar", "--registro", "1", "--pasta", (box.path() / "nao-existe").string()}, "a pasta não existe"},
+        {{"vigiar", "--registro", "1", "--pasta", entrada, "--enviados", entrada}, "outras pastas"},
+        {{"vigiar", "--registro", "1", "--pasta", entrada, "--falhas", entrada + "/."}, "outras pastas"},
+        {{"enviar", "--registro", "1"}, "informe o arquivo"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const auto r = runCli(c.args);
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
     const auto help = runCli({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("tipos-envio"), std::string::npos);
+    // The integrators' commands are listed, and --json is explained.
+    for (const char* text : {"\n  enviar ", "\n  vigiar ", "--json"}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    }
     EXPECT_EQ(runCli({"decifrar-trace", "--help"}).code, 0);
 }
 

@@ -93,21 +93,30 @@ public:
         return waitFor([&] { return linesFor(name) > 0; }, 120s);
     }
     void signal(int sig) const { kill(pid_, sig); }
+    // Whether it ended (without waiting).
+    bool ended()
+    {
+        int status = 0;
+        if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        return pid_ < 0;
+    }
     // The exit code; a process that does not end within a generous guard is killed (-1).
     int wait()
     {
-        int status = 0;
-        if (!waitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 120s)) {
+        if (!waitFor([&] { return ended(); }, 120s)) {
             return -1;
         }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return exitCode_;
     }
 
 private:
     fs::path out_;
     fs::path err_;
     pid_t pid_ = -1;
+    int exitCode_ = -1;
 };
 
 // A loopback relay in front of zebd that holds back what the client sends on
@@ -403,6 +412,28 @@ TEST_F(WatchFolderE2E, StopDuringAnUploadFinishesItAndARestartTakesTheRest)
     EXPECT_EQ(r.out,
               keys + (entrada / "p1.xml").string() + " " + (enviados / "p1.xml").string() + "\n" + keys +
                   (entrada / "p2.xml").string() + " " + (enviados / "p2.xml").string() + "\n");
+}
+
+TEST_F(WatchFolderE2E, AFileRemovedDuringItsUploadDoesNotEndTheWatch)
+{
+    writeFile(entrada / "some.zip", randomBytes(400000, 4));
+    HoldingRelay relay(zebd.messagePort(), 30000);
+    CliClient throughRelay{client, relay.port()};
+    RunningCli watch(throughRelay, client.path() / "logs", watchArgs());
+    ASSERT_TRUE(waitFor([&] { return relay.holding(); }, 120s)) << watch.err();
+    fs::remove(entrada / "some.zip");
+    relay.release();
+    ASSERT_TRUE(waitFor([&] { return watch.linesFor("some.zip") > 0 || watch.ended(); }, 120s));
+    EXPECT_FALSE(watch.ended()) << watch.err();
+    EXPECT_NE(watch.err().find("foi removido da pasta"), std::string::npos) << watch.err();
+
+    writeFile(entrada / "depois.xml", "<depois/>");
+    ASSERT_TRUE(watch.waitForLine("depois.xml")) << watch.err();
+    watch.signal(SIGTERM);
+    EXPECT_EQ(watch.wait(), 0) << watch.err();
+    expectPlaced({{"depois.xml", "<depois/>"}}, {});
+    EXPECT_FALSE(fs::exists(enviados / "some.zip"));
+    EXPECT_FALSE(fs::exists(enviados / "some.zip.registro.xml"));
 }
 
 }  // namespace
