@@ -7,9 +7,13 @@
 
 #include "channel/TCanalZEBCliente.h"
 #include "crypto/TBlowfishQv.h"
+#include "crypto/TDecryptFile.h"
 #include "crypto/TGzip.h"
+#include "ftp/TZebSimpleServer.h"
 #include "platform/Error.h"
+#include "platform/Socket.h"
 #include "platform/UiServices.h"
+#include "tests/fixtures/FakeFtpServer.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
@@ -550,6 +554,221 @@ TEST(FaultMatrix, PasswordChange)
         return o;
     };
     play(m);
+}
+
+// The download speaks FTP: each reply of the server, and the data
+// connection, can fail. A login that fails is tried four times (the server
+// refuses the three later attempts); what fails after it is one download error;
+// the notice of the end of the file and QUIT are allowed to fail.
+TEST(FaultMatrix, Download)
+{
+    using ftp::test::FakeFtpServer;
+    using ftp::test::FtpScript;
+    using ftp::test::FtpStep;
+    constexpr const char* Chave = "chave-do-arquivo";
+    const test::Sandbox files(false);
+    const std::string content(1000, 'z');
+    std::string wireBytes;
+    {
+        crypto::TEncryptFile enc;
+        enc.SetArquivoOriginal(files.write("publicado.bin", content).string());
+        enc.SetArquivoDestino((files.path() / "publicado.cpt").string());
+        enc.SetSenha(Chave);
+        enc.UsarSenha = true;
+        enc.ExcecaoErro = true;
+        enc.Executar();
+        wireBytes = files.read("publicado.cpt");
+    }
+
+    enum class Phase
+    {
+        Login,     // inside the connection attempts
+        Transfer,  // the request and the file
+        After,     // the file is in: failures here change nothing
+    };
+    struct FtpTurn
+    {
+        const char* name;
+        std::string command;  // what the client sends first (empty: nothing)
+        std::string reply;    // empty: the data connection
+        Phase phase;
+        bool strayCodeTolerated = false;
+    };
+    const std::vector<FtpTurn> turns{
+        {"greeting", "", "220 servidor\r\n", Phase::Login},
+        {"USER", "USER ", "331 senha\r\n", Phase::Login},
+        {"PASS", "PASS ", "230 ok\r\n", Phase::Login},
+        {"FEAT", "FEAT", "211-Extensoes\r\n SIZE\r\n211 fim\r\n", Phase::Login, true},
+        {"TYPE", "TYPE I", "200 ok\r\n", Phase::Login},
+        {"SYST", "SYST", "215 UNIX\r\n", Phase::Login, true},
+        {"PORT", "PORT 127,0,0,1,", "200 ok\r\n", Phase::Transfer},
+        {"RETR", "RETR ", "150 abrindo\r\n", Phase::Transfer},
+        {"data connection", "", "", Phase::Transfer},
+        {"end of the transfer", "", "226 fim\r\n", Phase::Transfer},
+        {"notice of the end of the file", "RETR ", "250 anotado\r\n", Phase::After, true},
+        {"QUIT", "QUIT", "221 tchau\r\n", Phase::After, true},
+    };
+    const auto playNormally = [&](FtpScript& s, const FtpTurn& t) {
+        if (!t.command.empty()) {
+            s.push_back(FtpStep::command(t.command));
+        }
+        if (t.reply.empty()) {
+            s.push_back(FtpStep::sendData(wireBytes, {wireBytes.size()}, 0ms));
+        } else {
+            s.push_back(FtpStep::reply(t.reply));
+        }
+    };
+    // The system error code the client records for each fault of a reply.
+    const auto replyFaultCode = [](Fault f) {
+        switch (f) {
+        case Fault::Silence:
+            return 110;  // ETIMEDOUT
+        case Fault::Reset:
+            return 104;  // ECONNRESET
+        case Fault::AbsurdLength:
+            return 71;  // EPROTO: a reply line beyond any FTP server's
+        default:
+            return 0;  // an end of stream, or a reply with a refusing code
+        }
+    };
+    const auto downloadError = [](int code) {
+        return code > 0
+                   ? " Houve um erro ao efetuar download do arquivo. Código de erro do Windows: " + std::to_string(code)
+                   : std::string(" Houve um erro inesperado ao efetuar download do arquivo.");
+    };
+
+    for (std::size_t at = 0; at < turns.size(); ++at) {
+        const FtpTurn& turn = turns[at];
+        for (const Fault fault : AllFaults) {
+            const bool data = turn.reply.empty();
+            // A data connection has no code, and an orderly close of it is the
+            // end of the file.
+            if (data && (fault == Fault::UnexpectedCode || fault == Fault::Close)) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(turn.name) + " / " + faultName(fault));
+            FtpScript script;
+            for (std::size_t i = 0; i < at; ++i) {
+                playNormally(script, turns[i]);
+            }
+            if (!turn.command.empty()) {
+                script.push_back(FtpStep::command(turn.command));
+            }
+            const bool continues = fault == Fault::UnexpectedCode && turn.strayCodeTolerated;
+            switch (fault) {
+            case Fault::Silence:
+                break;  // for the data connection: the server never connects
+            case Fault::Close:
+                script.push_back(FtpStep::close());
+                break;
+            case Fault::Reset:
+                script.push_back(data ? FtpStep::resetData(wireBytes.substr(0, wireBytes.size() / 2))
+                                      : FtpStep::reset());
+                break;
+            case Fault::UnexpectedCode:
+                script.push_back(FtpStep::reply("550 recusado\r\n"));
+                if (continues) {
+                    for (std::size_t i = at + 1; i < turns.size(); ++i) {
+                        playNormally(script, turns[i]);
+                    }
+                }
+                break;
+            case Fault::Truncated:
+                // Half the file and an orderly end with no final reply, or half a reply line.
+                if (data) {
+                    script.push_back(
+                        FtpStep::sendData(wireBytes.substr(0, wireBytes.size() / 2), {wireBytes.size() / 2}, 0ms));
+                } else {
+                    script.push_back(FtpStep::reply(turn.reply.substr(0, 2)));
+                    script.push_back(FtpStep::close());
+                }
+                break;
+            case Fault::AbsurdLength:
+                // Past the bound of a file listed as 1 KB, or a reply line without end.
+                script.push_back(data ? FtpStep::sendData(std::string(70000, 'x'), {70000}, 0ms)
+                                      : FtpStep::reply(std::string(70000, '2')));
+                break;
+            }
+
+            std::optional<std::string> expected;
+            if (turn.phase == Phase::Login && !continues) {
+                expected = " O VEK tentou 4 vezes conectar-se ao servidor da ZEB e \rnão obteve sucesso. \rA seguir, a "
+                           "lista dos códigos de erro obtidos em cada tentativa: \rCódigo de erro -> /1ª tentativa: " +
+                           std::to_string(replyFaultCode(fault)) +
+                           "\r/2ª tentativa: 111\r/3ª tentativa: 111\r/4ª tentativa: 111\r";
+            } else if (turn.phase == Phase::Transfer && data) {
+                switch (fault) {
+                case Fault::Silence:
+                    expected = std::string(ftp::TZebSimpleServer::WaitFailedMessage).substr(13);
+                    break;
+                case Fault::Reset:
+                    expected = downloadError(104);
+                    break;
+                case Fault::Truncated:
+                    expected = downloadError(110);  // the final reply never comes
+                    break;
+                default:
+                    expected = " O servidor da ZEB enviou mais dados do que o tamanho informado para o arquivo. "
+                               "Download interrompido.";
+                    break;
+                }
+            } else if (turn.phase == Phase::Transfer) {
+                expected = downloadError(replyFaultCode(fault));
+            }
+
+            test::Sandbox box;
+            test::RecordingUiServices ui;
+            platform::ScopedUi scope(ui);
+            TCanalZEBCliente canal;
+            const std::size_t before = openDescriptors();
+            std::optional<std::string> error;
+            {
+                FakeFtpServer server(script, true);
+                std::uint16_t dataPort = 0;
+                {
+                    platform::TcpListener l;
+                    l.listen("127.0.0.1", 0);
+                    dataPort = l.localPort();
+                }
+                test::writeFile(box.path() / "vek.INI",
+                                "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=9\r\nPortaFTP=" +
+                                    std::to_string(server.port()) + "\r\nPortaDados=" + std::to_string(dataPort) +
+                                    "\r\n");
+                fs::create_directories(box.path() / "temp");
+                canal.CD_Operadora = "123456";
+                canal.Senha = "demo";
+                canal.UsuarioDownload = "usuario";
+                canal.SenhaDownload = "segredo";
+                canal.IdentificadorDownload = "ID77";
+                canal.timeouts.ftpReply = 1000ms;
+                canal.timeouts.dataConnection = 1000ms;
+                canal.timeouts.afterDownload = 0ms;
+                canal.timeouts.afterDownloadExtra = 0ms;
+                try {
+                    canal.ReceberArquivo("retorno.xml", "/srv/ret/retorno.xml", "42", "RET", Chave, "", 1);
+                } catch (const Error& e) {
+                    error = e.what();
+                }
+                server.finish();
+                for (const auto& p : server.problems()) {
+                    ADD_FAILURE() << "the scripted FTP server saw: " << p;
+                }
+            }
+            EXPECT_EQ(error, expected);
+            // vek-cli exits with 1 exactly when an error is raised.
+            EXPECT_TRUE(ui.messages().empty());
+            EXPECT_EQ(openDescriptors(), before);
+            const auto kept = filesIn(box.path() / "temp");
+            if (expected) {
+                // The temporary file, complete or partial, stays for another attempt.
+                EXPECT_TRUE(kept.empty() || kept == std::set<std::string>{"retorno.tmp"}) << kept.size();
+                EXPECT_FALSE(fs::exists(box.path() / "temp" / "retorno.xml"));
+            } else {
+                EXPECT_EQ(kept, std::set<std::string>{"retorno.xml"});
+                EXPECT_EQ(test::readFile(box.path() / "temp" / "retorno.xml"), content);
+            }
+        }
+    }
 }
 
 }  // namespace
