@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string.h>
@@ -110,6 +111,24 @@ std::string isoText(const platform::LocalDateTime& t)
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
     return buf;
+}
+
+// What the client is told when a block or the end of its file fails. A
+// failure of the content is its own to know; one of the server's storage
+// carries a system error code and names the server's own paths, so the client
+// gets what it means and the log keeps the rest.
+std::string refusalOf(const Error& e)
+{
+    switch (e.code()) {
+    case 0:
+        return e.what();
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+        return "Não há espaço no servidor para guardar o arquivo. Tente novamente mais tarde.";
+    default:
+        return "Erro interno do servidor ao receber o arquivo. Tente novamente mais tarde.";
+    }
 }
 
 }  // namespace
@@ -309,7 +328,8 @@ bool Session::receiveBlocks(Upload& u)
             try {
                 u.decoder->feed(m.payload);
             } catch (const Error& e) {
-                u.refusal = e.what();
+                log(e.what());
+                u.refusal = refusalOf(e);
             }
         }
     }
@@ -333,7 +353,8 @@ void Session::checkReceivedFile(Upload& u)
     try {
         u.decoder->finish();
     } catch (const Error& e) {
-        u.refusal = e.what();
+        log(e.what());
+        u.refusal = refusalOf(e);
         return;
     }
     if (u.hashIsCrc && u.decoder->crc32Text() != u.hashText) {
