@@ -12,6 +12,9 @@
 #   VEK_SOAK_DIR       work folder (default: a new one under /tmp); the CSV is
 #                      its amostras.csv, the summary its resumo.txt
 #   VEK_SOAK_INTERVAL  seconds between two samples (default 5)
+#   VEK_SOAK_ATE_ONTEM 1: the history query ends yesterday, so it never holds
+#                      the uploads of the run (its answer keeps one size);
+#                      by default it ends today and grows with every loop
 set -euo pipefail
 cd "$(dirname "$0")/.."
 MINUTES=${1:-30}
@@ -61,6 +64,11 @@ free_port() {
 
 END=$(($(date +%s) + MINUTES * 60))
 INICIO=$(date -d '-30 days' +%d/%m/%Y)
+if [[ "${VEK_SOAK_ATE_ONTEM:-0}" == 1 ]]; then
+    FIM=$(date -d '-1 day' +%d/%m/%Y)
+else
+    FIM=$(date +%d/%m/%Y)
+fi
 
 client() {
     local n=$1 dir="$WORK/cliente$n"
@@ -84,7 +92,7 @@ client() {
         else
             falhas+=" baixar"
         fi
-        "$BIN/vek-cli" historico --registro 123456 --inicio "$INICIO" --fim "$(date +%d/%m/%Y)" >/dev/null \
+        "$BIN/vek-cli" historico --registro 123456 --inicio "$INICIO" --fim "$FIM" >/dev/null \
             2>>"$dir/erros" || falhas+=" historico"
         rm -f "$dir"/Protocolos/*.xml
         echo "$loop${falhas:+ falhou:$falhas}" >>"$dir/voltas"
