@@ -20,6 +20,7 @@ struct DadosRegistro
     std::string tipoArquivo;  // as held: the extension in the name's case, or the type given
     std::string arquivo;      // the path as chosen or given
     std::string informacoes;  // additional information; empty in interactive mode
+    bool modoParametros = false;
 };
 
 // What the window's state holds about the upload being recorded.

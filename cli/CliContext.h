@@ -89,5 +89,6 @@ int cmdTiger(Context& ctx);
 int cmdParametros(Context& ctx);
 int cmdGerarParametros(Context& ctx);
 int cmdVigiar(Context& ctx);
+int cmdRecibo(Context& ctx);
 
 }  // namespace vek::cli

@@ -47,6 +47,12 @@ const std::vector<Command>& commands()
          "transmissão para enviados/ (ou falhas/, com o erro em .erro); ignora ocultos, .tmp e .part; termina com "
          "SIGINT/SIGTERM; uma linha por arquivo.",
          cmdVigiar},
+        {"recibo",
+         "recibo REGISTRO.xml [-o RECIBO.pdf]\n\n"
+         "Sem -o, o PDF é Recibo-PROTOCOLO.pdf no diretório atual. Um registro de envio que não foi concluído\n"
+         "(protocolo vazio) não tem recibo: saída 1.",
+         "Gera em PDF o recibo de um envio anterior a partir do seu registro em Protocolos/; mostra o caminho.",
+         cmdRecibo},
         {"tipos-envio",
          "tipos-envio [--json]",
          "Lista os tipos de arquivo que a operadora pode enviar.",

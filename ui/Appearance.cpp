@@ -1,6 +1,7 @@
 #include "ui/Appearance.h"
 
 #include "app/Text.h"
+#include "report/Recibo.h"
 #include "ui/QtTranslations.h"
 
 #include <QApplication>
@@ -17,19 +18,10 @@ static void initVekResources()
 
 namespace vek::ui {
 
-void instalarSubstituicoesDeFontes()
-{
-    QFont::insertSubstitution("Verdana", "DejaVu Sans");
-    QFont::insertSubstitution("Tahoma", "DejaVu Sans");
-    QFont::insertSubstitution("Arial", "Liberation Sans");
-    QFont::insertSubstitution("Times New Roman", "Liberation Serif");
-    QFont::insertSubstitution("Courier New", "Liberation Mono");
-}
-
 void configurarAplicacao(QApplication& app)
 {
     initVekResources();
-    instalarSubstituicoesDeFontes();
+    report::instalarSubstituicoesDeFontes();
     // Only once per application, however often this runs.
     if (app.findChildren<QTranslator*>().isEmpty()) {
         instalarTraducoesQt(&app);
@@ -79,11 +71,6 @@ QPixmap pixmapLinha()
 QPixmap pixmapMarcaDagua()
 {
     return QPixmap(":/vek/marca-dagua.png");
-}
-
-QPixmap pixmapLogoRecibo()
-{
-    return QPixmap(":/vek/logo-recibo.png");
 }
 
 QPixmap pixmapIconePrograma()

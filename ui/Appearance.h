@@ -29,14 +29,9 @@ inline const QColor Medidor{0xCC, 0xCC, 0xCC};      // gauge fill
 // The short date format of every date the window reads or writes.
 inline constexpr const char* FormatoDataCurta = "dd/MM/yyyy";
 
-// The window's font families are not on a Debian desktop: Verdana and
-// Tahoma map to DejaVu Sans, Arial to Liberation Sans, Times New Roman to
-// Liberation Serif and Courier New to Liberation Mono.
-void instalarSubstituicoesDeFontes();
-
-// Application-wide set-up: resources, font mapping, Qt's own texts in
-// Portuguese, style, default font (Verdana 12 px), title. Safe to call more
-// than once.
+// Application-wide set-up: resources, font mapping (the receipt's, which the
+// window shares), Qt's own texts in Portuguese, style, default font (Verdana
+// 12 px), title. Safe to call more than once.
 void configurarAplicacao(QApplication& app);
 
 // A text from the core for a label, its line breaks as app::screenText has them.
@@ -57,7 +52,6 @@ QPixmap pixmapIcone(Icone icone);
 QPixmap pixmapTitulo();
 QPixmap pixmapLinha();
 QPixmap pixmapMarcaDagua();
-QPixmap pixmapLogoRecibo();
 QPixmap pixmapIconePrograma();
 
 // Widgets the pages share.

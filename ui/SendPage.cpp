@@ -1,12 +1,14 @@
 #include "ui/SendPage.h"
 
 #include "app/ParameterFile.h"
+#include "app/Receipt.h"
 #include "app/SendRules.h"
 #include "app/Text.h"
 #include "app/UploadFlow.h"
 #include "platform/UiServices.h"
 #include "ui/Appearance.h"
 #include "ui/FileDialog.h"
+#include "ui/PreviousReceiptsDialog.h"
 #include "ui/TfrmPrincipal.h"
 #include "ui/TqrpRecibo.h"
 
@@ -149,6 +151,15 @@ SendPage::SendPage(TfrmPrincipal& janela)
         } catch (const std::exception& e) {
             TfrmPrincipal::mostrarErro(e);
         }
+    });
+    // Earlier uploads' receipts, beside this one's.
+    auto* recibosAnteriores = new QPushButton("Recibos anteriores...", imprimirRecibo_);
+    recibosAnteriores->setObjectName("btnRecibosAnteriores");
+    recibosAnteriores->setGeometry(124, 76, 140, 25);
+    recibosAnteriores->setFont(fontePx("Arial", 12));
+    connect(recibosAnteriores, &QPushButton::clicked, this, [this] {
+        PreviousReceiptsDialog dialogo(&janela_);
+        dialogo.exec();
     });
     ntbEnviar_->addWidget(imprimirRecibo_);
 
@@ -359,18 +370,10 @@ void SendPage::aoProgressoEnvio(const channel::TStatusUpload& status)
 
 void SendPage::imprimirRecibo()
 {
-    const app::AppState& estado = janela_.estado();
-    const channel::TCanalZEBCliente& canal = janela_.canal();
     TqrpRecibo recibo(&janela_);
-    const std::string linha = app::linhaProtocoloRecibo(
-        estado.protocolo, canal.VersaoTransmissor(), estado.modoParametros, canal.ID_Aplicacao_no_Servidor());
-    recibo.preencher(QString::fromStdString(linha),
-                     QString::fromStdString(estado.registro),
-                     QString::fromStdString(std::filesystem::path(estado.arquivo).filename().string()),
-                     QString::fromStdString(estado.dataRecebimento),
-                     QString::fromStdString(estado.informacoesAdicionais),
-                     QString::fromStdString(estado.enderecoIP),
-                     QString::fromStdString(estado.autenticacao));
+    const TqrpRecibo::Valores v = TqrpRecibo::valoresDe(app::reciboDoEnvio(janela_.estado(), janela_.canal()));
+    recibo.preencher(
+        v.protocolo, v.operadora, v.arquivo, v.dataRecebimento, v.informacoes, v.enderecoIP, v.autenticacao);
 }
 
 }  // namespace vek::ui

@@ -1,6 +1,7 @@
 #include "ui/TfrmAjuda.h"
 
 #include "ui/Appearance.h"
+#include "ui/PreviousReceiptsDialog.h"
 
 #include <QFile>
 #include <QLabel>
@@ -364,6 +365,9 @@ void TfrmAjuda::executarComando(const QString& comando, const QString&)
 {
     if (comando == "sair") {
         accept();
+    } else if (comando == "recibos") {
+        PreviousReceiptsDialog dialogo(this);
+        dialogo.exec();
     }
 }
 

@@ -70,7 +70,8 @@ public:
     // A page by name: "inicio", "envio", "recebimento", "perguntas".
     void mostrarPagina(const QString& nome);
     [[nodiscard]] const QString& paginaAtual() const { return pagina_; }
-    // A command from the help content: "sair" closes the window; any other is ignored.
+    // A command from the help content: "sair" closes the window, "recibos"
+    // opens the earlier uploads' receipts; any other is ignored.
     void executarComando(const QString& comando, const QString& argumentos = {});
     void voltar();
     void repetir();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Receipt.h"
+
 #include <QObject>
 #include <QRect>
 #include <QSize>
@@ -10,8 +12,8 @@ class QWidget;
 
 namespace vek::ui {
 
-// The transmission receipt: one A4 page, 10 mm margins, laid out in
-// millimetres. The same drawing serves the print preview and PDF files.
+// The transmission receipt in the window: its values, the print preview and
+// PDF files, all drawn by the receipt's one drawing that vek-cli uses too.
 class TqrpRecibo : public QObject
 {
     Q_OBJECT
@@ -41,6 +43,9 @@ public:
                    const QString& enderecoIP,
                    const QString& autenticacao);
 
+    // The values of a receipt as the core gives them.
+    static Valores valoresDe(const app::ValoresRecibo& valores);
+
     void definirValores(const Valores& valores);
     [[nodiscard]] const Valores& valores() const { return valores_; }
 
@@ -56,6 +61,8 @@ public:
     void visualizar();
 
 private:
+    [[nodiscard]] app::ValoresRecibo valoresDoRecibo() const;
+
     QWidget* dono_;
     Valores valores_;
 };

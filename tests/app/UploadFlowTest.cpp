@@ -1,7 +1,9 @@
 #include "app/UploadFlow.h"
 
 #include "app/ParameterFile.h"
+#include "app/Receipt.h"
 #include "crypto/TCrc32.h"
+#include "dataset/TransmissionRecord.h"
 #include "platform/Error.h"
 #include "platform/UiServices.h"
 #include "tests/fixtures/FakeZebServer.h"
@@ -279,6 +281,64 @@ TEST(InteractiveUpload, OnlyASentFileGetsItsRecordUnderANewName)
         EXPECT_EQ(outcome.record, run.records()[0]);
         const std::string xml = test::readFile(run.records()[0]);
         EXPECT_NE(xml.find(std::string("<protocoloTX>") + Protocolo + "</protocoloTX>"), std::string::npos) << xml;
+    }
+}
+
+// The receipt printed again from a record shows what the window's receipt
+// showed right after the upload, in both modes; a failed attempt's record has
+// no receipt.
+TEST(UploadReceipt, TheRecordGivesBackTheReceiptShownRightAfterTheUpload)
+{
+    struct Case
+    {
+        const char* name;
+        bool unattended;
+        FakeScript script;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"interactive", false, withReceipt(), true},
+        {"parameter file", true, withReceipt(), true},
+        {"parameter file, refused", true, refused(), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UploadRun run({c.script});
+        if (c.unattended) {
+            run.estado.modoParametros = true;
+            run.estado.nomeArquivoRegistro = "resposta.xml";
+            run.estado.informacoesAdicionais = "Informa\xC3\xA7\xC3\xA3o: lote 7";
+            run.estado.aplicacao = "INTEGRADOR";
+            run.estado.versaoAplicacao = "2.1";
+        }
+        const UploadOutcome outcome =
+            c.unattended ? runUnattendedUpload(run.estado, run.canal) : runInteractiveUpload(run.estado, run.canal);
+        EXPECT_TRUE(run.server.waitDone());
+        ASSERT_EQ(outcome.sent(), c.sent);
+        ASSERT_TRUE(outcome.record);
+        const auto deNovo = reciboDoRegistro(dataset::lerRegistroTransmissao(*outcome.record));
+        if (!c.sent) {
+            EXPECT_FALSE(deNovo);
+            continue;
+        }
+        ASSERT_TRUE(deNovo);
+        const ValoresRecibo logo = reciboDoEnvio(run.estado, run.canal);
+        EXPECT_EQ(deNovo->protocolo, logo.protocolo);
+        EXPECT_EQ(deNovo->operadora, logo.operadora);
+        EXPECT_EQ(deNovo->arquivo, logo.arquivo);
+        EXPECT_EQ(deNovo->dataRecebimento, logo.dataRecebimento);
+        EXPECT_EQ(deNovo->informacoes, logo.informacoes);
+        EXPECT_EQ(deNovo->enderecoIP, logo.enderecoIP);
+        EXPECT_EQ(deNovo->autenticacao, logo.autenticacao);
+        // And those are the upload's values.
+        EXPECT_EQ(logo.protocolo,
+                  std::string(Protocolo) + " - VEK-4.0.8" + (c.unattended ? " - Aplicativo: INTEGRADOR-2.1" : ""));
+        EXPECT_EQ(logo.operadora, "123456");
+        EXPECT_EQ(logo.arquivo, "dados.xml");
+        EXPECT_EQ(logo.dataRecebimento, "09/12/2026 10:11:12");
+        EXPECT_EQ(logo.informacoes, c.unattended ? "Informa\xC3\xA7\xC3\xA3o: lote 7" : "");
+        EXPECT_EQ(logo.enderecoIP, "127.0.0.1");
+        EXPECT_EQ(logo.autenticacao, "AB12");
     }
 }
 

@@ -1,11 +1,14 @@
 #include "dataset/TransmissionRecord.h"
 
 #include "dataset/TXMLGenerator.h"
+#include "platform/Error.h"
 #include "tests/fixtures/Sandbox.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace vek::dataset {
@@ -20,9 +23,14 @@ RegistroTransmissao sample()
             .protocoloTX = "2026000001",
             .aplicativo = "VEK-4.0.8",
             .informacoesArquivo = "",
-            .clienteTransmissao = "VEK-4.0.8"};
+            .clienteTransmissao = "VEK-4.0.8",
+            .enderecoIP = "192.168.10.20",
+            .autenticacao = "A1B2C3D4",
+            .modoParametros = false};
 }
 
+// The eight elements every record has always had come first, in their order;
+// what the receipt also needs follows them.
 TEST(TransmissionRecord, ExactBytesWithEscapingAndUtf8)
 {
     EXPECT_EQ(registroXml(sample()),
@@ -30,7 +38,116 @@ TEST(TransmissionRecord, ExactBytesWithEscapingAndUtf8)
               "<arquivo>/home/op/Relat\xC3\xB3rio &amp; &lt;c\xC3\xB3pia&gt;.xml</arquivo>"
               "<dataTransmissao>09/12/2026 14:05:09</dataTransmissao><protocoloTX>2026000001</protocoloTX>"
               "<aplicativo>VEK-4.0.8</aplicativo><informacoesArquivo></informacoesArquivo><clienteTransmissao>VEK-4.0.8"
-              "</clienteTransmissao></VEK>");
+              "</clienteTransmissao><enderecoIP>192.168.10.20</enderecoIP><autenticacao>A1B2C3D4</autenticacao>"
+              "<modo>interativo</modo></VEK>");
+    auto parametros = sample();
+    parametros.modoParametros = true;
+    EXPECT_NE(registroXml(parametros).find("<modo>parametros</modo></VEK>"), std::string::npos);
+}
+
+void expectSame(const RegistroTransmissao& a, const RegistroTransmissao& b)
+{
+    EXPECT_EQ(a.operadora, b.operadora);
+    EXPECT_EQ(a.tipo_Arquivo, b.tipo_Arquivo);
+    EXPECT_EQ(a.arquivo, b.arquivo);
+    EXPECT_EQ(a.dataTransmissao, b.dataTransmissao);
+    EXPECT_EQ(a.protocoloTX, b.protocoloTX);
+    EXPECT_EQ(a.aplicativo, b.aplicativo);
+    EXPECT_EQ(a.informacoesArquivo, b.informacoesArquivo);
+    EXPECT_EQ(a.clienteTransmissao, b.clienteTransmissao);
+    EXPECT_EQ(a.enderecoIP, b.enderecoIP);
+    EXPECT_EQ(a.autenticacao, b.autenticacao);
+    EXPECT_EQ(a.modoParametros, b.modoParametros);
+}
+
+TEST(TransmissionRecord, ReadsBackWhatWasWritten)
+{
+    test::Sandbox box;
+    auto parametros = sample();
+    parametros.modoParametros = true;
+    parametros.informacoesArquivo = "Informa\xC3\xA7\xC3\xA3o: lote <7> & \"8\"\nsegunda linha";
+    auto falhou = sample();
+    falhou.dataTransmissao.clear();
+    falhou.protocoloTX.clear();
+    falhou.enderecoIP.clear();
+    falhou.autenticacao.clear();
+    const std::vector<std::pair<const char*, RegistroTransmissao>> cases{
+        {"interactive", sample()},
+        {"parameter file, escaped and accented text", parametros},
+        {"failed upload", falhou},
+    };
+    for (const auto& [name, registro] : cases) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(gravarRegistroTransmissao(registro, box.path(), "r.xml"));
+        expectSame(lerRegistroTransmissao(box.path() / "Protocolos" / "r.xml"), registro);
+    }
+}
+
+// Records written before they kept the receipt's address, authentication and
+// mode still read, as interactive uploads without those two values.
+TEST(TransmissionRecord, AnEarlierRecordReadsWithoutTheReceiptsOwnElements)
+{
+    test::Sandbox box;
+    const auto path = box.write("Protocolos/VEK-a.xml-1.xml",
+                                "<VEK><operadora>123456</operadora><tipo_Arquivo>xml</tipo_Arquivo>"
+                                "<arquivo>/home/op/a.xml</arquivo><dataTransmissao>09/12/2026 14:05:09"
+                                "</dataTransmissao><protocoloTX>2026000001</protocoloTX><aplicativo>X-1"
+                                "</aplicativo><informacoesArquivo>lote</informacoesArquivo><clienteTransmissao>"
+                                "VEK-4.0.8</clienteTransmissao></VEK>");
+    const auto r = lerRegistroTransmissao(path);
+    EXPECT_EQ(r.protocoloTX, "2026000001");
+    EXPECT_EQ(r.aplicativo, "X-1");
+    EXPECT_EQ(r.informacoesArquivo, "lote");
+    EXPECT_EQ(r.enderecoIP, "");
+    EXPECT_EQ(r.autenticacao, "");
+    EXPECT_FALSE(r.modoParametros);
+}
+
+TEST(TransmissionRecord, WhatIsNoRecordIsRefusedWithItsName)
+{
+    test::Sandbox box;
+    const std::string eight = "<operadora>1</operadora><tipo_Arquivo>x</tipo_Arquivo><arquivo>a</arquivo>"
+                              "<dataTransmissao/><protocoloTX>1</protocoloTX><aplicativo/><informacoesArquivo/>"
+                              "<clienteTransmissao/>";
+    struct Case
+    {
+        const char* name;
+        std::string content;
+        const char* text;
+    };
+    const std::vector<Case> cases{
+        {"not XML", "Protocolo: 1\n", "não é um registro de transmissão do VEK ou está danificado"},
+        {"cut short", "<VEK>" + eight.substr(0, 60), "não é um registro de transmissão do VEK ou está danificado"},
+        {"another root",
+         "<RECIBO>" + eight + "</RECIBO>",
+         "não é um registro de transmissão do VEK ou está danificado"},
+        {"an element missing",
+         "<VEK>" + eight.substr(eight.find("<tipo_Arquivo>")) + "</VEK>",
+         "não é um registro de transmissão do VEK ou está danificado"},
+        {"far larger than a record",
+         "<VEK>" + eight + "<x>" + std::string(2 * 1024 * 1024, 'a') + "</x></VEK>",
+         "não é um registro de transmissão do VEK ou está danificado"},
+        {"empty", "", "não é um registro de transmissão do VEK ou está danificado"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = box.write("r.xml", c.content);
+        try {
+            (void)lerRegistroTransmissao(path);
+            ADD_FAILURE() << "read";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("\"" + path.string() + "\" " + c.text), std::string::npos) << e.what();
+        }
+    }
+    // The sample with every element present reads.
+    EXPECT_EQ(lerRegistroTransmissao(box.write("ok.xml", "<VEK>" + eight + "</VEK>")).protocoloTX, "1");
+    try {
+        (void)lerRegistroTransmissao(box.path() / "nao-existe.xml");
+        ADD_FAILURE() << "read";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Não foi possível abrir o registro"), std::string::npos) << e.what();
+        EXPECT_EQ(e.code(), ENOENT);
+    }
 }
 
 // Characters XML 1.0 cannot hold, and bytes that are not UTF-8, would leave a

@@ -211,6 +211,9 @@ check_completion() {
         expect auto vek-cli gerar-parametros --checksum a
         expect "$work/arquivos/movimento.xml" vek-cli enviar --registro 123456 "$work/arquivos/m"
         expect "$work/arquivos" vek-cli baixar --destino "$work/arq"
+        expect "$work/arquivos/movimento.xml" vek-cli recibo "$work/arquivos/"
+        refuse "$work/arquivos/outro.txt" vek-cli recibo "$work/arquivos/"
+        expect -o vek-cli recibo -
         refuse "$work/arquivos/movimento.xml" vek-cli baixar --destino "$work/arquivos/"
         [[ -z $(offer vek-cli listar --registro "") ]] || { echo "--registro takes no file name"; exit 1; }
         # Found through PATH and through a path typed by hand alike.
@@ -338,6 +341,16 @@ check_run() {
     [[ $(stat -c %a "$base") == 700 ]] || fail "the per-user directory is not private"
     cmp -s "$work/template-as-given" "$base/vek.INI" || fail "the template was not copied as it is"
     [[ -f $base/.modelo-copiado ]] || fail "no marker of the copied template"
+
+    # That upload's receipt again, drawn from its record by the installed
+    # vek-cli in an environment without a display.
+    local registro protocolo
+    registro=$(sed -n 's/^Registro: //p' "$work/enviar.out")
+    protocolo=$(sed -n 's/^Protocolo: //p' "$work/enviar.out")
+    [[ $(as_user "$ana" "$bin/vek-cli" recibo "$registro" -o "$ana/recibo.pdf") == "$ana/recibo.pdf" ]] ||
+        fail "vek-cli recibo"
+    as_user "$ana" pdftotext "$ana/recibo.pdf" - | tr -s ' \n' '  ' |
+        grep -q "Protocolo de Transmissão: $protocolo - VEK-4.0.8" || fail "the receipt's PDF lacks its protocol"
 
     # A file the agency makes available, listed and downloaded by ana.
     printf '<retorno operadora="123456"><registro numero="1"/></retorno>\n' >"$work/retorno.xml"

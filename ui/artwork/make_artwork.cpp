@@ -221,9 +221,12 @@ bool save(const QImage& image, const QString& dir, const QString& name)
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
+    // The window's pictures go to the first directory (ui/resources), the
+    // receipt's logo to the second (report/resources; by default the first).
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    const QString receiptDir = argc > 2 ? QString::fromLocal8Bit(argv[2]) : dir;
     bool ok = save(titleBand(), dir, "titulo.png") && save(line(), dir, "linha.png") &&
-              save(watermark(), dir, "marca-dagua.png") && save(receiptLogo(), dir, "logo-recibo.png") &&
+              save(watermark(), dir, "marca-dagua.png") && save(receiptLogo(), receiptDir, "logo-recibo.png") &&
               save(appIcon(), dir, "icone.png");
     for (const char* kind : {"vazio", "processando", "feito", "erro"}) {
         ok = ok && save(statusIcon(kind), dir, QString("status-%1.png").arg(kind));
