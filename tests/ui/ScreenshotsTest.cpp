@@ -2,6 +2,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/UiTests.h"
 #include "ui/FileDialog.h"
+#include "ui/PreviousReceiptsDialog.h"
 #include "ui/QtUiServices.h"
 #include "ui/SendPage.h"
 #include "ui/TfrmAjuda.h"
@@ -160,6 +161,18 @@ private slots:
         QTest::mouseClick(child<QPushButton>(&w, "btnImprimirRecibo"), Qt::LeftButton);
         QVERIFY(previewSaved);
 
+        // The earlier uploads' receipts, this one among them.
+        bool earlierSaved = false;
+        test::onNextModal([](QWidget* m) { return qobject_cast<ui::PreviousReceiptsDialog*>(m) != nullptr; },
+                          [&](QWidget* m) {
+                              QTest::qWait(100);
+                              save(m, "06a-recibos-anteriores.png");
+                              earlierSaved = true;
+                              m->close();
+                          });
+        QTest::mouseClick(child<QPushButton>(&w, "btnRecibosAnteriores"), Qt::LeftButton);
+        QVERIFY(earlierSaved);
+
         // A refused upload: the reason in red, and the retry offered.
         QTest::mouseClick(w.botao(ui::Botao::Inicio), Qt::LeftButton);
         QTest::keyClicks(child<QLineEdit>(&w, "txtSenha"), "x");
@@ -313,7 +326,7 @@ private slots:
             w.close();
         }
         QVERIFY(w.isVisible());
-        QCOMPARE(saved_.size(), 24);
+        QCOMPARE(saved_.size(), 25);
         QVERIFY(QFile::exists(test::screenshotPath("07-recibo-pdf.png")));
     }
 };
