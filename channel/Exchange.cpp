@@ -29,6 +29,7 @@ void Exchange::close() noexcept
         explicit_bzero(canal_.ChaveSimetrica.data(), canal_.ChaveSimetrica.size());
         canal_.ChaveSimetrica.clear();
     }
+    canal_.BlocosDados.release();
     canal_.socCliente().close();
 }
 

@@ -15,7 +15,8 @@ class TCanalZEBCliente;
 // - connect() opens the connection to the message server (Conectar, with its
 //   retries);
 // - however the exchange ends, the socket is closed and the keys of an upload
-//   go (the server's key released, the symmetric key wiped), before an error
+//   go (the server's key released, the symmetric key wiped) with its
+//   enciphered work file, before an error
 //   leaves run(); close() does it earlier where the exchange says so;
 // - an error leaves by the user-message rule: a text that begins with the
 //   prefix reaches the caller as the text after it, any other error as the

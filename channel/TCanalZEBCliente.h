@@ -177,7 +177,9 @@ public:
     std::string ArquivoTrace;
     std::vector<std::uint8_t> ChaveSimetrica;
     std::shared_ptr<crypto::TRsaQv> ChaveServidor;  // released when the exchange ends, as the key is wiped
-    std::vector<std::vector<std::uint8_t>> BlocosDados;
+    // The enciphered file in blocks, read back one block at a time; its work
+    // file goes when the upload's exchange ends, its layout stays.
+    crypto::BlockFile BlocosDados;
     std::int32_t TamanhoCifrado = 0;
     TStatusUpload StatusEnvio;
     TStatusDownload StatusDownload;

@@ -156,14 +156,15 @@ void TCanalZEBCliente::PrepararArquivo()
     };
     callbacks.trace = [this](const std::string& line) { GravarTrace(line); };
     ChaveSimetrica.clear();
-    BlocosDados.clear();
+    BlocosDados = crypto::BlockFile();
     TamanhoCifrado = 0;
-    crypto::PreparedUpload prepared = crypto::prepareUpload(Arquivo, platform::tempDir(), tamanhoBloco_, callbacks);
+    crypto::PreparedUploadFile prepared =
+        crypto::prepareUploadFile(Arquivo, platform::tempDir(), tamanhoBloco_, callbacks);
     ChaveSimetrica.assign(prepared.key.begin(), prepared.key.end());
     explicit_bzero(prepared.key.data(), prepared.key.size());
     BlocosDados = std::move(prepared.blocks);
-    TamanhoCifrado = prepared.tamanhoCifrado;
-    tamanhoBloco_ = prepared.blockSize;
+    TamanhoCifrado = BlocosDados.total();
+    tamanhoBloco_ = BlocosDados.blockSize();
 }
 
 void TCanalZEBCliente::reportConnectionStep(TTipoStatusEtapa status, int percent, const std::string& texto)
@@ -358,14 +359,15 @@ void TCanalZEBCliente::sendBlocks()
     frame.reserve(HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
     const bool tracing = traceLigado();
     for (std::int64_t i = 1; i <= n; ++i) {
-        const auto& bloco = BlocosDados[static_cast<std::size_t>(i - 1)];
-        const auto len = static_cast<std::int32_t>(bloco.size());
+        frame.resize(HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
+        const auto len = static_cast<std::int32_t>(
+            BlocosDados.read(static_cast<std::size_t>(i - 1), std::span(frame).subspan(HeaderSize)));
+        frame.resize(HeaderSize + static_cast<std::size_t>(len));
         if (tracing) {
             GravarTrace("Enviando bloco de dados " + std::to_string(i) + " tamanho: " + std::to_string(len));
         }
         const auto header = encodeHeader({CMD_BLOCO, len});
-        frame.assign(header.begin(), header.end());
-        frame.insert(frame.end(), bloco.begin(), bloco.end());
+        std::copy(header.begin(), header.end(), frame.begin());
         enviarMensagem(frame);
         if (tracing) {
             GravarTrace("Esperando ACK");

@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <unistd.h>
 
 namespace vek::crypto {
@@ -124,74 +125,6 @@ struct ChainState
     std::vector<std::uint8_t> work;
 };
 
-// Collects enciphered bytes into blocks of the starting size as they come;
-// finish() applies the split rule, regrouping only in the rare case that the
-// total is a multiple of the starting size.
-class BlockCollector
-{
-public:
-    BlockCollector(int blockSize, std::uint64_t maxTotal)
-        : blockSize_(static_cast<std::size_t>(blockSize))
-        , maxTotal_(maxTotal)
-    {}
-
-    void append(std::span<const std::uint8_t> data)
-    {
-        total_ += data.size();
-        if (total_ > maxTotal_) {
-            throw Error("Arquivo grande demais para envio", EFBIG);
-        }
-        while (!data.empty()) {
-            if (blocks_.empty() || blocks_.back().size() == blockSize_) {
-                blocks_.emplace_back();
-                blocks_.back().reserve(blockSize_);
-            }
-            auto& block = blocks_.back();
-            const std::size_t n = std::min(data.size(), blockSize_ - block.size());
-            block.insert(block.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
-            data = data.subspan(n);
-        }
-    }
-
-    [[nodiscard]] std::uint64_t total() const { return total_; }
-
-    BlockSplit finish()
-    {
-        BlockSplit split;
-        split.total = static_cast<std::int32_t>(total_);
-        split.blockSize = static_cast<int>(blockSize_);
-        if (total_ % blockSize_ != 0) {
-            split.blocks = std::move(blocks_);
-            return split;
-        }
-        // A multiple of the block size: lower it and cut again, releasing
-        // each old block as soon as its bytes moved, so memory stays at one copy.
-        const std::size_t lowered = blockSize_ - BlockSizeReduction;
-        split.blockSize = static_cast<int>(lowered);
-        DataBlocks old = std::move(blocks_);
-        blocks_.clear();
-        blockSize_ = lowered;
-        blocks_.reserve(total_ / lowered + 1);
-        // The bytes are counted again as they are cut anew.
-        total_ = 0;
-        for (auto& block : old) {
-            append(block);
-            std::vector<std::uint8_t>().swap(block);
-        }
-        if (total_ % lowered == 0) {
-            blocks_.emplace_back();  // the last read returned nothing
-        }
-        split.blocks = std::move(blocks_);
-        return split;
-    }
-
-private:
-    std::size_t blockSize_;
-    std::uint64_t maxTotal_;
-    std::uint64_t total_ = 0;
-    DataBlocks blocks_;
-};
-
 void report(const PreparationCallbacks& callbacks, PreparationStatus status, int percent, std::string_view text)
 {
     if (callbacks.report) {
@@ -200,14 +133,15 @@ void report(const PreparationCallbacks& callbacks, PreparationStatus status, int
 }
 
 // One report after every K-th block, the percent rising by one up to 100.
-void reportSplit(const BlockSplit& split, int& percent, const PreparationCallbacks& callbacks)
+void reportSplit(
+    std::size_t count, std::uint64_t total, int blockSize, int& percent, const PreparationCallbacks& callbacks)
 {
-    std::size_t k = static_cast<std::size_t>(split.total) / static_cast<std::size_t>(split.blockSize) /
+    std::size_t k = static_cast<std::size_t>(total) / static_cast<std::size_t>(blockSize) /
                     static_cast<std::size_t>(ReportsWhileSplitting);
     if (k == 0) {
         k = 1;
     }
-    for (std::size_t i = 1; i <= split.blocks.size(); ++i) {
+    for (std::size_t i = 1; i <= count; ++i) {
         if (i % k == 0) {
             percent = std::min(percent + 1, 100);
             report(callbacks, PreparationStatus::Executando, percent, TextoPreparandoArquivo);
@@ -316,17 +250,25 @@ BlockSplit splitIntoBlocks(std::span<const std::uint8_t> enciphered,
                            const PreparationCallbacks& callbacks,
                            std::uint64_t maxTotal)
 {
-    BlockCollector collector(blockSize, maxTotal);
-    collector.append(enciphered);
-    BlockSplit split = collector.finish();
-    reportSplit(split, percent, callbacks);
+    checkEncipheredSize(enciphered.size(), maxTotal);
+    const BlockLayout layout = blockLayout(enciphered.size(), blockSize);
+    BlockSplit split;
+    split.blockSize = layout.blockSize;
+    split.total = static_cast<std::int32_t>(enciphered.size());
+    split.blocks.reserve(layout.count);
+    const auto size = static_cast<std::size_t>(layout.blockSize);
+    for (std::size_t i = 0; i < layout.count; ++i) {
+        const auto piece = enciphered.subspan(i * size, i + 1 == layout.count ? layout.lastLength : size);
+        split.blocks.emplace_back(piece.begin(), piece.end());
+    }
+    reportSplit(layout.count, enciphered.size(), layout.blockSize, percent, callbacks);
     return split;
 }
 
-PreparedUpload prepareUpload(const std::string& arquivo,
-                             const std::filesystem::path& tempDir,
-                             int blockSize,
-                             const PreparationCallbacks& callbacks)
+PreparedUploadFile prepareUploadFile(const std::string& arquivo,
+                                     const std::filesystem::path& tempDir,
+                                     int blockSize,
+                                     const PreparationCallbacks& callbacks)
 {
     if (callbacks.trace) {
         callbacks.trace(std::string(TraceEnvioArquivo));
@@ -334,7 +276,7 @@ PreparedUpload prepareUpload(const std::string& arquivo,
     int percent = 0;
     report(callbacks, PreparationStatus::Executando, percent, TextoPreparandoCertificacao);
 
-    PreparedUpload result;
+    PreparedUploadFile result;
     std::filesystem::path compressed;
     bool splitting = false;
     bool failed = false;
@@ -349,9 +291,18 @@ PreparedUpload prepareUpload(const std::string& arquivo,
         percent = 40;
         report(callbacks, PreparationStatus::Executando, percent, TextoPreparandoArquivo);
 
-        compressed = workFilePaths(arquivo, tempDir, platform::tickCount()).compressed;
+        const WorkFiles work = workFilePaths(arquivo, tempDir, platform::tickCount());
+        compressed = work.compressed;
 
-        BlockCollector collector(blockSize, MaxEncipheredSize);
+        // The enciphered file is created with the first gzip bytes, so a
+        // compression that cannot start fails as the gzip component says.
+        std::optional<BlockFile> blocks;
+        const auto store = [&](std::span<const std::uint8_t> bytes) {
+            if (!blocks) {
+                blocks.emplace(work.enciphered);
+            }
+            blocks->append(bytes);
+        };
         {
             UploadEncipherer encipherer(result.key);
             TGzip gzip;
@@ -359,23 +310,21 @@ PreparedUpload prepareUpload(const std::string& arquivo,
             gzip.FileDestination = compressed.string();
             gzip.DeleteSource = false;
             gzip.CompressionLevel = 1;
-            gzip.setOutputObserver(
-                [&](std::span<const std::uint8_t> bytes) { collector.append(encipherer.update(bytes)); });
+            gzip.setOutputObserver([&](std::span<const std::uint8_t> bytes) { store(encipherer.update(bytes)); });
             if (gzip.Compress() != TGzip::ResultOk) {
                 throw Error("compress", gzip.lastErrorCode());
             }
-            collector.append(encipherer.finish());
+            store(encipherer.finish());
         }  // the cipher state is wiped here
 
         percent = 60;
         report(callbacks, PreparationStatus::Executando, percent, TextoPreparandoArquivo);
 
         splitting = true;
-        BlockSplit split = collector.finish();
-        reportSplit(split, percent, callbacks);
-        result.blocks = std::move(split.blocks);
-        result.tamanhoCifrado = split.total;
-        result.blockSize = split.blockSize;
+        blocks->finish(blockSize);
+        reportSplit(
+            blocks->size(), static_cast<std::uint64_t>(blocks->total()), blocks->blockSize(), percent, callbacks);
+        result.blocks = std::move(*blocks);
 
         percent = 100;
         report(callbacks, PreparationStatus::Finalizada, percent, TextoProntoTransmissao);
@@ -397,9 +346,25 @@ PreparedUpload prepareUpload(const std::string& arquivo,
     }
     platform::ui().processEvents();
     if (failed) {
+        explicit_bzero(result.key.data(), result.key.size());
         report(callbacks, PreparationStatus::Erro, percent, TextoErroPreparacao);
         throw Error(preparationErrorText(code), code);
     }
+    return result;
+}
+
+PreparedUpload prepareUpload(const std::string& arquivo,
+                             const std::filesystem::path& tempDir,
+                             int blockSize,
+                             const PreparationCallbacks& callbacks)
+{
+    PreparedUploadFile prepared = prepareUploadFile(arquivo, tempDir, blockSize, callbacks);
+    PreparedUpload result;
+    result.key = prepared.key;
+    explicit_bzero(prepared.key.data(), prepared.key.size());
+    result.blocks = prepared.blocks.readAll();
+    result.tamanhoCifrado = prepared.blocks.total();
+    result.blockSize = prepared.blocks.blockSize();
     return result;
 }
 
@@ -500,6 +465,16 @@ void restoreUpload(const SymmetricKey& key, const DataBlocks& blocks, const std:
     UploadRestorer restorer(key, destination);
     for (const auto& block : blocks) {
         restorer.append(block);
+    }
+    restorer.finish();
+}
+
+void restoreUpload(const SymmetricKey& key, const BlockFile& blocks, const std::filesystem::path& destination)
+{
+    UploadRestorer restorer(key, destination);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(blocks.blockSize()));
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        restorer.append(std::span(block).first(blocks.read(i, block)));
     }
     restorer.finish();
 }

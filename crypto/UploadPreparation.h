@@ -1,7 +1,8 @@
 #pragma once
 
+#include "crypto/BlockFile.h"
+
 #include <array>
-#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -35,14 +36,9 @@ enum class PreparationStatus : std::uint8_t
 };
 
 inline constexpr int UploadBlockSize = 1280;
-// Subtracted from the block size when the enciphered size is a multiple of it.
-inline constexpr int BlockSizeReduction = 13;
 // Progress reports while splitting: one after every K-th block, with
 // K = size div block size div ReportsWhileSplitting (at least 1).
 inline constexpr int ReportsWhileSplitting = 40;
-// Sizes on the wire are 32-bit signed: a larger enciphered file fails with
-// "Arquivo grande demais para envio".
-inline constexpr std::uint64_t MaxEncipheredSize = INT32_MAX;
 
 inline constexpr std::string_view TraceEnvioArquivo = "*** ENVIO DE ARQUIVO *** \r\r";
 inline constexpr std::string_view TextoPreparandoCertificacao = "Preparando mecanismos de certificação...";
@@ -73,6 +69,14 @@ struct PreparedUpload
     int blockSize = UploadBlockSize;
 };
 
+// The same, with the blocks in the enciphered work file (constant memory
+// for any size).
+struct PreparedUploadFile
+{
+    SymmetricKey key{};
+    BlockFile blocks;
+};
+
 struct WorkFiles
 {
     std::filesystem::path compressed;  // stem + ticks + ".gz"
@@ -93,10 +97,15 @@ WorkFiles workFilePaths(const std::string& arquivo, const std::filesystem::path&
 // on failure.
 //
 // The key comes from libgcrypt's strong random generator. The gzip work file
-// is deleted at the end of a successful run and kept after a failure. The
-// enciphered bytes go straight into the blocks as they are produced: the
-// ".cpt" work file is not written, since nothing would read it and it would
-// be removed before this function returns.
+// is deleted once the blocks are being cut and kept after an earlier
+// failure. The enciphered bytes go into the ".cpt" work file as they are
+// produced (see BlockFile: it leaves nothing in the directory).
+PreparedUploadFile prepareUploadFile(const std::string& arquivo,
+                                     const std::filesystem::path& tempDir,
+                                     int blockSize,
+                                     const PreparationCallbacks& callbacks);
+
+// The same preparation with the blocks read back into memory, for small files.
 PreparedUpload prepareUpload(const std::string& arquivo,
                              const std::filesystem::path& tempDir,
                              int blockSize,
@@ -190,6 +199,7 @@ private:
 };
 
 void restoreUpload(const SymmetricKey& key, const DataBlocks& blocks, const std::filesystem::path& destination);
+void restoreUpload(const SymmetricKey& key, const BlockFile& blocks, const std::filesystem::path& destination);
 void restoreUpload(const SymmetricKey& key,
                    std::span<const std::uint8_t> enciphered,
                    const std::filesystem::path& destination);
