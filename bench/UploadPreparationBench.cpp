@@ -36,9 +36,10 @@ void prepare(benchmark::State& state, const std::filesystem::path& file)
     std::int64_t enciphered = 0;
     const double baseline = residentMiB();
     for (auto _ : state) {
-        crypto::PreparedUpload up = crypto::prepareUpload(file.string(), temp, crypto::UploadBlockSize, {});
-        enciphered = up.tamanhoCifrado;
-        benchmark::DoNotOptimize(up.blocks.data());
+        // The preparation the upload uses: the blocks wait in the enciphered work file.
+        crypto::PreparedUploadFile up = crypto::prepareUploadFile(file.string(), temp, crypto::UploadBlockSize, {});
+        enciphered = up.blocks.total();
+        benchmark::DoNotOptimize(up.blocks.size());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * std::filesystem::file_size(file)));
     state.counters["enciphered_MiB"] = static_cast<double>(enciphered) / (1 << 20);
