@@ -57,9 +57,25 @@ PUBLICADO="$WORK/publicado.xml"
 ID=$("$BIN/zebd" disponibilizar --dados "$WORK/dados" --registro 123456 --tipo RET --arquivo "$PUBLICADO" \
     --descricao "Arquivo do teste de resistência")
 
-# A free local port for each client's FTP data connection.
+# A free local port for each client's FTP data connection, below the range
+# the system hands out to outgoing connections (as the default 20001 is): a
+# port from that range may be taken by one of the clients' own connections
+# when the next download wants to listen on it.
 free_port() {
-    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+    python3 - <<'PY'
+import random, socket
+while True:
+    port = random.randint(20001, 32000)
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", port))
+    except OSError:
+        continue
+    finally:
+        s.close()
+    print(port)
+    break
+PY
 }
 
 END=$(($(date +%s) + MINUTES * 60))
