@@ -2,6 +2,7 @@
 
 #include "dataset/HistoryTable.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/Win1252.h"
 
 #include <xlsxwriter.h>
@@ -56,16 +57,15 @@ public:
     {
         const std::filesystem::path dir = destination.has_parent_path() ? destination.parent_path() : ".";
         name_ = (dir / ("." + destination.filename().string() + ".XXXXXX")).string();
-        const int fd = mkstemp(name_.data());
-        if (fd < 0) {
+        platform::File file;
+        if (!file.createTemporary(name_)) {
             const int code = errno;
             throw Error("Não foi possível criar a planilha \"" + destination.string() + "\".", code);
         }
         // mkstemp leaves the file private; give it the permissions of a new file.
         const mode_t mask = umask(0);
         umask(mask);
-        fchmod(fd, 0666 & ~mask);
-        ::close(fd);
+        fchmod(file.fd(), 0666 & ~mask);
     }
     ~TemporaryFile()
     {

@@ -7,6 +7,7 @@
 #include "crypto/THashFunctions.h"
 #include "platform/BaseDir.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/Win1252.h"
 
 #include <algorithm>
@@ -168,15 +169,15 @@ bool arquivoRespostaPodeSerCriado(const std::string& nome)
     // survived this run would be read by the caller as this run's answer.
     // No link is followed and nothing but a plain file is touched; a FIFO
     // must not block the start.
-    const int fd = ::open(caminho.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    platform::File arquivo;
+    if (!arquivo.open(caminho, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, 0644)) {
         return false;
     }
     struct stat st
     {
     };
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const bool fechado = ::close(fd) == 0;
+    const bool regular = ::fstat(arquivo.fd(), &st) == 0 && S_ISREG(st.st_mode);
+    const bool fechado = arquivo.close();
     if (!regular || !fechado) {
         return false;
     }

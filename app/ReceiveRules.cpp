@@ -1,6 +1,7 @@
 #include "app/ReceiveRules.h"
 
 #include "platform/Error.h"
+#include "platform/File.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,11 +65,11 @@ void moverArquivoBaixado(const fs::path& origem, const fs::path& destino, bool s
 
     // Another file system: a copy beside the destination, renamed into place.
     std::string modelo = (destino.parent_path() / ("." + destino.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(modelo.data());
-    if (fd < 0) {
+    platform::File vazio;
+    if (!vazio.createTemporary(modelo)) {
         falhar("Não foi possível gravar o arquivo \"" + destino.string() + "\"." + ficou, errno);
     }
-    ::close(fd);
+    vazio.close();
     const fs::path copia = modelo;
     std::error_code ec;
     fs::copy_file(origem, copia, fs::copy_options::overwrite_existing, ec);

@@ -1,6 +1,6 @@
 #include "bench/BenchData.h"
-#include "crypto/PosixFile.h"
 #include "crypto/TDecryptFile.h"
+#include "platform/File.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,8 +35,8 @@ void BM_PlainXorLoop(benchmark::State& state)
     std::filesystem::create_directories(out.parent_path());
     std::vector<std::uint8_t> buffer(64 * 1024);
     for (auto _ : state) {
-        crypto::PosixFile source;
-        crypto::PosixFile destination;
+        platform::File source;
+        platform::File destination;
         if (!source.openRead(file.string()) || !destination.create(out.string())) {
             state.SkipWithError("open");
             return;

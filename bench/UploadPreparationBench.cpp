@@ -1,7 +1,7 @@
 #include "bench/BenchData.h"
-#include "crypto/PosixFile.h"
 #include "crypto/TGzip.h"
 #include "crypto/UploadPreparation.h"
+#include "platform/File.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>
@@ -57,8 +57,8 @@ void zlibLevel1(benchmark::State& state, const std::filesystem::path& file)
     std::vector<std::uint8_t> in(1 << 20);
     std::vector<std::uint8_t> buffer(256 * 1024);
     for (auto _ : state) {
-        crypto::PosixFile source;
-        crypto::PosixFile destination;
+        platform::File source;
+        platform::File destination;
         if (!source.openRead(file.string()) || !destination.create(out.string())) {
             state.SkipWithError("open");
             return;

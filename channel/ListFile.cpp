@@ -2,6 +2,7 @@
 #include "crypto/TGzip.h"
 #include "platform/BaseDir.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 #include "wire/MessageCodes.h"
@@ -24,24 +25,15 @@ using namespace wire;
 
 constexpr const char* ArquivoRecebido = "dados.gz";
 
+// The list file as it arrives, still compressed.
 class GzFile
 {
 public:
-    explicit GzFile(const std::filesystem::path& path)
-        : f_(std::fopen(path.c_str(), "wb"))
-    {}
-    ~GzFile()
-    {
-        if (f_ != nullptr) {
-            std::fclose(f_);
-        }
-    }
-    GzFile(const GzFile&) = delete;
-    GzFile& operator=(const GzFile&) = delete;
-    [[nodiscard]] bool open() const { return f_ != nullptr; }
+    explicit GzFile(const std::filesystem::path& path) { (void)f_.open(path, "wb"); }
+    [[nodiscard]] bool open() const { return f_.isOpen(); }
     std::size_t write(const std::vector<std::uint8_t>& data)
     {
-        const std::size_t n = data.empty() ? 0 : std::fwrite(data.data(), 1, data.size(), f_);
+        const std::size_t n = data.empty() ? 0 : std::fwrite(data.data(), 1, data.size(), f_.get());
         if (n != data.size()) {
             const int err = errno;
             throw Error(std::string("Erro ao gravar a lista de arquivos: ") + std::strerror(err), err);
@@ -50,18 +42,14 @@ public:
     }
     void close()
     {
-        if (f_ != nullptr) {
-            const int rc = std::fclose(f_);
-            f_ = nullptr;
-            if (rc != 0) {
-                const int err = errno;
-                throw Error(std::string("Erro ao gravar a lista de arquivos: ") + std::strerror(err), err);
-            }
+        if (!f_.close()) {
+            const int err = errno;
+            throw Error(std::string("Erro ao gravar a lista de arquivos: ") + std::strerror(err), err);
         }
     }
 
 private:
-    std::FILE* f_;
+    platform::StdioFile f_;
 };
 
 std::string invalidListFileName(const std::string& nome)

@@ -5,6 +5,7 @@
 #include "platform/BaseDir.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
@@ -157,14 +158,14 @@ void TCanalZEBCliente::GravarTrace(const std::string& text)
         line = crypto::EncryptVEKText(line);
     }
     line += "\r\n";
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (f == nullptr) {
+    platform::StdioFile f;
+    if (!f.open(path, "ab")) {
         const int err = errno;
         throw Error("Erro de E/S ao abrir o arquivo de rastreamento " + path.string() + ": " + std::strerror(err), err);
     }
-    const std::size_t written = std::fwrite(line.data(), 1, line.size(), f);
+    const std::size_t written = std::fwrite(line.data(), 1, line.size(), f.get());
     const int writeErr = errno;
-    const bool closed = std::fclose(f) == 0;
+    const bool closed = f.close();
     if (written != line.size() || !closed) {
         const int err = written != line.size() ? writeErr : errno;
         throw Error("Erro de E/S ao gravar o arquivo de rastreamento " + path.string() + ": " + std::strerror(err),

@@ -1,9 +1,9 @@
 #include "crypto/TCrc32.h"
 
-#include "crypto/PosixFile.h"
 #include "crypto/ProgressRule.h"
 #include "platform/AsciiText.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/UiServices.h"
 
 #include <zlib.h>
@@ -45,7 +45,7 @@ std::uint32_t TCrc32::CalculateCrc32()
         }
         return 0;
     }
-    PosixFile file;
+    platform::File file;
     if (!file.openRead(Crc32FileName)) {
         const int code = errno;
         throw Error("Erro (" + std::to_string(code) + ") ao abrir arquivo: " + Crc32FileName, code);

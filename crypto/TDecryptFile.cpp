@@ -1,7 +1,7 @@
 #include "crypto/TDecryptFile.h"
 
-#include "crypto/PosixFile.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 
@@ -131,7 +131,7 @@ void FileXorCipher::Executar()
     }
 }
 
-void FileXorCipher::transform(PosixFile& source, PosixFile& destination) const
+void FileXorCipher::transform(platform::File& source, platform::File& destination) const
 {
     const KeyStream key(senha_);
     std::vector<std::uint8_t> buffer(BufferSize);
@@ -170,7 +170,7 @@ void FileXorCipher::transform(PosixFile& source, PosixFile& destination) const
 
 void TDecryptFile::run()
 {
-    PosixFile source;
+    platform::File source;
     if (!source.openRead(ArquivoOriginal())) {
         fileError("abrir", ArquivoOriginal());
     }
@@ -182,7 +182,7 @@ void TDecryptFile::run()
     if (n == 0) {
         throw Error("Arquivo cifrado vazio: " + ArquivoOriginal());
     }
-    PosixFile destination;
+    platform::File destination;
     if (!destination.create(ArquivoDestino())) {
         fileError("criar", ArquivoDestino());
     }
@@ -194,11 +194,11 @@ void TDecryptFile::run()
 
 void TEncryptFile::run()
 {
-    PosixFile source;
+    platform::File source;
     if (!source.openRead(ArquivoOriginal())) {
         fileError("abrir", ArquivoOriginal());
     }
-    PosixFile destination;
+    platform::File destination;
     if (!destination.create(ArquivoDestino())) {
         fileError("criar", ArquivoDestino());
     }

@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
-namespace vek::crypto {
+namespace vek::platform {
+class File;
+}  // namespace vek::platform
 
-class PosixFile;
+namespace vek::crypto {
 
 // Properties and key stream shared by the file cipher components.
 //
@@ -58,7 +60,7 @@ protected:
     // lets the user interface process its events before and after XORing each
     // piece, and writes the result to `destination`. Stops after the first
     // piece shorter than 512 bytes.
-    void transform(PosixFile& source, PosixFile& destination) const;
+    void transform(platform::File& source, platform::File& destination) const;
 
 private:
     std::string arquivoOriginal_;

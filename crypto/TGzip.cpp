@@ -1,7 +1,7 @@
 #include "crypto/TGzip.h"
 
-#include "crypto/PosixFile.h"
 #include "crypto/ProgressRule.h"
+#include "platform/File.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 
@@ -85,28 +85,11 @@ struct GzReader
     }
 };
 
-struct StdioFile
-{
-    std::FILE* file = nullptr;
-    ~StdioFile()
-    {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-    }
-    int close()
-    {
-        const int rc = std::fclose(file);
-        file = nullptr;
-        return rc;
-    }
-};
-
 // The deflate stream and the buffered destination of one compression.
 class GzipWriter
 {
 public:
-    GzipWriter(PosixFile& destination, const std::function<void(std::span<const std::uint8_t>)>& observer)
+    GzipWriter(platform::File& destination, const std::function<void(std::span<const std::uint8_t>)>& observer)
         : destination_(destination)
         , observer_(observer)
         , out_(OutputBuffer)
@@ -218,7 +201,7 @@ private:
         return true;
     }
 
-    PosixFile& destination_;
+    platform::File& destination_;
     const std::function<void(std::span<const std::uint8_t>)>& observer_;
     std::vector<std::uint8_t> out_;
     DeflateStream stream_;
@@ -384,7 +367,7 @@ private:
 // are done; `handled` is told of every PieceSize bytes (or fewer, at the end)
 // written. The result is ResultOk, ResultReadFailed (the pieces read before
 // the failure are still written) or ResultWriteFailed; `error` gets the errno.
-int compressInPieces(PosixFile& source,
+int compressInPieces(platform::File& source,
                      GzipWriter& writer,
                      PieceDeflater& deflater,
                      std::vector<Piece>& pieces,
@@ -491,7 +474,7 @@ unsigned TGzip::compressionWorkers() const
 int TGzip::Compress()
 {
     lastErrorCode_ = 0;
-    PosixFile source;
+    platform::File source;
     if (isDirectory(FileSource) || !source.openRead(FileSource)) {
         lastErrorCode_ = errno;
         fail("Can't open: " + FileSource);
@@ -504,7 +487,7 @@ int TGzip::Compress()
     // The pieces outlive the deflater, whose threads stop before it goes.
     std::vector<Piece> pieces;
     PieceDeflater deflater;
-    PosixFile destination;
+    platform::File destination;
     GzipWriter writer(destination, observer_);
     const int level = std::clamp(CompressionLevel, 1, 9);
     const unsigned workers = parallel ? compressionWorkers() : 0;
@@ -609,15 +592,14 @@ int TGzip::Decompress()
     const std::uint64_t base =
         ::stat(FileSource.c_str(), &st) == 0 ? static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0)) : 0;
 
-    StdioFile destination;
-    destination.file = std::fopen(FileDestination.c_str(), "wb");
-    if (destination.file == nullptr) {
+    platform::StdioFile destination;
+    if (!destination.open(FileDestination, "wb")) {
         lastErrorCode_ = errno;
         reader.close();
         fail("Can't create: " + FileDestination);
         return DecompressWriteFailed;
     }
-    std::setvbuf(destination.file, nullptr, _IOFBF, 64 * 1024);
+    std::setvbuf(destination.get(), nullptr, _IOFBF, 64 * 1024);
 
     int code = ResultOk;
     Progress = 0;
@@ -644,7 +626,7 @@ int TGzip::Decompress()
             tooLarge = true;
             break;
         }
-        if (std::fwrite(piece.data(), 1, static_cast<std::size_t>(n), destination.file) !=
+        if (std::fwrite(piece.data(), 1, static_cast<std::size_t>(n), destination.get()) !=
             static_cast<std::size_t>(n)) {
             lastErrorCode_ = errno;
             code = DecompressWriteFailed;
@@ -665,7 +647,7 @@ int TGzip::Decompress()
         ::unlink(FileSource.c_str());
     }
 
-    if (destination.close() != 0) {
+    if (!destination.close()) {
         lastErrorCode_ = errno;
         fail("Can't close file " + FileDestination);
         return DecompressDestinationCloseFailed;

@@ -1,9 +1,9 @@
 #include "crypto/THashFunctions.h"
 
 #include "crypto/Gcrypt.h"
-#include "crypto/PosixFile.h"
 #include "platform/AsciiText.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 
 #include <gcrypt.h>
 
@@ -55,7 +55,7 @@ TigerDigest THashFunctions::tiger(std::span<const std::uint8_t> data)
 
 std::string THashFunctions::TigerFileHash(const std::string& path)
 {
-    PosixFile file;
+    platform::File file;
     if (!file.openRead(path)) {
         const int code = errno;
         throw Error("Erro (" + std::to_string(code) + ") ao abrir arquivo: " + path, code);

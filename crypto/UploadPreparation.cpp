@@ -1,11 +1,11 @@
 #include "crypto/UploadPreparation.h"
 
 #include "crypto/Gcrypt.h"
-#include "crypto/PosixFile.h"
 #include "crypto/TGzip.h"
 #include "crypto/THashFunctions.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/UiServices.h"
 #include "wire/UserMessage.h"
 
@@ -424,7 +424,7 @@ struct UploadRestorer::State
 
     UploadDecipherer decipherer;
     std::string destinationPath;
-    PosixFile destination;
+    platform::File destination;
     z_stream z{};
     std::vector<std::uint8_t> out;
     bool ended = false;

@@ -1,6 +1,7 @@
 #include "dataset/TXMLGenerator.h"
 
 #include "platform/Error.h"
+#include "platform/File.h"
 
 #include <pugixml.hpp>
 
@@ -128,14 +129,14 @@ std::string TXMLGenerator::toString() const
 void TXMLGenerator::Save(const std::string& fileName) const
 {
     const std::string text = toString();
-    std::FILE* f = std::fopen(fileName.c_str(), "wb");
-    if (f == nullptr) {
+    platform::StdioFile f;
+    if (!f.open(fileName, "wb")) {
         const int err = errno;
         throw Error("Não foi possível criar " + fileName + ": " + std::strerror(err), err);
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
     int err = errno;
-    const bool closed = std::fclose(f) == 0;
+    const bool closed = f.close();
     if (written && !closed) {
         err = errno;
     }

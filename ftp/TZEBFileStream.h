@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/File.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -17,7 +19,6 @@ public:
     using WriteNotification = std::function<void(TZEBFileStream& sender, std::int64_t count)>;
 
     explicit TZEBFileStream(const std::filesystem::path& path);
-    ~TZEBFileStream();
     TZEBFileStream(const TZEBFileStream&) = delete;
     TZEBFileStream& operator=(const TZEBFileStream&) = delete;
 
@@ -36,7 +37,7 @@ public:
 
 private:
     std::filesystem::path path_;
-    int fd_ = -1;
+    platform::File file_;
     std::int64_t position_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "crypto/TDecryptFile.h"
 #include "platform/AsciiText.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/Win1252.h"
 #include "server/DataFiles.h"
 #include "server/ZebServer.h"
@@ -63,15 +64,10 @@ std::string randomHex()
 
 void syncFile(const std::filesystem::path& file)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        const int err = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        throw Error("Não foi possível gravar " + file.string(), err);
+    platform::File f;
+    if (!f.openRead(file) || !f.sync()) {
+        throw Error("Não foi possível gravar " + file.string(), errno);
     }
-    ::close(fd);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "server/DataFiles.h"
 
 #include "platform/Error.h"
+#include "platform/File.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -13,28 +14,15 @@ namespace vek::server {
 bool writeNewPrivateFile(const std::filesystem::path& file, const std::string& content)
 {
     const std::filesystem::path temp = file.string() + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    platform::File out;
+    if (!out.create(temp, 0600)) {
         throw Error("Não foi possível criar " + temp.string(), errno);
     }
-    const char* p = content.data();
-    std::size_t left = content.size();
     int err = 0;
-    while (left > 0 && err == 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno != EINTR) {
-                err = errno;
-            }
-            continue;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (err == 0 && ::fsync(fd) != 0) {
+    if (!out.writeAll(content.data(), content.size()) || !out.sync()) {
         err = errno;
     }
-    ::close(fd);
+    out.close();
     // link() fails when the name exists, so a file another process wrote first stays.
     if (err == 0 && ::link(temp.c_str(), file.c_str()) != 0) {
         err = errno;
@@ -63,15 +51,12 @@ std::string readWholeFile(const std::filesystem::path& file)
 
 void syncDirectory(const std::filesystem::path& dir)
 {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    platform::File directory;
+    if (!directory.open(dir, O_RDONLY | O_DIRECTORY)) {
         throw Error("Não foi possível abrir o diretório " + dir.string(), errno);
     }
-    const int rc = ::fsync(fd);
-    const int err = errno;
-    ::close(fd);
-    if (rc != 0) {
-        throw Error("Não foi possível gravar o diretório " + dir.string(), err);
+    if (!directory.sync()) {
+        throw Error("Não foi possível gravar o diretório " + dir.string(), errno);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "crypto/TBlowfishQv.h"
 #include "platform/AsciiText.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/Win1252.h"
 #include "server/ListRows.h"
 #include "server/RequestFields.h"
@@ -13,7 +14,6 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 namespace vek::server {
@@ -37,11 +37,6 @@ constexpr std::string_view EndFileMarker = "ENDFILE ";
 constexpr std::size_t RequestFields = 7;
 // Operator, file name, file type, file identifier, query identifier.
 constexpr std::size_t NoticeFields = 5;
-
-struct FileCloser
-{
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 std::optional<std::int64_t> idOf(const std::string& text)
 {
@@ -262,8 +257,8 @@ void FtpSession::sendFile(const AvailableFile& file)
     const DataTarget target = *dataTarget_;
     // Each PORT serves one transfer.
     dataTarget_.reset();
-    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.storedPath.c_str(), "rb"));
-    if (!in) {
+    platform::StdioFile in;
+    if (!in.open(file.storedPath, "rb")) {
         log("arquivo " + std::to_string(file.id) + " ilegível: " + file.storedPath);
         reply(550, "Arquivo não disponível.");
         return;

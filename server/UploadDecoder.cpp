@@ -4,6 +4,7 @@
 #include "crypto/UploadPreparation.h"
 #include "platform/AsciiText.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "server/DataFiles.h"
 
 #include <gcrypt.h>
@@ -54,8 +55,8 @@ struct UploadDecoder::Impl
     bool finished = false;
 
     std::filesystem::path temp;
-    int fd = -1;
-    off_t written = 0;  // bytes written to fd
+    platform::File file;
+    off_t written = 0;  // bytes written to file
     off_t kicked = 0;   // bytes whose write-back has been started
     bool committed = false;
 
@@ -71,9 +72,7 @@ struct UploadDecoder::Impl
         if (zOpen) {
             inflateEnd(&z);
         }
-        if (fd >= 0) {
-            ::close(fd);
-        }
+        file.close();
         if (!committed && !temp.empty()) {
             ::unlink(temp.c_str());
         }
@@ -98,25 +97,15 @@ struct UploadDecoder::Impl
 
     void flush()
     {
-        const std::uint8_t* data = pending.data();
-        std::size_t n = pending.size();
-        while (n > 0) {
-            const ssize_t w = ::write(fd, data, n);
-            if (w < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                throw Error("Falha ao gravar o arquivo recebido " + temp.string(), errno);
-            }
-            data += w;
-            n -= static_cast<std::size_t>(w);
-            written += w;
+        if (!file.writeAll(pending.data(), pending.size())) {
+            throw Error("Falha ao gravar o arquivo recebido " + temp.string(), errno);
         }
+        written += static_cast<off_t>(pending.size());
         pending.clear();
         // Start writing back what is in the page cache now, without waiting
         // for it, so that the fsync before the receipt finds little left.
         if (written - kicked >= WritebackPiece) {
-            ::sync_file_range(fd, kicked, written - kicked, SYNC_FILE_RANGE_WRITE);
+            ::sync_file_range(file.fd(), kicked, written - kicked, SYNC_FILE_RANGE_WRITE);
             kicked = written;
         }
     }
@@ -204,8 +193,7 @@ UploadDecoder::UploadDecoder(std::span<const std::uint8_t, KeySize> key,
     }
     s.zOpen = true;
 
-    s.fd = ::open(tempFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
-    if (s.fd < 0) {
+    if (!s.file.open(tempFile, O_WRONLY | O_CREAT | O_EXCL, 0640)) {
         throw Error("Não foi possível criar o arquivo temporário " + tempFile.string(), errno);
     }
     s.temp = std::move(tempFile);
@@ -236,12 +224,10 @@ void UploadDecoder::finish()
         throw Error(Corrupted);
     }
     s.flush();
-    if (::fsync(s.fd) != 0) {
+    if (!s.file.sync()) {
         throw Error("Falha ao gravar o arquivo recebido " + s.temp.string(), errno);
     }
-    const int rc = ::close(s.fd);
-    s.fd = -1;
-    if (rc != 0) {
+    if (!s.file.close()) {
         throw Error("Falha ao gravar o arquivo recebido " + s.temp.string(), errno);
     }
     if (s.computeTiger) {
