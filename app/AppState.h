@@ -26,8 +26,9 @@ struct AppState
     std::string protocolo;
     std::string enderecoIP;
     std::string autenticacao;
-    std::string validacaoLivre;  // parameter file only
-    std::string hashInformado;   // a checksum text sent as given, unchecked (vek-cli enviar --hash)
+    std::string validacaoLivre;      // parameter file only
+    std::string hashInformado;       // a checksum text sent as given, unchecked (vek-cli enviar --hash)
+    std::optional<int> janelaEnvio;  // vek-cli enviar --janela; unset: the configuration's JanelaEnvio
     bool modoParametros = false;
     int codigoSaida = 0;
 };

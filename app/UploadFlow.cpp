@@ -52,6 +52,7 @@ void configure(const AppState& estado, channel::TCanalZEBCliente& canal)
     canal.SetTipo_Arquivo(upperAZ(estado.tipoArquivo));
     canal.StrValidacaoLivre = estado.validacaoLivre;
     canal.HashArquivo = estado.hashInformado;
+    canal.janelaEnvio = estado.janelaEnvio;
 }
 
 // EnviarArquivo from exit code 0; a sent file's receipt goes into the state.

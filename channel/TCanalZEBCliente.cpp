@@ -140,11 +140,18 @@ void TCanalZEBCliente::LerConfiguracao()
     porta_ = port("PortaServico", PortaServicoPadrao);
     portaFTP_ = port("PortaFTP", PortaFTPPadrao);
     portaDados_ = port("PortaDados", PortaDadosPadrao);
+    janelaConfiguracao_ = ini.readInteger(SecaoConfiguracao, "JanelaEnvio", 1);
 
     const std::string depuracao = firstUpper(ini.readString(SecaoConfiguracao, "Depuracao", "N"));
     traceSwitch_ = depuracao.empty() ? ' ' : depuracao[0];
     const std::string cript = firstUpper(ini.readString(SecaoConfiguracao, "ArquivoDepuracaoCript", "S"));
     traceCipherSwitch_ = cript.empty() ? ' ' : cript[0];
+}
+
+int TCanalZEBCliente::janelaEfetiva() const
+{
+    const int janela = janelaEnvio.value_or(janelaConfiguracao_);
+    return janela < 1 ? 1 : std::min(janela, MaxJanelaEnvio);
 }
 
 void TCanalZEBCliente::GravarTrace(const std::string& text)

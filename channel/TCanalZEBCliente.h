@@ -195,6 +195,15 @@ public:
     // bound is a broken or hostile server filling the disk.
     static constexpr std::uint64_t DefaultMaxListFileBytes = 256ULL * 1024 * 1024;
     std::uint64_t maxListFileBytes = DefaultMaxListFileBytes;
+    // Upload blocks written before their acknowledgements are read, for
+    // servers that read frames in order. Unset, the configuration's
+    // JanelaEnvio holds; 1 (also for an absent, empty or invalid key) is
+    // stop-and-wait: every block waits for its acknowledgement. Larger values
+    // are taken as MaxJanelaEnvio.
+    static constexpr int MaxJanelaEnvio = 4096;
+    std::optional<int> janelaEnvio;
+    // The window the next upload uses, once the configuration was read.
+    [[nodiscard]] int janelaEfetiva() const;
 
     // --- shared by the exchanges ---
     void LerConfiguracao();
@@ -273,6 +282,9 @@ private:
     void sendSymmetricKey();
     void readAnyReply();
     void sendBlocks();
+    void sendBlocksWindowed(int janela);
+    // The per-block trace lines and progress once block i of n got its reply.
+    void blockReplied(std::int64_t i, std::int64_t n, std::uint8_t code, std::size_t frameLength, bool tracing);
     void receiveReceipt(const Message& recibo);
     // ListQuery.cpp
     std::string queryList(Exchange& exchange,
@@ -328,6 +340,7 @@ private:
     char traceCipherSwitch_ = 'S';
 
     int tamanhoBloco_ = crypto::UploadBlockSize;
+    int janelaConfiguracao_ = 1;
 
     platform::TcpSocket socket_;
 };

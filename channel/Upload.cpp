@@ -353,6 +353,10 @@ void TCanalZEBCliente::readAnyReply()
 
 void TCanalZEBCliente::sendBlocks()
 {
+    if (const int janela = janelaEfetiva(); janela > 1) {
+        sendBlocksWindowed(janela);
+        return;
+    }
     const auto n = static_cast<std::int64_t>(BlocosDados.size());
     // One frame buffer for every block; trace texts only when tracing is on.
     std::vector<std::uint8_t> frame;
@@ -372,19 +376,89 @@ void TCanalZEBCliente::sendBlocks()
         if (tracing) {
             GravarTrace("Esperando ACK");
         }
-        if (LerMensagem().code == CMD_ACK) {
-            if (tracing) {
-                GravarTrace("Recebido ACK (" + std::to_string(frame.size()) + " bytes enviados)");
+        blockReplied(i, n, LerMensagem().code, frame.size(), tracing);
+    }
+}
+
+// Up to `janela` blocks are written before their replies are read. Writes
+// never wait while a reply could be read: a server that stops reading until
+// its replies are taken would otherwise hold both ends for ever. Replies are
+// taken in block order as they come, each with the trace lines and progress
+// of stop-and-wait; the last one is read before the end of data goes out.
+void TCanalZEBCliente::sendBlocksWindowed(int janela)
+{
+    const auto n = static_cast<std::int64_t>(BlocosDados.size());
+    const bool tracing = traceLigado();
+    std::vector<std::uint8_t> frame;
+    frame.reserve(HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
+    std::size_t written = 0;   // bytes of `frame` already on the socket
+    std::int64_t started = 0;  // blocks whose frame began to go out
+    std::int64_t replied = 0;  // blocks whose reply was read
+    const auto readReply = [&] {
+        ++replied;
+        blockReplied(replied, n, LerMensagem().code, HeaderSize + BlocosDados.blockLength(replied - 1), tracing);
+    };
+    while (replied < n) {
+        const bool frameDone = written == frame.size();
+        // Blocks wholly on the socket and not yet answered.
+        const std::int64_t awaiting = started - replied - (frameDone ? 0 : 1);
+        if (!frameDone || (started < n && started - replied < janela)) {
+            if (frameDone) {
+                ++started;
+                frame.resize(HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
+                const auto len = static_cast<std::int32_t>(
+                    BlocosDados.read(static_cast<std::size_t>(started - 1), std::span(frame).subspan(HeaderSize)));
+                frame.resize(HeaderSize + static_cast<std::size_t>(len));
+                const auto header = encodeHeader({CMD_BLOCO, len});
+                std::copy(header.begin(), header.end(), frame.begin());
+                written = 0;
+                if (tracing) {
+                    GravarTrace("Enviando bloco de dados " + std::to_string(started) +
+                                " tamanho: " + std::to_string(len));
+                    GravarTrace("Esperando ACK");
+                }
             }
-        } else {
-            GravarTrace("Servidor não respondeu com ACK!");
+            if (awaiting > 0 && socket_.readableNow()) {
+                readReply();
+                continue;
+            }
+            if (awaiting == 0) {
+                // No reply is due: the write may wait as in stop-and-wait.
+                socket_.writeAll(std::span(frame).subspan(written), timeouts.streamTimeout);
+                written = frame.size();
+                continue;
+            }
+            written += socket_.writeSome(std::span(frame).subspan(written));
+            if (written == frame.size()) {
+                continue;
+            }
+            const auto ready = socket_.waitReadableOrWritable(timeouts.streamTimeout);
+            if (!ready.readable && !ready.writable) {
+                throw Error("Tempo esgotado ao escrever no socket", ETIMEDOUT);
+            }
+            if (ready.readable) {
+                readReply();
+            }
+            continue;
         }
-        if (reportaBloco(i)) {
-            const double done = 100.0 * static_cast<double>(i) / static_cast<double>(n);
-            const int pct = std::min(100, 20 + static_cast<int>(std::nearbyint(done)));
-            reportTransmissionStep(
-                tseExecutando, pct, "Enviando dados do arquivo: " + percentText(done) + "% concluído.");
+        readReply();
+    }
+}
+
+void TCanalZEBCliente::blockReplied(
+    std::int64_t i, std::int64_t n, std::uint8_t code, std::size_t frameLength, bool tracing)
+{
+    if (code == CMD_ACK) {
+        if (tracing) {
+            GravarTrace("Recebido ACK (" + std::to_string(frameLength) + " bytes enviados)");
         }
+    } else {
+        GravarTrace("Servidor não respondeu com ACK!");
+    }
+    if (reportaBloco(i)) {
+        const double done = 100.0 * static_cast<double>(i) / static_cast<double>(n);
+        const int pct = std::min(100, 20 + static_cast<int>(std::nearbyint(done)));
+        reportTransmissionStep(tseExecutando, pct, "Enviando dados do arquivo: " + percentText(done) + "% concluído.");
     }
 }
 

@@ -7,9 +7,11 @@ const std::vector<Command>& commands()
     static const std::vector<Command> all{
         {"enviar",
          "enviar --registro R [--tipo T] [--aplicacao A] [--versao V] [--validacao TEXTO] [--hash H] "
-         "[--parar-no-erro] [--json] ARQUIVO...",
+         "[--janela N] [--parar-no-erro] [--json] ARQUIVO...",
          "Envia arquivos à ZEB, um após o outro, e grava o registro de cada transmissão em Protocolos/ (senha em "
-         "VEK_SENHA, lida uma vez); com vários, um bloco por arquivo e uma linha Resumo:, saída 1 se algum falhou.",
+         "VEK_SENHA, lida uma vez); com vários, um bloco por arquivo e uma linha Resumo:, saída 1 se algum falhou. "
+         "--janela N (1 a 4096; padrão: JanelaEnvio do vek.INI, senão 1): blocos enviados antes de ler as "
+         "confirmações, para servidores que leem as mensagens em ordem; 1 espera cada confirmação.",
          cmdEnviar},
         {"listar",
          "listar --registro R --tipo T [--competencia MM/AAAA] [--disponibilizacao MM/AAAA] [--json]",

@@ -5,6 +5,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/ProgressBar.h"
 
+#include <charconv>
 #include <ostream>
 
 namespace vek::cli {
@@ -19,6 +20,7 @@ struct UploadRequest
     std::string versao;
     std::string validacao;
     std::string hash;
+    std::optional<int> janela;
     std::string senha;
 };
 
@@ -33,6 +35,7 @@ app::AppState stateFor(const UploadRequest& req, const std::string& arquivo)
     estado.versaoAplicacao = req.versao;
     estado.validacaoLivre = req.validacao;
     estado.hashInformado = req.hash;
+    estado.janelaEnvio = req.janela;
     estado.senha = req.senha;
     return estado;
 }
@@ -74,6 +77,19 @@ std::string joined(const std::vector<std::string>& names)
     return text;
 }
 
+// A whole number from 1 to the channel's largest window.
+int parseJanela(const std::string& text)
+{
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 ||
+        value > channel::TCanalZEBCliente::MaxJanelaEnvio) {
+        throw UsageError("--janela: informe um número inteiro de 1 a " +
+                         std::to_string(channel::TCanalZEBCliente::MaxJanelaEnvio));
+    }
+    return value;
+}
+
 }  // namespace
 
 int cmdEnviar(Context& ctx)
@@ -85,6 +101,7 @@ int cmdEnviar(Context& ctx)
                                     {"versao", true},
                                     {"validacao", true},
                                     {"hash", true},
+                                    {"janela", true},
                                     {"parar-no-erro", false},
                                     {"json", false}});
     if (args.positional.empty()) {
@@ -97,6 +114,9 @@ int cmdEnviar(Context& ctx)
     req.versao = args.get("versao").value_or("");
     req.validacao = args.get("validacao").value_or("");
     req.hash = args.get("hash").value_or("");
+    if (const auto janela = args.get("janela")) {
+        req.janela = parseJanela(*janela);
+    }
     // Asked or read once for every file.
     req.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
     const bool json = args.has("json");

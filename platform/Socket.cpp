@@ -226,6 +226,43 @@ void TcpSocket::writeAll(std::span<const std::uint8_t> data, std::chrono::millis
     }
 }
 
+std::size_t TcpSocket::writeSome(std::span<const std::uint8_t> data)
+{
+    if (fd_ < 0) {
+        throw Error("Socket não conectado", ENOTCONN);
+    }
+    for (;;) {
+        const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return 0;
+        }
+        throwErrno("Erro ao escrever no socket", errno);
+    }
+}
+
+TcpSocket::Readiness TcpSocket::waitReadableOrWritable(std::chrono::milliseconds timeout)
+{
+    if (fd_ < 0) {
+        throw Error("Socket não conectado", ENOTCONN);
+    }
+    const short revents = pollFor(fd_, POLLIN | POLLOUT, timeout, pump_);
+    // An error or a hang-up shows at the next read or write.
+    const bool broken = (revents & (POLLERR | POLLHUP)) != 0;
+    return {broken || (revents & POLLIN) != 0, broken || (revents & POLLOUT) != 0};
+}
+
+bool TcpSocket::readableNow() const
+{
+    pollfd p{fd_, POLLIN, 0};
+    return fd_ >= 0 && ::poll(&p, 1, 0) > 0;
+}
+
 std::size_t TcpSocket::readSome(std::span<std::uint8_t> data, std::chrono::milliseconds timeout)
 {
     if (fd_ < 0) {

@@ -36,6 +36,19 @@ public:
     // Writes the whole buffer; fails unless the peer takes all of it within
     // `timeout`, however the bytes trickle.
     void writeAll(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout);
+    // Writes what the socket takes at once, without waiting: 0 when it is
+    // full. Fails as writeAll does.
+    std::size_t writeSome(std::span<const std::uint8_t> data);
+    struct Readiness
+    {
+        bool readable = false;  // data or the end of stream
+        bool writable = false;
+    };
+    // Waits up to `timeout` until the socket has something to read or room
+    // to write; both false on time-out.
+    [[nodiscard]] Readiness waitReadableOrWritable(std::chrono::milliseconds timeout);
+    // True when something can be read at once.
+    [[nodiscard]] bool readableNow() const;
     // Reads exactly data.size() bytes; fails unless all of them arrive within
     // `timeout`, or when the peer closes first.
     void readExact(std::span<std::uint8_t> data, std::chrono::milliseconds timeout);

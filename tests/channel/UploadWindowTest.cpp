@@ -1,0 +1,230 @@
+#include "channel/TCanalZEBCliente.h"
+#include "platform/Error.h"
+#include "platform/Win1252.h"
+#include "tests/fixtures/FakeZebServer.h"
+#include "tests/fixtures/RecordingUiServices.h"
+#include "tests/fixtures/Sandbox.h"
+#include "wire/MessageCodes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace vek::channel {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace wire;
+using test::FakeScript;
+using test::FakeStep;
+
+// Long enough for a client that writes ahead to be caught at it.
+constexpr auto QuietWait = 150ms;
+
+const std::string Modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
+const std::string Exponent("\x03", 1);
+
+// Up to the size's reply: the blocks follow.
+FakeScript upToBlocks()
+{
+    return {FakeStep::expect(CMD_PEDIDO_ENVIO),
+            FakeStep::reply(CMD_ACEITO),
+            FakeStep::reply(CMD_CHAVE_MODULO, Modulus),
+            FakeStep::reply(CMD_CHAVE_EXPOENTE, Exponent),
+            FakeStep::expect(CMD_CHAVE_SIMETRICA),
+            FakeStep::expect(CMD_HASH_ARQUIVO),
+            FakeStep::reply(CMD_ACK),
+            FakeStep::expect(CMD_TAMANHO),
+            FakeStep::reply(CMD_ACK)};
+}
+
+FakeScript receiptSteps()
+{
+    return {FakeStep::expect(CMD_FIM_DADOS), FakeStep::reply(CMD_PROTOCOLO, "P|D|I|A"), FakeStep::expect(CMD_ACK)};
+}
+
+// Random bytes do not compress: a file of this many blocks, give or take
+// the gzip header (well within the last block).
+std::string blocksOfRandomBytes(int blocks)
+{
+    std::string data(static_cast<std::size_t>(blocks - 1) * 1280 + 600, '\0');
+    std::mt19937 gen(77);
+    for (char& c : data) {
+        c = static_cast<char>(gen());
+    }
+    return data;
+}
+
+struct WindowUpload
+{
+    WindowUpload(const test::Sandbox& box, std::uint16_t port, const std::string& extraConfig, int blocks)
+        : box_(box)
+    {
+        test::writeClientConfig(box.path().string(), port, "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n" + extraConfig);
+        setenv("TMPDIR", box.path().c_str(), 1);
+        canal.timeouts.streamTimeout = 5s;
+        canal.timeouts.waitForData = 5s;
+        canal.timeouts.connectPause = 10ms;
+        canal.timeouts.connectBudget = 50ms;
+        canal.CD_Operadora = "123456";
+        canal.Senha = "demo";
+        canal.Arquivo = box.write("dados.bin", blocksOfRandomBytes(blocks)).string();
+        canal.SetTipo_Arquivo("xml");
+        canal.AoEnviarArquivo = [this](TCanalZEBCliente&, const TStatusUpload& s) {
+            if (s.Mensagem.rfind("Enviando dados do arquivo: ", 0) == 0) {
+                progress.push_back(s.Mensagem);
+            }
+        };
+    }
+    ~WindowUpload() { unsetenv("TMPDIR"); }
+
+    std::string run()
+    {
+        try {
+            canal.EnviarArquivo(resultado);
+            return {};
+        } catch (const Error& e) {
+            return e.what();
+        }
+    }
+
+    // Trace lines that begin with `prefix` (after the time stamp), in order.
+    std::vector<std::string> traced(const std::string& prefix) const
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(test::readFile(box_.path() / "TraceVEK.log"));
+        const std::string wanted = platform::toWin1252(prefix);
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            const auto at = line.find(" - ");
+            if (at != std::string::npos && line.compare(at + 3, wanted.size(), wanted) == 0) {
+                lines.push_back(line.substr(at + 3));
+            }
+        }
+        return lines;
+    }
+
+    const test::Sandbox& box_;
+    TCanalZEBCliente canal;
+    TResultadoEnvio resultado;
+    std::vector<std::string> progress;
+};
+
+void expectNoComplaints(const test::FakeZebServer& server)
+{
+    EXPECT_TRUE(server.waitDone());
+    for (const auto& e : server.errors()) {
+        ADD_FAILURE() << e;
+    }
+}
+
+// Without a usable window in the configuration every block waits for the
+// reply to the one before: the server holds each reply back and sees nothing
+// meanwhile.
+TEST(UploadWindow, WithoutAWindowNoBlockIsWrittenBeforeThePreviousReply)
+{
+    const std::vector<std::pair<const char*, std::string>> configs{
+        {"no key", ""},
+        {"one", "JanelaEnvio=1\r\n"},
+        {"empty", "JanelaEnvio=\r\n"},
+        {"not a number", "JanelaEnvio=oito\r\n"},
+        {"zero", "JanelaEnvio=0\r\n"},
+        {"negative", "JanelaEnvio=-8\r\n"},
+    };
+    constexpr int Blocks = 3;
+    for (const auto& [name, config] : configs) {
+        SCOPED_TRACE(name);
+        test::Sandbox box;
+        test::RecordingUiServices ui;
+        platform::ScopedUi scope(ui);
+        FakeScript script = upToBlocks();
+        for (int i = 0; i < Blocks; ++i) {
+            script.insert(script.end(),
+                          {FakeStep::expect(CMD_BLOCO), FakeStep::quiet(QuietWait), FakeStep::reply(CMD_ACK)});
+        }
+        const FakeScript end = receiptSteps();
+        script.insert(script.end(), end.begin(), end.end());
+        test::FakeZebServer server({script});
+        WindowUpload up(box, server.port(), config, Blocks);
+        EXPECT_EQ(up.run(), "");
+        expectNoComplaints(server);
+        EXPECT_EQ(up.canal.BlocosDados.size(), static_cast<std::size_t>(Blocks));
+        EXPECT_EQ(up.canal.janelaEfetiva(), 1);
+    }
+}
+
+// With a window of 4, four blocks go before any reply and a fifth only after
+// the first reply; replies are taken in block order with the trace lines and
+// progress of stop-and-wait (a reply other than ACK traced as such); the end
+// of data waits for the last reply.
+TEST(UploadWindow, AWindowWritesAheadAndTakesEveryReplyBeforeTheEndOfData)
+{
+    test::Sandbox box;
+    test::RecordingUiServices ui;
+    platform::ScopedUi scope(ui);
+    FakeScript script = upToBlocks();
+    script.insert(script.end(),
+                  {FakeStep::expect(CMD_BLOCO),
+                   FakeStep::expect(CMD_BLOCO),
+                   FakeStep::expect(CMD_BLOCO),
+                   FakeStep::expect(CMD_BLOCO),
+                   FakeStep::quiet(QuietWait),
+                   FakeStep::reply(CMD_ACK),
+                   FakeStep::expect(CMD_BLOCO),
+                   FakeStep::reply(CMD_ACK),
+                   FakeStep::expect(CMD_BLOCO),
+                   FakeStep::reply(CMD_NEGADO, "recusado"),
+                   FakeStep::reply(CMD_ACK),
+                   FakeStep::reply(CMD_ACK),
+                   FakeStep::quiet(QuietWait),
+                   FakeStep::reply(CMD_ACK)});
+    const FakeScript end = receiptSteps();
+    script.insert(script.end(), end.begin(), end.end());
+    test::FakeZebServer server({script});
+    WindowUpload up(box, server.port(), "JanelaEnvio=4\r\n", 6);
+    EXPECT_EQ(up.run(), "");
+    expectNoComplaints(server);
+    ASSERT_EQ(up.canal.BlocosDados.size(), 6U);
+    EXPECT_TRUE(up.resultado.Sucesso);
+    EXPECT_EQ(up.resultado.Protocolo, "P");
+
+    EXPECT_EQ(up.traced("Enviando bloco de dados ").size(), 6U);
+    EXPECT_EQ(up.traced("Esperando ACK").size(), 2U + 6U);  // hash, size, then one per block
+    const auto acks = up.traced("Recebido ACK (");
+    ASSERT_EQ(acks.size(), 5U);  // block 3 got a refusal instead
+    EXPECT_EQ(acks[0], "Recebido ACK (1285 bytes enviados)");
+    EXPECT_EQ(acks.back(),
+              "Recebido ACK (" + std::to_string(up.canal.BlocosDados.blockLength(5) + 5) + " bytes enviados)");
+    EXPECT_EQ(up.traced("Servidor não respondeu com ACK!").size(), 1U);
+    ASSERT_EQ(up.progress.size(), 6U);
+    EXPECT_EQ(up.progress.front().rfind("Enviando dados do arquivo: 16", 0), 0U) << up.progress.front();
+    EXPECT_EQ(up.progress.back().rfind("Enviando dados do arquivo: 100", 0), 0U) << up.progress.back();
+}
+
+// A failure in the middle ends the upload as it does without a window.
+TEST(UploadWindow, AConnectionLostMidWindowFailsAsWithoutOne)
+{
+    std::vector<std::string> errors;
+    for (const std::string config : {"", "JanelaEnvio=8\r\n"}) {
+        SCOPED_TRACE(config);
+        test::Sandbox box;
+        test::RecordingUiServices ui;
+        platform::ScopedUi scope(ui);
+        FakeScript script = upToBlocks();
+        script.insert(script.end(), {FakeStep::expect(CMD_BLOCO), FakeStep::close()});
+        test::FakeZebServer server({script});
+        WindowUpload up(box, server.port(), config, 20);
+        errors.push_back(up.run());
+        EXPECT_TRUE(server.waitDone());
+        (void)server.errors();
+        EXPECT_FALSE(up.resultado.Sucesso);
+    }
+    ASSERT_EQ(errors.size(), 2U);
+    EXPECT_FALSE(errors[0].empty());
+    EXPECT_EQ(errors[1], errors[0]);
+}
+
+}  // namespace
+}  // namespace vek::channel
