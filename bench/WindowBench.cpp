@@ -1,0 +1,171 @@
+// Uploads at a distance: vek's upload through a latency relay to a zebd, for
+// a one-way delay and a transmission window, beside the physical limits of
+// the same run (blocks × round trip for stop-and-wait; the relay's own
+// streaming rate for large windows).
+//
+//   window_bench relay  --porta P --atraso-ms D [--mb M]
+//   window_bench upload --porta P --atraso-ms D --janela N --arquivo F
+//
+// P is the zebd message port (zebd --demo); each run prints one line of
+// key=value figures.
+#include "channel/TCanalZEBCliente.h"
+#include "tests/fixtures/LatencyRelay.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::map<std::string, std::string> options(int argc, char** argv)
+{
+    std::map<std::string, std::string> o;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        o[argv[i]] = argv[i + 1];
+    }
+    return o;
+}
+
+int connectTo(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        std::perror("connect");
+        std::exit(1);
+    }
+    return fd;
+}
+
+// M MiB streamed through the relay into a sink that reads as fast as it can:
+// the rate a window that never waits could reach.
+int relayRate(std::chrono::microseconds delay, std::size_t mib)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::size_t total = mib << 20;
+    Clock::time_point end{};
+    std::thread sink([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        std::vector<char> buf(1 << 16);
+        std::size_t got = 0;
+        while (got < total) {
+            const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        end = Clock::now();
+        ::close(fd);
+    });
+    vek::test::LatencyRelay relay(ntohs(a.sin_port), {delay, 0});
+    const int fd = connectTo(relay.port());
+    const std::vector<char> chunk(1 << 16, 'x');
+    const auto start = Clock::now();
+    for (std::size_t sent = 0; sent < total; sent += chunk.size()) {
+        if (::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) {
+            std::perror("send");
+            return 1;
+        }
+    }
+    sink.join();
+    ::close(fd);
+    ::close(listener);
+    const double seconds = std::chrono::duration<double>(end - start).count();
+    std::printf("relay atraso_ms=%.1f MiB=%zu s=%.3f MB_s=%.2f\n",
+                delay.count() / 1000.0,
+                mib,
+                seconds,
+                static_cast<double>(total) / seconds / 1e6);
+    return 0;
+}
+
+int upload(std::uint16_t port, std::chrono::microseconds delay, int janela, const std::string& arquivo)
+{
+    vek::test::LatencyRelay relay(port, {delay, 0});
+    const char* dirEnv = std::getenv("VEK_DIR");
+    if (dirEnv == nullptr) {
+        std::fprintf(stderr, "VEK_DIR must name the client's directory\n");
+        return 2;
+    }
+    std::ofstream(std::filesystem::path(dirEnv) / "vek.INI")
+        << "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=" << relay.port() << "\r\n";
+
+    vek::channel::TCanalZEBCliente canal;
+    canal.CD_Operadora = "123456";
+    canal.Senha = "demo";
+    canal.Arquivo = arquivo;
+    canal.SetTipo_Arquivo("XML");
+    canal.janelaEnvio = janela;
+    Clock::time_point authorized{};
+    canal.AoEnviarArquivo = [&](vek::channel::TCanalZEBCliente&, const vek::channel::TStatusUpload& s) {
+        if (authorized == Clock::time_point{} && s.StatusConexao == vek::channel::tseFinalizada) {
+            authorized = Clock::now();
+        }
+    };
+    vek::channel::TResultadoEnvio r;
+    try {
+        canal.EnviarArquivo(r);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "upload failed: %s\n", e.what());
+        return 1;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - authorized).count();
+    const auto blocks = static_cast<double>(canal.BlocosDados.size());
+    // Stop-and-wait can do no better than one round trip per block.
+    const double roundTrip = 2.0 * static_cast<double>(delay.count()) / 1e6;
+    const double limit = blocks * roundTrip;
+    std::printf("upload atraso_ms=%.1f janela=%d blocks=%.0f s=%.3f MB_s=%.2f limit_1_s=%.3f ratio_limit=%.3f\n",
+                delay.count() / 1000.0,
+                janela,
+                blocks,
+                seconds,
+                static_cast<double>(canal.TamanhoCifrado) / seconds / 1e6,
+                limit,
+                limit / seconds);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: window_bench relay|upload --porta P --atraso-ms D ...\n");
+        return 2;
+    }
+    auto o = options(argc, argv);
+    const std::string mode = argv[1];
+    const auto delay = std::chrono::microseconds(static_cast<long>(std::atof(o["--atraso-ms"].c_str()) * 1000));
+    if (mode == "relay") {
+        return relayRate(delay, o.count("--mb") != 0 ? std::stoul(o["--mb"]) : 20);
+    }
+    if (mode == "upload") {
+        return upload(
+            static_cast<std::uint16_t>(std::stoi(o["--porta"])), delay, std::stoi(o["--janela"]), o["--arquivo"]);
+    }
+    return 2;
+}

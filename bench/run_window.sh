@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Uploads at a distance and at size, against a zebd on loopback:
+# - the latency relay's own streaming rate at 2, 10 and 25 ms one-way;
+# - a 20 MB random upload through the relay at those delays for windows
+#   1, 8, 32 and 128 (the stop-and-wait runs in parallel: they only wait);
+# - peak resident memory of vek-cli sending 1 GiB of random bytes, beside the
+#   same program sending 1 MiB (/usr/bin/time's maximum resident size, which
+#   is getrusage's ru_maxrss).
+# Usage: bench/run_window.sh [BUILD_DIR]   (work files in $VEK_BENCH_DIR/window)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BIN=${1:-build}/bin
+WORK=${VEK_BENCH_DIR:-/tmp/vek-bench}/window
+rm -rf "$WORK"
+mkdir -p "$WORK/in" "$WORK/cliente"
+export LC_ALL=C.UTF-8
+
+head -c 20000000 /dev/urandom >"$WORK/in/aleatorio-20mb.bin"
+head -c 1048576 /dev/urandom >"$WORK/in/aleatorio-1mib.bin"
+head -c 1073741824 /dev/urandom >"$WORK/in/aleatorio-1gib.bin"
+
+"$BIN/zebd" --demo --dados "$WORK/dados" --porta 0 --porta-ftp 0 --limite-envio 2147483647 >"$WORK/zebd.out" 2>&1 &
+ZEBD=$!
+trap 'kill $ZEBD 2>/dev/null; wait $ZEBD 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+    PORT=$(sed -n 's/.*zebd: mensagens [0-9.]*:\([0-9]*\) .*/\1/p' "$WORK/zebd.out" | head -1)
+    [ -n "$PORT" ] && break
+    sleep 0.2
+done
+echo "zebd on port $PORT; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+echo "== relay streaming rate (20 MiB) =="
+for d in 2 10 25; do
+    "$BIN/window_bench" relay --atraso-ms $d --mb 20
+done
+
+echo "== 20 MB random upload through the relay =="
+run() { # delay window
+    local dir="$WORK/cliente/d$1-n$2"
+    mkdir -p "$dir"
+    VEK_DIR="$dir" TMPDIR="$dir" "$BIN/window_bench" upload --porta "$PORT" --atraso-ms "$1" --janela "$2" \
+        --arquivo "$WORK/in/aleatorio-20mb.bin"
+}
+PIDS=()
+for d in 2 10 25; do
+    run $d 1 >"$WORK/n1-$d.txt" &
+    PIDS+=($!)
+done
+for d in 2 10 25; do
+    for n in 8 32 128; do run $d $n; done
+done
+wait "${PIDS[@]}"
+cat "$WORK"/n1-*.txt
+
+echo "== peak resident memory of vek-cli enviar (KiB) =="
+printf '[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=%s\r\n' "$PORT" >"$WORK/cliente/vek.INI"
+for f in aleatorio-1mib.bin aleatorio-1gib.bin; do
+    VEK_DIR="$WORK/cliente" TMPDIR="$WORK/cliente" VEK_SENHA=demo /usr/bin/time -f "$f maxrss_KiB=%M s=%e" \
+        "$BIN/vek-cli" enviar --registro 123456 --tipo XML "$WORK/in/$f" >/dev/null
+done
+rm -f "$WORK/in/aleatorio-1gib.bin"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
