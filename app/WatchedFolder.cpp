@@ -1,5 +1,6 @@
 #include "app/WatchedFolder.h"
 
+#include "dataset/TransmissionRecord.h"
 #include "platform/AsciiText.h"
 #include "platform/DurableFile.h"
 #include "platform/Error.h"
@@ -19,6 +20,7 @@ bool endsWith(const std::string& text, std::string_view suffix)
 }
 
 constexpr std::string_view RecordSuffix = ".registro.xml";
+constexpr std::string_view CompanionSuffix = ".registro.recibo";
 constexpr std::string_view ErrorSuffix = ".erro";
 
 // The first free name in `dir` for the file and the two files that go beside it.
@@ -30,6 +32,7 @@ std::string freeName(const fs::path& dir, const std::string& name)
         const std::string candidate =
             n == 1 ? name : original.stem().string() + "-" + std::to_string(n) + original.extension().string();
         if (!fs::exists(dir / candidate, ec) && !fs::exists(dir / (candidate + std::string(RecordSuffix)), ec) &&
+            !fs::exists(dir / (candidate + std::string(CompanionSuffix)), ec) &&
             !fs::exists(dir / (candidate + std::string(ErrorSuffix)), ec)) {
             return candidate;
         }
@@ -159,6 +162,12 @@ Colocacao colocarArquivo(const PastasVigiadas& pastas, const std::string& name, 
                     pastas.entrada.string());
     }
     platform::syncPath(*outcome.record);
+    const fs::path companheiro = dataset::caminhoRecibo(*outcome.record);
+    std::error_code semCompanheiro;
+    const bool temCompanheiro = fs::is_regular_file(companheiro, semCompanheiro);
+    if (temCompanheiro) {
+        platform::syncPath(companheiro);
+    }
     platform::syncPath(outcome.record->parent_path());
 
     std::error_code ec;
@@ -172,6 +181,12 @@ Colocacao colocarArquivo(const PastasVigiadas& pastas, const std::string& name, 
     colocacao.destino = dir / finalName;
     colocacao.registro = dir / (finalName + std::string(RecordSuffix));
     platform::writeFileDurably(colocacao.registro, readWhole(*outcome.record));
+    // The receipt's own values go with the record, so that the moved file's
+    // receipt can be printed whole from its copy.
+    if (temCompanheiro) {
+        colocacao.recibo = dir / (finalName + std::string(CompanionSuffix));
+        platform::writeFileDurably(*colocacao.recibo, readWhole(companheiro));
+    }
     if (!outcome.sent()) {
         colocacao.erro = dir / (finalName + std::string(ErrorSuffix));
         platform::writeFileDurably(*colocacao.erro, outcome.error + "\n");

@@ -70,13 +70,14 @@ struct PastasVigiadas
 struct Colocacao
 {
     std::filesystem::path destino;
-    std::filesystem::path registro;             // the record's copy beside it: "<name>.registro.xml"
-    std::optional<std::filesystem::path> erro;  // failures: "<name>.erro" with the error text
+    std::filesystem::path registro;               // the record's copy beside it: "<name>.registro.xml"
+    std::optional<std::filesystem::path> recibo;  // its companion's copy: "<name>.registro.recibo"
+    std::optional<std::filesystem::path> erro;    // failures: "<name>.erro" with the error text
 };
 
 // Records the outcome of a file of the input folder and then moves it: the
 // transmission record (which must have been written) is flushed to disk, its
-// copy and, for a failure, the error text are written beside the file's new
+// copy, its companion's copy (when it has one) and, for a failure, the error text are written beside the file's new
 // place, and only then is the file moved there, under its own name or, when
 // that is taken, "<stem>-2<ext>", "-3"… A crash at any point leaves the file
 // either still in the input folder or moved with its record. Throws

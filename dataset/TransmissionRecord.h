@@ -16,10 +16,11 @@ struct RegistroTransmissao
     std::string aplicativo;
     std::string informacoesArquivo;
     std::string clienteTransmissao;
-    // What else the receipt shows, so that it can be printed again from the
-    // record alone: the sender's address as the server saw it, the
-    // authentication, and whether the upload ran from a parameter file (its
-    // protocol line then names the application).
+    // What else the receipt shows, so that it can be printed again: the
+    // sender's address as the server saw it, the authentication, and whether
+    // the upload ran from a parameter file (its protocol line then names the
+    // application). These are not part of the record document, whose shape
+    // is fixed; they go in its companion file (caminhoRecibo).
     std::string enderecoIP;
     std::string autenticacao;
     bool modoParametros = false;
@@ -29,19 +30,26 @@ struct RegistroTransmissao
 inline constexpr const char* ModoInterativo = "interativo";
 inline constexpr const char* ModoParametros = "parametros";
 
-// The record document: root "VEK" with the eight text elements, then
-// "enderecoIP", "autenticacao" and "modo"; UTF-8, no declaration, no
-// whitespace.
+// The record document: root "VEK" with the eight text elements, UTF-8,
+// no declaration, no whitespace.
 std::string registroXml(const RegistroTransmissao& registro);
 
-// Reads a record back. A record written before the receipt's own elements
-// existed reads with them empty and in interactive mode. Throws vek::Error
-// when the file cannot be read or is no record (not XML, another root, one of
-// the eight elements missing).
+// The companion file of the record at `registro`: its name without ".xml",
+// then ".recibo". It holds root "recibo" with "protocoloTX", "enderecoIP",
+// "autenticacao" and "modo".
+std::filesystem::path caminhoRecibo(const std::filesystem::path& registro);
+
+// Reads a record back, with the receipt's own values from its companion
+// file. A record without a sound companion of the same protocol (one written
+// before companions existed) reads with them empty and in interactive mode.
+// Throws vek::Error when the record cannot be read or is no record (not XML,
+// another root, one of the eight elements missing).
 RegistroTransmissao lerRegistroTransmissao(const std::filesystem::path& path);
 
 // Writes the record as `fileName` in the "Protocolos" directory under
-// baseDir (created when missing), replacing a file of that name. Every
+// baseDir (created when missing), replacing a file of that name, and then its
+// companion; a companion that could not be written is removed, so that an
+// earlier one never goes with the new record. Every
 // failure is swallowed: the upload's outcome does not depend on it. Returns
 // whether the file was written.
 bool gravarRegistroTransmissao(const RegistroTransmissao& registro,

@@ -91,12 +91,17 @@ struct UploadRun
         int codigoSaida;  // what the state held when the presenter saw the event
     };
 
-    [[nodiscard]] std::vector<fs::path> records() const
+    // The records in Protocolos (their companions apart).
+    [[nodiscard]] std::vector<fs::path> records() const { return inProtocolos(".xml"); }
+    [[nodiscard]] std::vector<fs::path> companions() const { return inProtocolos(".recibo"); }
+    [[nodiscard]] std::vector<fs::path> inProtocolos(const std::string& extension) const
     {
         std::vector<fs::path> out;
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(box.path() / "Protocolos", ec)) {
-            out.push_back(e.path());
+            if (e.path().extension() == extension) {
+                out.push_back(e.path());
+            }
         }
         return out;
     }
@@ -211,9 +216,16 @@ TEST(UnattendedUpload, EveryOutcomeHasItsExitCodeAndResponse)
         const fs::path response = run.box.path() / "Protocolos" / "resposta.xml";
         ASSERT_EQ(fs::exists(response), c.response);
         EXPECT_EQ(run.records().size(), c.response ? 1U : 0U);
+        EXPECT_EQ(run.companions().size(), c.response ? 1U : 0U);
         if (c.response) {
             EXPECT_EQ(outcome.record, response);
             const std::string xml = run.box.read("Protocolos/resposta.xml");
+            // The response holds the eight elements and nothing else; the
+            // receipt's own values went in the companion.
+            EXPECT_EQ(xml.rfind("<VEK><operadora>123456</operadora><tipo_Arquivo>", 0), 0U) << xml;
+            EXPECT_EQ(xml.find("</clienteTransmissao></VEK>"), xml.size() - 27) << xml;
+            const std::string recibo = run.box.read("Protocolos/resposta.recibo");
+            EXPECT_NE(recibo.find("<modo>parametros</modo>"), std::string::npos) << recibo;
             const std::string protocolo = c.end == UploadEnd::Sent ? Protocolo : "";
             EXPECT_NE(xml.find("<protocoloTX>" + protocolo + "</protocoloTX>"), std::string::npos) << xml;
             EXPECT_NE(xml.find("<tipo_Arquivo>xml</tipo_Arquivo>"), std::string::npos) << xml;
@@ -277,6 +289,8 @@ TEST(InteractiveUpload, OnlyASentFileGetsItsRecordUnderANewName)
         EXPECT_TRUE(std::regex_match(run.estado.nomeArquivoRegistro, std::regex(R"(VEK-dados\.xml--?\d+\.xml)")))
             << run.estado.nomeArquivoRegistro;
         ASSERT_EQ(run.records().size(), 1U);
+        ASSERT_EQ(run.companions().size(), 1U);
+        EXPECT_EQ(run.companions()[0], dataset::caminhoRecibo(run.records()[0]));
         EXPECT_EQ(run.records()[0].filename(), run.estado.nomeArquivoRegistro);
         EXPECT_EQ(outcome.record, run.records()[0]);
         const std::string xml = test::readFile(run.records()[0]);

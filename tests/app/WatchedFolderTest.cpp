@@ -122,6 +122,29 @@ TEST_F(Placement, ATakenNameGetsANumberAndTheRecordAndErrorGoBesideTheFile)
     }
 }
 
+// The record's companion (the receipt's own values) goes with the record's
+// copy, so that the moved file's receipt prints whole from it; a record
+// without one is copied alone, and a name whose companion copy is taken is
+// not used.
+TEST_F(Placement, TheRecordsCompanionGoesBesideItsCopy)
+{
+    box.write("Protocolos/VEK-a.xml-1.recibo", "<recibo/>");
+    test::writeFile(pastas.enviados / "a.xml.registro.recibo", "de outro envio");
+    test::writeFile(pastas.entrada / "a.xml", "novo");
+    const auto sent = colocarArquivo(pastas, "a.xml", outcome(true, "<registro/>"));
+    EXPECT_EQ(sent.destino, pastas.enviados / "a-2.xml");
+    EXPECT_EQ(sent.recibo, pastas.enviados / "a-2.xml.registro.recibo");
+    EXPECT_EQ(test::readFile(pastas.enviados / "a-2.xml.registro.xml"), "<registro/>");
+    EXPECT_EQ(test::readFile(pastas.enviados / "a-2.xml.registro.recibo"), "<recibo/>");
+    EXPECT_EQ(test::readFile(pastas.enviados / "a.xml.registro.recibo"), "de outro envio");
+
+    fs::remove(box.path() / "Protocolos" / "VEK-a.xml-1.recibo");
+    test::writeFile(pastas.entrada / "b.xml", "outro");
+    const auto alone = colocarArquivo(pastas, "b.xml", outcome(true, "<registro/>"));
+    EXPECT_EQ(alone.recibo, std::nullopt);
+    EXPECT_FALSE(fs::exists(pastas.enviados / "b.xml.registro.recibo"));
+}
+
 TEST_F(Placement, WithoutARecordTheFileStaysInTheInputFolder)
 {
     test::writeFile(pastas.entrada / "a.xml", "dados");

@@ -29,20 +29,106 @@ RegistroTransmissao sample()
             .modoParametros = false};
 }
 
-// The eight elements every record has always had come first, in their order;
-// what the receipt also needs follows them.
-TEST(TransmissionRecord, ExactBytesWithEscapingAndUtf8)
+// The record is read by other programs as it is (in parameter-file mode it is
+// their response file): exactly the eight elements, whatever the mode, on
+// disk as in memory.
+TEST(TransmissionRecord, ExactBytesWithEscapingAndUtf8InBothModes)
 {
-    EXPECT_EQ(registroXml(sample()),
-              "<VEK><operadora>123456</operadora><tipo_Arquivo>xml</tipo_Arquivo>"
-              "<arquivo>/home/op/Relat\xC3\xB3rio &amp; &lt;c\xC3\xB3pia&gt;.xml</arquivo>"
-              "<dataTransmissao>09/12/2026 14:05:09</dataTransmissao><protocoloTX>2026000001</protocoloTX>"
-              "<aplicativo>VEK-4.0.8</aplicativo><informacoesArquivo></informacoesArquivo><clienteTransmissao>VEK-4.0.8"
-              "</clienteTransmissao><enderecoIP>192.168.10.20</enderecoIP><autenticacao>A1B2C3D4</autenticacao>"
-              "<modo>interativo</modo></VEK>");
-    auto parametros = sample();
-    parametros.modoParametros = true;
-    EXPECT_NE(registroXml(parametros).find("<modo>parametros</modo></VEK>"), std::string::npos);
+    const std::string expected =
+        "<VEK><operadora>123456</operadora><tipo_Arquivo>xml</tipo_Arquivo>"
+        "<arquivo>/home/op/Relat\xC3\xB3rio &amp; &lt;c\xC3\xB3pia&gt;.xml</arquivo>"
+        "<dataTransmissao>09/12/2026 14:05:09</dataTransmissao><protocoloTX>2026000001</protocoloTX>"
+        "<aplicativo>VEK-4.0.8</aplicativo><informacoesArquivo></informacoesArquivo><clienteTransmissao>VEK-4.0.8"
+        "</clienteTransmissao></VEK>";
+    for (const bool parametros : {false, true}) {
+        SCOPED_TRACE(parametros ? "parameter file" : "interactive");
+        test::Sandbox box;
+        auto r = sample();
+        r.modoParametros = parametros;
+        EXPECT_EQ(registroXml(r), expected);
+        ASSERT_TRUE(gravarRegistroTransmissao(r, box.path(), "resposta.xml"));
+        EXPECT_EQ(box.read("Protocolos/resposta.xml"), expected);
+    }
+}
+
+TEST(TransmissionRecord, TheReceiptsOwnValuesGoInACompanionBesideTheRecord)
+{
+    const std::vector<std::pair<std::string, std::string>> names{
+        {"/p/VEK-a.xml-1.xml", "/p/VEK-a.xml-1.recibo"},
+        {"/p/RESPOSTA.XML", "/p/RESPOSTA.recibo"},
+        {"/p/a.zip.registro.xml", "/p/a.zip.registro.recibo"},
+        {"/p/resposta.txt", "/p/resposta.txt.recibo"},
+        {"/p/resposta", "/p/resposta.recibo"},
+    };
+    for (const auto& [record, companion] : names) {
+        EXPECT_EQ(caminhoRecibo(record), std::filesystem::path(companion)) << record;
+    }
+
+    test::Sandbox box;
+    auto r = sample();
+    r.modoParametros = true;
+    ASSERT_TRUE(gravarRegistroTransmissao(r, box.path(), "resposta.xml"));
+    EXPECT_EQ(box.read("Protocolos/resposta.recibo"),
+              "<recibo><protocoloTX>2026000001</protocoloTX><enderecoIP>192.168.10.20</enderecoIP>"
+              "<autenticacao>A1B2C3D4</autenticacao><modo>parametros</modo></recibo>");
+}
+
+// A companion that does not belong to the record beside it is never read with
+// it: the record then prints as one written before companions existed.
+TEST(TransmissionRecord, AStaleOrUnsoundCompanionIsNotReadWithTheRecord)
+{
+    test::Sandbox box;
+    ASSERT_TRUE(gravarRegistroTransmissao(sample(), box.path(), "r.xml"));
+    const auto record = box.path() / "Protocolos" / "r.xml";
+    const std::vector<std::pair<const char*, std::string>> cases{
+        {"of another protocol",
+         "<recibo><protocoloTX>1999</protocoloTX><enderecoIP>9.9.9.9</enderecoIP><autenticacao>X</autenticacao>"
+         "<modo>parametros</modo></recibo>"},
+        {"not XML", "Protocolo: 1"},
+        {"another root", "<VEK><protocoloTX>2026000001</protocoloTX><enderecoIP>9.9.9.9</enderecoIP></VEK>"},
+    };
+    for (const auto& [name, content] : cases) {
+        SCOPED_TRACE(name);
+        box.write("Protocolos/r.recibo", content);
+        const auto read = lerRegistroTransmissao(record);
+        EXPECT_EQ(read.protocoloTX, "2026000001");
+        EXPECT_EQ(read.enderecoIP, "");
+        EXPECT_EQ(read.autenticacao, "");
+        EXPECT_FALSE(read.modoParametros);
+    }
+}
+
+// A record rewritten under the same name (a parameter-file run writes its
+// response twice) leaves the companion of the last record; when that one
+// cannot be written, the earlier one is gone rather than kept.
+TEST(TransmissionRecord, ARewrittenRecordKeepsOnlyItsOwnCompanion)
+{
+    test::Sandbox box;
+    const auto record = box.path() / "Protocolos" / "r.xml";
+    auto falhou = sample();
+    falhou.protocoloTX.clear();
+    falhou.enderecoIP.clear();
+    falhou.autenticacao.clear();
+    ASSERT_TRUE(gravarRegistroTransmissao(falhou, box.path(), "r.xml"));
+    ASSERT_TRUE(gravarRegistroTransmissao(sample(), box.path(), "r.xml"));
+    EXPECT_EQ(lerRegistroTransmissao(record).autenticacao, "A1B2C3D4");
+
+    // The companion's name taken by a directory: it cannot be written.
+    std::filesystem::remove(box.path() / "Protocolos" / "r.recibo");
+    std::filesystem::create_directory(box.path() / "Protocolos" / "r.recibo");
+    auto outro = sample();
+    outro.protocoloTX = "2026000002";
+    EXPECT_TRUE(gravarRegistroTransmissao(outro, box.path(), "r.xml"));
+    EXPECT_EQ(lerRegistroTransmissao(record).protocoloTX, "2026000002");
+    EXPECT_EQ(lerRegistroTransmissao(record).enderecoIP, "");
+
+    // The record itself not written: the old companion does not stay.
+    std::filesystem::remove(box.path() / "Protocolos" / "r.recibo");
+    ASSERT_TRUE(gravarRegistroTransmissao(sample(), box.path(), "s.xml"));
+    std::filesystem::remove(box.path() / "Protocolos" / "s.xml");
+    std::filesystem::create_directory(box.path() / "Protocolos" / "s.xml");
+    EXPECT_FALSE(gravarRegistroTransmissao(outro, box.path(), "s.xml"));
+    EXPECT_FALSE(std::filesystem::exists(box.path() / "Protocolos" / "s.recibo"));
 }
 
 void expectSame(const RegistroTransmissao& a, const RegistroTransmissao& b)
@@ -83,8 +169,8 @@ TEST(TransmissionRecord, ReadsBackWhatWasWritten)
     }
 }
 
-// Records written before they kept the receipt's address, authentication and
-// mode still read, as interactive uploads without those two values.
+// Records without a companion (written before companions existed) still
+// read, as interactive uploads without the address and the authentication.
 TEST(TransmissionRecord, AnEarlierRecordReadsWithoutTheReceiptsOwnElements)
 {
     test::Sandbox box;

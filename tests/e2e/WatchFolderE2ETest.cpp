@@ -297,6 +297,9 @@ protected:
             const std::string record = readFile(dir / (name + ".registro.xml"));
             EXPECT_NE(record.find("<operadora>123456</operadora>"), std::string::npos) << record;
             const std::string protocolo = protocolOf(record);
+            // The receipt's own values went along with the record's copy.
+            const std::string recibo = readFile(dir / (name + ".registro.recibo"));
+            EXPECT_NE(recibo.find("<protocoloTX>" + protocolo + "</protocoloTX>"), std::string::npos) << recibo;
             if (refused.count(name) != 0) {
                 EXPECT_EQ(protocolo, "");
                 EXPECT_NE(readFile(dir / (name + ".erro")).find("não permitido"), std::string::npos);
