@@ -31,7 +31,9 @@ std::vector<fs::path> records(const fs::path& base)
     std::vector<fs::path> all;
     if (fs::exists(base / "Protocolos")) {
         for (const auto& e : fs::directory_iterator(base / "Protocolos")) {
-            all.push_back(e.path());
+            if (e.path().extension() == ".xml") {  // not the receipts' companions
+                all.push_back(e.path());
+            }
         }
     }
     return all;

@@ -38,7 +38,9 @@ std::vector<std::filesystem::path> records(const std::filesystem::path& base)
     std::vector<std::filesystem::path> out;
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(base / "Protocolos", ec)) {
-        out.push_back(e.path());
+        if (e.path().extension() == ".xml") {  // not the receipts' companions
+            out.push_back(e.path());
+        }
     }
     std::sort(out.begin(), out.end());
     return out;
