@@ -2,7 +2,6 @@
 // phase with the program's FTP client beside curl in active mode against the
 // same server in the same run, then the decipherment; the fixed waits of the
 // download are added to give the whole download's wall time.
-#include "channel/Timeouts.h"
 #include "crypto/TBlowfishQv.h"
 #include "crypto/TDecryptFile.h"
 #include "ftp/TZebFTP.h"
@@ -10,6 +9,7 @@
 #include "server/ListRows.h"
 #include "server/Store.h"
 #include "server/ZebServer.h"
+#include "wire/Timeouts.h"
 
 #include <benchmark/benchmark.h>
 
@@ -145,7 +145,7 @@ void BM_Decipherment(benchmark::State& state)
         d.Executar();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(DownloadBytes));
-    const vek::channel::Timeouts t;
+    const vek::wire::Timeouts t;
     state.counters["fixed_waits_s"] = std::chrono::duration<double>(t.afterDownload + t.afterDownloadExtra).count();
 }
 

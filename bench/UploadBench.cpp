@@ -1,11 +1,11 @@
 // The upload over loopback against an in-process zebd, beside the physical
 // limit of its stop-and-wait pattern: a bare ping-pong of one 1285-byte frame
 // and one 5-byte reply, the shape of one data block and its acknowledgement.
-#include "channel/Frame.h"
-#include "channel/MessageCodes.h"
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Socket.h"
 #include "server/ZebServer.h"
+#include "wire/Frame.h"
+#include "wire/MessageCodes.h"
 
 #include <benchmark/benchmark.h>
 
@@ -56,7 +56,7 @@ double stopAndWaitLimit(int blocks)
     std::thread server([&] {
         auto conn = listener.accept(10s);
         std::array<std::uint8_t, 1285> frame{};
-        const auto ack = vek::channel::MontarMensagem(vek::channel::CMD_ACK, 0);
+        const auto ack = vek::wire::MontarMensagem(vek::wire::CMD_ACK, 0);
         try {
             for (;;) {
                 conn.readExact(frame, 30s);
@@ -68,7 +68,7 @@ double stopAndWaitLimit(int blocks)
     vek::platform::TcpSocket client;
     client.connect("127.0.0.1", listener.localPort(), 5s);
     const std::vector<std::uint8_t> payload(1280, 0xAB);
-    const auto frame = vek::channel::MontarMensagem(vek::channel::CMD_BLOCO, 1280, payload);
+    const auto frame = vek::wire::MontarMensagem(vek::wire::CMD_BLOCO, 1280, payload);
     std::array<std::uint8_t, 5> reply{};
     const auto start = Clock::now();
     for (int i = 0; i < blocks; ++i) {

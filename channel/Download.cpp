@@ -15,6 +15,8 @@
 namespace vek::channel {
 namespace {
 
+using namespace wire;
+
 namespace fs = std::filesystem;
 
 constexpr int TentativasConexao = 4;

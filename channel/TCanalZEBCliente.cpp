@@ -1,6 +1,5 @@
 #include "channel/TCanalZEBCliente.h"
 
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/BaseDir.h"
 #include "platform/Clock.h"
@@ -9,6 +8,7 @@
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
+#include "wire/MessageCodes.h"
 #include "wire/UserMessage.h"
 
 #include <algorithm>
@@ -19,6 +19,8 @@
 
 namespace vek::channel {
 namespace {
+
+using namespace wire;
 
 constexpr const char* SecaoConfiguracao = "Defaults";
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "channel/Frame.h"
-#include "channel/Timeouts.h"
 #include "crypto/UploadPreparation.h"
 #include "platform/OsInfo.h"
 #include "platform/Socket.h"
+#include "wire/Frame.h"
+#include "wire/Timeouts.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -189,7 +189,7 @@ public:
     // the list-type queries.
     std::string PrimeiroArgumento;
     // Every wait of the protocol.
-    Timeouts timeouts;
+    wire::Timeouts timeouts;
     // The largest list or history file accepted from the server, received and
     // expanded: a real one holds some hundreds of rows; anything near this
     // bound is a broken or hostile server filling the disk.
@@ -217,7 +217,7 @@ public:
                        const std::string& texto);
     void ReportarDownload(std::int32_t percent, const std::string& texto);
     void Conectar();
-    Message LerMensagem();
+    wire::Message LerMensagem();
     void EnviarAck();
     // Writes a whole frame within the stream's time-out.
     void enviarMensagem(const std::vector<std::uint8_t>& frame);
@@ -237,9 +237,9 @@ public:
     // traced, shown, reported on `evento` and raised with the prefix; another
     // code than acceptance gives nothing (the query ends quietly); after an
     // acceptance, the result message that follows.
-    std::optional<Message> pedirLista(const std::vector<std::uint8_t>& pedido,
-                                      const std::string& traceEnviado,
-                                      const TStatusQueryListEvent& evento);
+    std::optional<wire::Message> pedirLista(const std::vector<std::uint8_t>& pedido,
+                                            const std::string& traceEnviado,
+                                            const TStatusQueryListEvent& evento);
     // Receives a gzipped list file into temp/, expands it and returns its path
     // (ListFile.cpp, with the safe-name rule).
     std::string ReceberArquivoLista(const TStatusQueryListEvent& evento);
@@ -285,7 +285,7 @@ private:
     void sendBlocksWindowed(int janela);
     // The per-block trace lines and progress once block i of n got its reply.
     void blockReplied(std::int64_t i, std::int64_t n, std::uint8_t code, std::size_t frameLength, bool tracing);
-    void receiveReceipt(const Message& recibo);
+    void receiveReceipt(const wire::Message& recibo);
     // ListQuery.cpp
     std::string queryList(Exchange& exchange,
                           const std::string& tipoArquivo,
@@ -303,7 +303,7 @@ private:
         std::string name;
     };
     void createTempDirectory(const std::filesystem::path& dir);
-    ListFileHeader readListFileHeader(const Message& cabecalho);
+    ListFileHeader readListFileHeader(const wire::Message& cabecalho);
     void
     receiveListFileBlocks(const std::filesystem::path& gzPath, long long tamanho, const TStatusQueryListEvent& evento);
     void expandListFile(const std::filesystem::path& gzPath, const std::filesystem::path& destino);

@@ -1,10 +1,10 @@
-#include "channel/MessageCodes.h"
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Error.h"
 #include "platform/Socket.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
+#include "wire/MessageCodes.h"
 #include "wire/UserMessage.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +14,8 @@
 
 namespace vek::channel {
 namespace {
+
+using namespace wire;
 
 using namespace std::chrono_literals;
 using test::FakeStep;

@@ -1,14 +1,16 @@
-#include "channel/MessageCodes.h"
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Error.h"
 #include "platform/Socket.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
 namespace vek::channel {
 namespace {
+
+using namespace wire;
 
 using namespace std::chrono_literals;
 using test::FakeStep;

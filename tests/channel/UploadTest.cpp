@@ -1,4 +1,3 @@
-#include "channel/MessageCodes.h"
 #include "channel/TCanalZEBCliente.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/Error.h"
@@ -6,6 +5,7 @@
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 
 namespace vek::channel {
 namespace {
+
+using namespace wire;
 
 using namespace std::chrono_literals;
 using test::FakeScript;

@@ -1,13 +1,13 @@
 // The vek-cli program itself: what it takes from its surroundings (whether
 // standard error is a terminal, the locale of the environment).
 
-#include "channel/MessageCodes.h"
 #include "dataset/DataPacket.h"
 #include "dataset/HistoryTable.h"
 #include "dataset/ListTable.h"
 #include "tests/cli/CliScripts.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -152,9 +152,8 @@ TEST(VekCliProgram, LineBreaksOfAMessageAreNewLinesOnlyWhenStandardErrorIsATermi
 {
     Sandbox box(false);
     const std::string reason = "linha 1\n\rlinha 2\rlinha 3\r\nlinha 4";
-    FakeZebServer server(
-        {{FakeStep::expect(channel::CMD_ALTERAR_SENHA), FakeStep::reply(channel::CMD_NEGADO, reason)},
-         {FakeStep::expect(channel::CMD_ALTERAR_SENHA), FakeStep::reply(channel::CMD_NEGADO, reason)}});
+    FakeZebServer server({{FakeStep::expect(wire::CMD_ALTERAR_SENHA), FakeStep::reply(wire::CMD_NEGADO, reason)},
+                          {FakeStep::expect(wire::CMD_ALTERAR_SENHA), FakeStep::reply(wire::CMD_NEGADO, reason)}});
     writeClientConfig(box.path().string(), server.port());
     const std::map<std::string, std::string> env{
         {"VEK_DIR", box.path().string()}, {"VEK_SENHA", "atual"}, {"VEK_NOVA_SENHA", "nova"}};
@@ -238,8 +237,8 @@ TEST(VekCliProgram, ProgressTextsFollowTheEnvironmentLocaleAndFilesDoNot)
         SCOPED_TRACE(c.locale);
         Sandbox box(false);
         FakeZebServer server({acceptedUpload(),
-                              listScript(channel::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
-                              listScript(channel::CMD_PEDIDO_HISTORICO, histGz, "lista.xml", false)});
+                              listScript(wire::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
+                              listScript(wire::CMD_PEDIDO_HISTORICO, histGz, "lista.xml", false)});
         writeClientConfig(box.path().string(), server.port());
         std::map<std::string, std::string> env{{"VEK_DIR", box.path().string()}, {"VEK_SENHA", "demo"}};
         env["LC_ALL"] = c.locale;

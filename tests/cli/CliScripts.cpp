@@ -1,11 +1,11 @@
 #include "tests/cli/CliScripts.h"
 
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "crypto/TGzip.h"
 #include "dataset/FieldNames.h"
 #include "dataset/HistoryTable.h"
 #include "dataset/ListTable.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -24,35 +24,35 @@ std::string gzippedPacket(const Sandbox& box, const std::string& name, const std
 FakeScript listScript(std::uint8_t request, const std::string& gz, const std::string& name, bool credentials)
 {
     FakeScript s{FakeStep::expect(request),
-                 FakeStep::reply(channel::CMD_ACEITO),
-                 FakeStep::reply(channel::CMD_ACEITO, "1"),
-                 FakeStep::reply(channel::CMD_TAMANHO, std::to_string(gz.size()) + "|X" + name),
-                 FakeStep::reply(channel::CMD_BLOCO, gz),
-                 FakeStep::expect(channel::CMD_ACK),
-                 FakeStep::reply(channel::CMD_FIM_DADOS)};
+                 FakeStep::reply(wire::CMD_ACEITO),
+                 FakeStep::reply(wire::CMD_ACEITO, "1"),
+                 FakeStep::reply(wire::CMD_TAMANHO, std::to_string(gz.size()) + "|X" + name),
+                 FakeStep::reply(wire::CMD_BLOCO, gz),
+                 FakeStep::expect(wire::CMD_ACK),
+                 FakeStep::reply(wire::CMD_FIM_DADOS)};
     if (credentials) {
-        s.push_back(FakeStep::expect(channel::CMD_LISTA_RECEBIDA));
-        s.push_back(FakeStep::reply(channel::CMD_ACEITO, crypto::EncryptProtocolText("u|p|i")));
+        s.push_back(FakeStep::expect(wire::CMD_LISTA_RECEBIDA));
+        s.push_back(FakeStep::reply(wire::CMD_ACEITO, crypto::EncryptProtocolText("u|p|i")));
     }
-    s.push_back(FakeStep::expect(channel::CMD_ACK));
+    s.push_back(FakeStep::expect(wire::CMD_ACK));
     return s;
 }
 
 FakeScript acceptedUpload()
 {
     const std::string modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
-    return {FakeStep::expect(channel::CMD_PEDIDO_ENVIO),
-            FakeStep::reply(channel::CMD_ACEITO),
-            FakeStep::reply(channel::CMD_CHAVE_MODULO, modulus),
-            FakeStep::reply(channel::CMD_CHAVE_EXPOENTE, "\x03"),
-            FakeStep::expect(channel::CMD_CHAVE_SIMETRICA),
-            FakeStep::expect(channel::CMD_HASH_ARQUIVO),
-            FakeStep::reply(channel::CMD_ACK),
-            FakeStep::expect(channel::CMD_TAMANHO),
-            FakeStep::reply(channel::CMD_ACK),
+    return {FakeStep::expect(wire::CMD_PEDIDO_ENVIO),
+            FakeStep::reply(wire::CMD_ACEITO),
+            FakeStep::reply(wire::CMD_CHAVE_MODULO, modulus),
+            FakeStep::reply(wire::CMD_CHAVE_EXPOENTE, "\x03"),
+            FakeStep::expect(wire::CMD_CHAVE_SIMETRICA),
+            FakeStep::expect(wire::CMD_HASH_ARQUIVO),
+            FakeStep::reply(wire::CMD_ACK),
+            FakeStep::expect(wire::CMD_TAMANHO),
+            FakeStep::reply(wire::CMD_ACK),
             FakeStep::ackBlocks(),
-            FakeStep::reply(channel::CMD_PROTOCOLO, "77|09/12/2026 10:11:12|127.0.0.1|AB12"),
-            FakeStep::expect(channel::CMD_ACK)};
+            FakeStep::reply(wire::CMD_PROTOCOLO, "77|09/12/2026 10:11:12|127.0.0.1|AB12"),
+            FakeStep::expect(wire::CMD_ACK)};
 }
 
 std::vector<dataset::Row> sampleListRows(const std::string& fileName, const std::string& description)

@@ -1,7 +1,6 @@
 #include "cli/Cli.h"
 
 #include "app/SendRules.h"
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "dataset/DataPacket.h"
 #include "dataset/HistoryTable.h"
@@ -10,6 +9,7 @@
 #include "tests/cli/CliScripts.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -41,9 +41,9 @@ TEST(VekCli, TypeListsPrintThePayloadAsSent)
 {
     test::Sandbox box;
     test::FakeZebServer server({
-        {FakeStep::expect(channel::CMD_TIPOS_ENVIO), FakeStep::reply(channel::CMD_ACEITO, "XML#Dados XML|TXT#Texto")},
-        {FakeStep::expect(channel::CMD_TIPOS_DOWNLOAD), FakeStep::reply(channel::CMD_TIPOS_DOWNLOAD, "RET#Retorno")},
-        {FakeStep::expect(channel::CMD_TIPOS_DOWNLOAD), FakeStep::reply(channel::CMD_NEGADO, "ocupado")},
+        {FakeStep::expect(wire::CMD_TIPOS_ENVIO), FakeStep::reply(wire::CMD_ACEITO, "XML#Dados XML|TXT#Texto")},
+        {FakeStep::expect(wire::CMD_TIPOS_DOWNLOAD), FakeStep::reply(wire::CMD_TIPOS_DOWNLOAD, "RET#Retorno")},
+        {FakeStep::expect(wire::CMD_TIPOS_DOWNLOAD), FakeStep::reply(wire::CMD_NEGADO, "ocupado")},
     });
     test::writeClientConfig(box.path().string(), server.port());
     auto r = runCli({"tipos-envio"});
@@ -60,9 +60,8 @@ TEST(VekCli, TypeListsPrintThePayloadAsSent)
 TEST(VekCli, TypeListFailurePrintsTheRaisedTextWithItsPrefixAndNothingOnStdout)
 {
     test::Sandbox box;
-    test::FakeZebServer server(
-        {{FakeStep::expect(channel::CMD_TIPOS_ENVIO), FakeStep::close()},
-         {FakeStep::expect(channel::CMD_TIPOS_ENVIO), FakeStep::raw({9, 0xFF, 0xFF, 0xFF, 0x7F})}});
+    test::FakeZebServer server({{FakeStep::expect(wire::CMD_TIPOS_ENVIO), FakeStep::close()},
+                                {FakeStep::expect(wire::CMD_TIPOS_ENVIO), FakeStep::raw({9, 0xFF, 0xFF, 0xFF, 0x7F})}});
     test::writeClientConfig(box.path().string(), server.port());
     auto r = runCli({"tipos-envio"});
     EXPECT_EQ(r.code, 1);
@@ -78,7 +77,7 @@ TEST(VekCli, EnviarPrintsTheReceiptAndWritesTheRecord)
     test::Sandbox box;
     test::FakeZebServer server(
         {test::acceptedUpload(),
-         {FakeStep::expect(channel::CMD_PEDIDO_ENVIO), FakeStep::reply(channel::CMD_NEGADO, "Tipo n\xE3o permitido")}});
+         {FakeStep::expect(wire::CMD_PEDIDO_ENVIO), FakeStep::reply(wire::CMD_NEGADO, "Tipo n\xE3o permitido")}});
     test::writeClientConfig(box.path().string(), server.port());
     const auto file = box.write("entrada/Dados.Xml", "<a>1</a>");
     setenv("VEK_SENHA", "demo", 1);
@@ -147,11 +146,11 @@ TEST(VekCli, ListarAndHistoricoPrintTheirTables)
         test::gzippedPacket(box, "lista", dataset::writeDataPacket(dataset::ListTable::definition(), listRows));
     const std::string histGz =
         test::gzippedPacket(box, "historico", dataset::writeDataPacket(dataset::HistoryTable::definition(), histRows));
-    test::FakeZebServer server({test::listScript(channel::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
-                                {FakeStep::expect(channel::CMD_PEDIDO_LISTA),
-                                 FakeStep::reply(channel::CMD_ACEITO),
-                                 FakeStep::reply(channel::CMD_ACEITO, "0")},
-                                test::listScript(channel::CMD_PEDIDO_HISTORICO, histGz, "hist.xml", false)});
+    test::FakeZebServer server({test::listScript(wire::CMD_PEDIDO_LISTA, listGz, "lista.xml", true),
+                                {FakeStep::expect(wire::CMD_PEDIDO_LISTA),
+                                 FakeStep::reply(wire::CMD_ACEITO),
+                                 FakeStep::reply(wire::CMD_ACEITO, "0")},
+                                test::listScript(wire::CMD_PEDIDO_HISTORICO, histGz, "hist.xml", false)});
     test::writeClientConfig(box.path().string(), server.port());
     setenv("VEK_SENHA", "demo", 1);
 

@@ -1,9 +1,9 @@
 #include "cli/ErrorStream.h"
 
-#include "channel/MessageCodes.h"
 #include "cli/Cli.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/Sandbox.h"
+#include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -57,8 +57,7 @@ TEST(ErrorStream, MessageLineBreaksAreNewLinesOnATerminalAndKeptElsewhere)
     std::vector<test::FakeScript> scripts;
     for (const auto& c : cases) {
         for (int i = 0; i < 2; ++i) {
-            scripts.push_back(
-                {FakeStep::expect(channel::CMD_ALTERAR_SENHA), FakeStep::reply(channel::CMD_NEGADO, c.text)});
+            scripts.push_back({FakeStep::expect(wire::CMD_ALTERAR_SENHA), FakeStep::reply(wire::CMD_NEGADO, c.text)});
         }
     }
     test::Sandbox box;
@@ -86,9 +85,8 @@ TEST(ErrorStream, OnATerminalAMessageTakesThePlaceOfTheProgressLineAndErrorsAreR
 {
     test::Sandbox box;
     const std::string reason = "Tipo recusado.\n\rConsulte a ZEB.";
-    test::FakeZebServer server(
-        {{FakeStep::expect(channel::CMD_PEDIDO_ENVIO), FakeStep::reply(channel::CMD_NEGADO, reason)},
-         {FakeStep::expect(channel::CMD_PEDIDO_ENVIO), FakeStep::reply(channel::CMD_NEGADO, reason)}});
+    test::FakeZebServer server({{FakeStep::expect(wire::CMD_PEDIDO_ENVIO), FakeStep::reply(wire::CMD_NEGADO, reason)},
+                                {FakeStep::expect(wire::CMD_PEDIDO_ENVIO), FakeStep::reply(wire::CMD_NEGADO, reason)}});
     test::writeClientConfig(box.path().string(), server.port());
     const auto file = box.write("dados.xml", "<a>1</a>");
     setenv("VEK_SENHA", "demo", 1);

@@ -1,11 +1,11 @@
 #include "ui/AccessPage.h"
 
 #include "app/AccessChecks.h"
-#include "channel/MessageCodes.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/UiTests.h"
 #include "ui/TfrmPrincipal.h"
+#include "wire/MessageCodes.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -131,8 +131,8 @@ private slots:
         QTest::addColumn<QString>("choice");
         QTest::addColumn<int>("queryCode");  // 0: none
         QTest::addColumn<int>("page");
-        QTest::newRow("send") << "rdbEnviar" << int(channel::CMD_TIPOS_ENVIO) << int(ui::pgEnviar);
-        QTest::newRow("receive") << "rdbReceber" << int(channel::CMD_TIPOS_DOWNLOAD) << int(ui::pgReceber);
+        QTest::newRow("send") << "rdbEnviar" << int(wire::CMD_TIPOS_ENVIO) << int(ui::pgEnviar);
+        QTest::newRow("receive") << "rdbReceber" << int(wire::CMD_TIPOS_DOWNLOAD) << int(ui::pgReceber);
         QTest::newRow("history") << "rdbHistorico" << 0 << int(ui::pgPeriodoConsultaHist);
         QTest::newRow("password") << "rdbAlterarSenha" << 0 << int(ui::pgAlteraSenha);
     }
@@ -184,7 +184,7 @@ private slots:
     void failedTypeQueryShowsTheErrorBoxAndStays()
     {
         std::unique_ptr<test::FakeZebServer> server;
-        open({{test::FakeStep::expect(channel::CMD_TIPOS_ENVIO), test::FakeStep::close()}}, server);
+        open({{test::FakeStep::expect(wire::CMD_TIPOS_ENVIO), test::FakeStep::close()}}, server);
         typeCredentials("123456", "demo");
         clickNext();
 

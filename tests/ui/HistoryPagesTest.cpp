@@ -1,5 +1,4 @@
 #include "app/InputChecks.h"
-#include "channel/MessageCodes.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/UiTests.h"
 #include "ui/DatasetGrid.h"
@@ -7,6 +6,7 @@
 #include "ui/HistoryPage.h"
 #include "ui/HistoryPeriodPage.h"
 #include "ui/TfrmPrincipal.h"
+#include "wire/MessageCodes.h"
 
 #include <QApplication>
 #include <QDate>
@@ -331,7 +331,7 @@ private slots:
         QFETCH(QString, warnings);
         QLocale::setDefault(QLocale(locale));
         test::FakeZebServer server(
-            {test::listFileScript(channel::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string()))});
+            {test::listFileScript(wire::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string()))});
         openPeriodPage(server.port());
         typePeriod(daysFromToday(-5).remove('/'), today().remove('/'));
         click(ui::Botao::Proximo);
@@ -355,9 +355,8 @@ private slots:
     void refusedFileShowsNoHistory()
     {
         test::FakeZebServer server(
-            {test::listFileScript(channel::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string())),
-             test::listFileScript(channel::CMD_PEDIDO_HISTORICO,
-                                  test::testData("dataset/historico-sem-QT_ERROS.xml"))});
+            {test::listFileScript(wire::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string())),
+             test::listFileScript(wire::CMD_PEDIDO_HISTORICO, test::testData("dataset/historico-sem-QT_ERROS.xml"))});
         openPeriodPage(server.port());
         typePeriod(daysFromToday(-5).remove('/'), today().remove('/'));
         click(ui::Botao::Proximo);
@@ -407,7 +406,7 @@ private slots:
         QFETCH(bool, chosen);
         QFETCH(bool, opens);
         test::FakeZebServer server(
-            {test::listFileScript(channel::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string()))});
+            {test::listFileScript(wire::CMD_PEDIDO_HISTORICO, test::testData(HistoricoXml.string()))});
         openPeriodPage(server.port());
         typePeriod(daysFromToday(-5).remove('/'), today().remove('/'));
         click(ui::Botao::Proximo);

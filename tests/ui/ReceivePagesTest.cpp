@@ -1,5 +1,4 @@
 #include "app/InputChecks.h"
-#include "channel/MessageCodes.h"
 #include "platform/Win1252.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/UiTests.h"
@@ -9,6 +8,7 @@
 #include "ui/FileListPage.h"
 #include "ui/ReceivePage.h"
 #include "ui/TfrmPrincipal.h"
+#include "wire/MessageCodes.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -196,11 +196,11 @@ private slots:
         QFETCH(QString, sentComp);
         QFETCH(QString, sentDisp);
         // The server accepts and answers with an empty list.
-        test::FakeZebServer server({{test::FakeStep::expect(channel::CMD_TIPOS_DOWNLOAD),
-                                     test::FakeStep::reply(channel::CMD_TIPOS_DOWNLOAD, "RET#Arquivo de retorno")},
-                                    {test::FakeStep::expect(channel::CMD_PEDIDO_LISTA),
-                                     test::FakeStep::reply(channel::CMD_ACEITO),
-                                     test::FakeStep::reply(channel::CMD_ACEITO, "0")}});
+        test::FakeZebServer server({{test::FakeStep::expect(wire::CMD_TIPOS_DOWNLOAD),
+                                     test::FakeStep::reply(wire::CMD_TIPOS_DOWNLOAD, "RET#Arquivo de retorno")},
+                                    {test::FakeStep::expect(wire::CMD_PEDIDO_LISTA),
+                                     test::FakeStep::reply(wire::CMD_ACEITO),
+                                     test::FakeStep::reply(wire::CMD_ACEITO, "0")}});
         openFilterPage(server.port(), 0);
         window_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));

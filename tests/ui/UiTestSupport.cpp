@@ -1,6 +1,5 @@
 #include "tests/ui/UiTestSupport.h"
 
-#include "channel/MessageCodes.h"
 #include "crypto/TBlowfishQv.h"
 #include "crypto/TGzip.h"
 #include "platform/Socket.h"
@@ -9,6 +8,7 @@
 #include "ui/DatasetGrid.h"
 #include "ui/FileDialog.h"
 #include "ui/TfrmPrincipal.h"
+#include "wire/MessageCodes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -284,7 +284,7 @@ QStringList gridProblems(QTableView* grid)
 
 FakeScript listFileScript(std::uint8_t request, const std::filesystem::path& file)
 {
-    using namespace channel;
+    using namespace wire;
     Sandbox box(false);
     crypto::TGzip gz;
     gz.FileSource = file.string();
