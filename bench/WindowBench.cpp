@@ -1,10 +1,12 @@
 // Uploads at a distance: vek's upload through a latency relay to a zebd, for
 // a one-way delay and a transmission window, beside the physical limits of
-// the same run (blocks × round trip for stop-and-wait; the relay's own
-// streaming rate for large windows).
+// the same run (blocks × round trip for stop-and-wait, both the nominal one
+// and one measured through the relay; the relay's own streaming rate for
+// large windows).
 //
-//   window_bench relay  --porta P --atraso-ms D [--mb M]
-//   window_bench upload --porta P --atraso-ms D --janela N --arquivo F
+//   window_bench relay    --atraso-ms D [--mb M]
+//   window_bench pingpong --atraso-ms D [--vezes K]
+//   window_bench upload   --porta P --atraso-ms D --janela N --arquivo F [--rt-ms R]
 //
 // P is the zebd message port (zebd --demo); each run prints one line of
 // key=value figures.
@@ -103,7 +105,76 @@ int relayRate(std::chrono::microseconds delay, std::size_t mib)
     return 0;
 }
 
-int upload(std::uint16_t port, std::chrono::microseconds delay, int janela, const std::string& arquivo)
+// K round trips of one block-sized frame (1285 bytes) and its 5-byte reply
+// through the relay: stop-and-wait's real floor at this delay, relay
+// included, with nothing of the client or the server in it.
+int pingPong(std::chrono::microseconds delay, int times)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    constexpr std::size_t Frame = 1285;
+    constexpr std::size_t Reply = 5;
+    auto readAll = [](int fd, char* p, std::size_t n) {
+        while (n > 0) {
+            const ssize_t got = ::recv(fd, p, n, 0);
+            if (got <= 0) {
+                return false;
+            }
+            p += got;
+            n -= static_cast<std::size_t>(got);
+        }
+        return true;
+    };
+    std::thread echo([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        char buf[Frame];
+        while (readAll(fd, buf, Frame)) {
+            if (::send(fd, buf, Reply, MSG_NOSIGNAL) != static_cast<ssize_t>(Reply)) {
+                break;
+            }
+        }
+        ::close(fd);
+    });
+    vek::test::LatencyRelay relay(ntohs(a.sin_port), {delay, 0});
+    const int fd = connectTo(relay.port());
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    const std::vector<char> frame(Frame, 'x');
+    char reply[Reply];
+    const auto start = Clock::now();
+    for (int i = 0; i < times; ++i) {
+        if (::send(fd, frame.data(), Frame, MSG_NOSIGNAL) != static_cast<ssize_t>(Frame) ||
+            !readAll(fd, reply, Reply)) {
+            std::perror("pingpong");
+            return 1;
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ::shutdown(fd, SHUT_WR);
+    echo.join();
+    ::close(fd);
+    ::close(listener);
+    std::printf("pingpong atraso_ms=%.1f vezes=%d s=%.3f rt_ms=%.4f\n",
+                delay.count() / 1000.0,
+                times,
+                seconds,
+                seconds * 1000.0 / times);
+    return 0;
+}
+
+int upload(std::uint16_t port,
+           std::chrono::microseconds delay,
+           int janela,
+           const std::string& arquivo,
+           double measuredRoundTripMs)
 {
     vek::test::LatencyRelay relay(port, {delay, 0});
     const char* dirEnv = std::getenv("VEK_DIR");
@@ -146,6 +217,14 @@ int upload(std::uint16_t port, std::chrono::microseconds delay, int janela, cons
                 static_cast<double>(canal.TamanhoCifrado) / seconds / 1e6,
                 limit,
                 limit / seconds);
+    if (janela == 1 && measuredRoundTripMs > 0) {
+        // The same floor with the round trip measured through the relay.
+        const double measured = blocks * measuredRoundTripMs / 1000.0;
+        std::printf("upload atraso_ms=%.1f janela=1 limit_measured_s=%.3f ratio_measured=%.3f\n",
+                    delay.count() / 1000.0,
+                    measured,
+                    measured / seconds);
+    }
     return 0;
 }
 
@@ -154,7 +233,7 @@ int upload(std::uint16_t port, std::chrono::microseconds delay, int janela, cons
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_bench relay|upload --porta P --atraso-ms D ...\n");
+        std::fprintf(stderr, "usage: window_bench relay|pingpong|upload --atraso-ms D ...\n");
         return 2;
     }
     auto o = options(argc, argv);
@@ -163,9 +242,15 @@ int main(int argc, char** argv)
     if (mode == "relay") {
         return relayRate(delay, o.count("--mb") != 0 ? std::stoul(o["--mb"]) : 20);
     }
+    if (mode == "pingpong") {
+        return pingPong(delay, o.count("--vezes") != 0 ? std::stoi(o["--vezes"]) : 1000);
+    }
     if (mode == "upload") {
-        return upload(
-            static_cast<std::uint16_t>(std::stoi(o["--porta"])), delay, std::stoi(o["--janela"]), o["--arquivo"]);
+        return upload(static_cast<std::uint16_t>(std::stoi(o["--porta"])),
+                      delay,
+                      std::stoi(o["--janela"]),
+                      o["--arquivo"],
+                      o.count("--rt-ms") != 0 ? std::atof(o["--rt-ms"].c_str()) : 0.0);
     }
     return 2;
 }

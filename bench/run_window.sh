@@ -35,15 +35,22 @@ for d in 2 10 25; do
 done
 
 echo "== 20 MB random upload through the relay =="
-run() { # delay window
+run() { # delay window [extra options]
     local dir="$WORK/cliente/d$1-n$2"
     mkdir -p "$dir"
     VEK_DIR="$dir" TMPDIR="$dir" "$BIN/window_bench" upload --porta "$PORT" --atraso-ms "$1" --janela "$2" \
-        --arquivo "$WORK/in/aleatorio-20mb.bin"
+        --arquivo "$WORK/in/aleatorio-20mb.bin" "${@:3}"
 }
+echo "== stop-and-wait floor through the relay (1285-byte frame, 5-byte reply) =="
+declare -A RT
+for d in 2 10 25; do
+    line=$("$BIN/window_bench" pingpong --atraso-ms $d --vezes $((8000 / d)))
+    echo "$line"
+    RT[$d]=$(sed -n 's/.*rt_ms=\([0-9.]*\).*/\1/p' <<<"$line")
+done
 PIDS=()
 for d in 2 10 25; do
-    run $d 1 >"$WORK/n1-$d.txt" &
+    run $d 1 --rt-ms "${RT[$d]}" >"$WORK/n1-$d.txt" &
     PIDS+=($!)
 done
 for d in 2 10 25; do
