@@ -10,22 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Protocol -> stored path of every upload zebd received, from `zebd recebidos`.
-std::map<std::string, std::string> received(const fs::path& data)
-{
-    const auto r = runProcess({binPath("zebd"), "recebidos", "--dados", data.string()});
-    std::map<std::string, std::string> all;
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto tab = line.find('\t');
-        if (tab != std::string::npos && line.find_first_not_of("0123456789") == tab) {
-            all[line.substr(0, tab)] = line.substr(line.rfind('\t') + 1);
-        }
-    }
-    return all;
-}
-
 std::vector<fs::path> records(const fs::path& base)
 {
     std::vector<fs::path> all;
@@ -51,7 +35,7 @@ protected:
     fs::path b = client.write("lote/b.qqq", "recusado");
     fs::path c = client.write("lote/c.txt", "terceiro\n");
 
-    std::size_t before = received(data()).size();
+    std::size_t before = storedByProtocol(data()).size();
 
     fs::path data() const { return server.path() / "dados"; }
 };
@@ -85,7 +69,7 @@ TEST_F(BatchUploadE2E, EveryFileGetsItsBlockAndRecordAndTheSummaryNamesTheFailur
 
     // One record each; the failure's has no protocol.
     EXPECT_EQ(records(client.path()).size(), 3U);
-    const auto stored = received(data());
+    const auto stored = storedByProtocol(data());
     ASSERT_EQ(stored.size(), before + 2);
     for (const std::size_t i : {0U, 2U}) {
         const std::string protocolo = blocks[i][2];
@@ -102,7 +86,7 @@ TEST_F(BatchUploadE2E, StopAtTheFirstFailureSendsNothingAfterIt)
 {
     const auto r = cli.run({"enviar", "--registro", "123456", "--parar-no-erro", a.string(), b.string(), c.string()});
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_EQ(received(data()).size(), before + 1);
+    EXPECT_EQ(storedByProtocol(data()).size(), before + 1);
     EXPECT_EQ(r.out.find("Arquivo: " + c.string()), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Arquivo: " + b.string() + "\nFalha: "), std::string::npos) << r.out;
     const std::string summary =
@@ -118,7 +102,7 @@ TEST_F(BatchUploadE2E, AllSentExitsWithZero)
     const auto r = cli.run({"enviar", "--registro", "123456", "--parar-no-erro", a.string(), c.string()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(received(data()).size(), before + 2);
+    EXPECT_EQ(storedByProtocol(data()).size(), before + 2);
     const std::string summary = "Resumo: 2 de 2 enviados\n";
     ASSERT_GE(r.out.size(), summary.size());
     EXPECT_EQ(r.out.substr(r.out.size() - summary.size()), summary) << r.out;

@@ -44,24 +44,6 @@ bool sameFiles(const std::filesystem::path& a, const std::filesystem::path& b)
     return !x && !y;
 }
 
-std::string storedPath(const std::filesystem::path& data, const std::string& out)
-{
-    std::smatch m;
-    if (!std::regex_search(out, m, std::regex("Protocolo: ([^\n]*)\n"))) {
-        return {};
-    }
-    const std::string protocolo = m[1];
-    const auto r = runProcess({binPath("zebd"), "recebidos", "--dados", data.string()});
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind(protocolo + "\t", 0) == 0) {
-            return line.substr(line.rfind('\t') + 1);
-        }
-    }
-    return {};
-}
-
 // The enciphered blocks wait in a work file, not in memory: a large upload
 // peaks at the same resident memory as a small one, give or take a bounded
 // amount, and leaves no work file behind.
@@ -95,7 +77,7 @@ TEST(LargeUploadE2E, PeakMemoryDoesNotGrowWithTheFileSize)
     RecordProperty("growth_kib", std::to_string(growthKiB));
     EXPECT_LE(growthKiB, static_cast<long>(64 * MiB / 1024))
         << "peak " << r.maxRssKiB << " KiB against " << baseline.maxRssKiB << " KiB for 1 MiB";
-    const auto stored = storedPath(server.path() / "dados", r.out);
+    const auto stored = storedPath(server.path() / "dados", protocolPrinted(r.out));
     ASSERT_FALSE(stored.empty()) << r.out;
     EXPECT_TRUE(sameFiles(stored, large));
     EXPECT_TRUE(std::filesystem::is_empty(temp));

@@ -13,16 +13,6 @@
 namespace vek::test {
 namespace {
 
-std::string randomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) {
-        c = static_cast<char>(gen() & 0xFF);
-    }
-    return s;
-}
-
 std::string textBytes(std::size_t n)
 {
     std::string s;
@@ -72,20 +62,6 @@ Receipt parseReceipt(const std::string& out)
         r.registro = m[1];
     }
     return r;
-}
-
-// The stored path of a protocol, from `zebd recebidos`.
-std::string storedPath(const std::filesystem::path& data, const std::string& protocolo)
-{
-    const auto r = runProcess({binPath("zebd"), "recebidos", "--dados", data.string()});
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind(protocolo + "\t", 0) == 0) {
-            return line.substr(line.rfind('\t') + 1);
-        }
-    }
-    return {};
 }
 
 class UploadE2E : public ::testing::Test

@@ -26,16 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string randomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) {
-        c = static_cast<char>(gen() & 0xFF);
-    }
-    return s;
-}
-
 // vek-cli running in the background, its output going to files.
 class RunningCli
 {
@@ -222,22 +212,6 @@ private:
     std::vector<std::thread> connections_;
 };
 
-// Protocol -> stored path of every upload zebd received.
-std::map<std::string, std::string> received(const fs::path& data)
-{
-    const auto r = runProcess({binPath("zebd"), "recebidos", "--dados", data.string()});
-    std::map<std::string, std::string> all;
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto tab = line.find('\t');
-        if (tab != std::string::npos && line.find_first_not_of("0123456789") == tab) {
-            all[line.substr(0, tab)] = line.substr(line.rfind('\t') + 1);
-        }
-    }
-    return all;
-}
-
 std::string protocolOf(const std::string& record)
 {
     std::smatch m;
@@ -281,7 +255,7 @@ protected:
                       const std::set<std::string>& refused,
                       const std::set<std::string>& leftInEntrada = {})
     {
-        const auto stored = received(server.path() / "dados");
+        const auto stored = storedByProtocol(server.path() / "dados");
         for (const auto& [name, content] : written) {
             SCOPED_TRACE(name);
             const int places = (fs::exists(entrada / name) ? 1 : 0) + (fs::exists(enviados / name) ? 1 : 0) +

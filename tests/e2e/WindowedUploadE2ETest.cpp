@@ -12,34 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string randomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) {
-        c = static_cast<char>(gen() & 0xFF);
-    }
-    return s;
-}
-
-std::string storedPath(const std::filesystem::path& data, const std::string& out)
-{
-    std::smatch m;
-    if (!std::regex_search(out, m, std::regex("Protocolo: ([^\n]*)\n"))) {
-        return {};
-    }
-    const std::string protocolo = m[1];
-    const auto r = runProcess({binPath("zebd"), "recebidos", "--dados", data.string()});
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind(protocolo + "\t", 0) == 0) {
-            return line.substr(line.rfind('\t') + 1);
-        }
-    }
-    return {};
-}
-
 // zebd reads frame by frame, so blocks written ahead of their replies, by a
 // window from the command line or from vek.INI, reach it whole and in order,
 // straight or through a relay that puts the client at a distance (and
@@ -82,7 +54,7 @@ TEST(WindowedUploadE2E, StoredFilesEqualTheOriginalsWhateverTheWindowAndDistance
         args.push_back(file.string());
         const auto r = cli.run(args);
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        const auto stored = storedPath(server.path() / "dados", r.out);
+        const auto stored = storedPath(server.path() / "dados", protocolPrinted(r.out));
         ASSERT_FALSE(stored.empty()) << r.out;
         EXPECT_TRUE(readFile(stored) == readFile(file));
         if (relay) {

@@ -18,43 +18,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Bytes that do not compress, different for every seed.
-std::string contentFor(std::uint32_t seed, std::size_t size)
-{
-    std::string data(size, '\0');
-    std::uint32_t x = seed * 2654435761U + 7U;
-    for (char& c : data) {
-        x = x * 1103515245U + 12345U;
-        c = static_cast<char>(x >> 24);
-    }
-    return data;
-}
-
-std::string field(const std::string& out, const std::string& name)
-{
-    std::smatch m;
-    const std::regex line("(^|\n)" + name + ": ([^\n]*)");
-    return std::regex_search(out, m, line) ? m[2].str() : std::string();
-}
-
-// The received uploads as `zebd recebidos` lists them: file name → stored path.
+// The received uploads: file name → stored path.
 std::map<std::string, std::string> received(const std::filesystem::path& dados)
 {
-    const auto r = runProcess({binPath("zebd"), "recebidos", "--dados", dados.string()});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
     std::map<std::string, std::string> names;
-    std::istringstream lines(r.out);
-    std::string line;
-    std::getline(lines, line);  // header
-    while (std::getline(lines, line)) {
-        std::vector<std::string> cells;
-        std::istringstream in(line);
-        for (std::string cell; std::getline(in, cell, '\t');) {
-            cells.push_back(cell);
-        }
-        if (cells.size() == 6) {
-            names[cells[3]] = cells[5];
-        }
+    for (const auto& u : receivedUploads(dados)) {
+        names[u.nome] = u.caminho;
     }
     return names;
 }
@@ -94,7 +63,7 @@ TEST(ZebdFaults, SigtermDuringUploadsEndsEachOneWholeOrRefusedAndExitsZero)
             Sent s;
             s.name = "parada-" + std::to_string(i) + ".xml";
             // Some thousands of blocks: the upload is still running when the server is told to stop.
-            s.content = contentFor(static_cast<std::uint32_t>(i), 3 * 1024 * 1024);
+            s.content = randomBytes(3 * 1024 * 1024, static_cast<unsigned>(i));
             const auto path = box.path() / s.name;
             writeFile(path, s.content);
             s.result = cli.run({"enviar", "--registro", "123456", path.string()});
@@ -115,7 +84,7 @@ TEST(ZebdFaults, SigtermDuringUploadsEndsEachOneWholeOrRefusedAndExitsZero)
         SCOPED_TRACE(s.name);
         if (s.result.exitCode == 0) {
             ++completed;
-            EXPECT_FALSE(field(s.result.out, "Protocolo").empty()) << s.result.out;
+            EXPECT_FALSE(outputField(s.result.out, "Protocolo").empty()) << s.result.out;
             ASSERT_EQ(stored.count(s.name), 1U);
             EXPECT_TRUE(readFile(stored.at(s.name)) == s.content);
         } else {
@@ -155,11 +124,11 @@ TEST(ZebdFaults, NoRoomForAReceivedFileRefusesItWithAReasonAndTheServerRecovers)
         ASSERT_EQ(prlimit(zebd.pid(), RLIMIT_FSIZE, &lim, nullptr), 0);
     };
 
-    const std::string earlier = contentFor(1, 100 * 1024);
+    const std::string earlier = randomBytes(100 * 1024, 1);
     ASSERT_EQ(upload("antes.xml", earlier).exitCode, 0);
 
     setLimit(Limit);
-    const std::string big = contentFor(2, 3 * 1024 * 1024);
+    const std::string big = randomBytes(3 * 1024 * 1024, 2);
     auto r = upload("grande.xml", big);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
@@ -175,7 +144,7 @@ TEST(ZebdFaults, NoRoomForAReceivedFileRefusesItWithAReasonAndTheServerRecovers)
 
     // It keeps serving what fits.
     EXPECT_EQ(cli.run({"listar", "--registro", "123456", "--tipo", "RET"}).exitCode, 0);
-    EXPECT_EQ(upload("pequeno.xml", contentFor(3, 10 * 1024)).exitCode, 0);
+    EXPECT_EQ(upload("pequeno.xml", randomBytes(10 * 1024, 3)).exitCode, 0);
 
     // Room again: the same file goes through.
     setLimit(RLIM_INFINITY);

@@ -46,25 +46,6 @@ struct CliBase
     Sandbox box{false};
 };
 
-// Bytes that do not compress, different for every seed.
-std::string contentFor(std::uint32_t seed, std::size_t size)
-{
-    std::string data(size, '\0');
-    std::uint32_t x = seed * 2654435761U + 1U;
-    for (char& c : data) {
-        x = x * 1103515245U + 12345U;
-        c = static_cast<char>(x >> 24);
-    }
-    return data;
-}
-
-std::string field(const std::string& out, const std::string& name)
-{
-    std::smatch m;
-    const std::regex line("(^|\n)" + name + ": ([^\n]*)");
-    return std::regex_search(out, m, line) ? m[2].str() : std::string();
-}
-
 TEST(ZebdUnderLoad, SixtyFourUploadsWhileOthersListDownloadAndReadTheHistory)
 {
     constexpr int Uploads = 64;
@@ -76,7 +57,7 @@ TEST(ZebdUnderLoad, SixtyFourUploadsWhileOthersListDownloadAndReadTheHistory)
         c.timeouts.streamTimeout = 120s;
         c.idleTimeout = 120s;
     });
-    const std::string published = contentFor(999, 40000);
+    const std::string published = randomBytes(40000, 999);
     const auto file = publish(zebd, "retorno-carga.xml", published);
     const std::string today = platform::formatTimestamp(platform::localNow()).substr(0, 10);
 
@@ -124,7 +105,7 @@ TEST(ZebdUnderLoad, SixtyFourUploadsWhileOthersListDownloadAndReadTheHistory)
         uploads.push_back(std::async(std::launch::async, [&zebd, &uploadsLeft, i] {
             CliBase cli(zebd);
             Sent s;
-            s.content = contentFor(static_cast<std::uint32_t>(i), 2000 + static_cast<std::size_t>(i) * 97);
+            s.content = randomBytes(2000 + static_cast<std::size_t>(i) * 97, static_cast<unsigned>(i));
             const auto path = cli.box.path() / ("carga-" + std::to_string(i) + ".xml");
             writeFile(path, s.content);
             s.result = cli.run({"enviar", "--registro", "123456", path.string()});
@@ -138,10 +119,10 @@ TEST(ZebdUnderLoad, SixtyFourUploadsWhileOthersListDownloadAndReadTheHistory)
     for (auto& f : uploads) {
         const Sent s = f.get();
         ASSERT_EQ(s.result.exitCode, 0) << s.result.err;
-        const std::string protocol = field(s.result.out, "Protocolo");
+        const std::string protocol = outputField(s.result.out, "Protocolo");
         ASSERT_FALSE(protocol.empty()) << s.result.out;
         protocols.insert(protocol);
-        authentications.insert(field(s.result.out, "Autenticacao"));
+        authentications.insert(outputField(s.result.out, "Autenticacao"));
         const auto record = zebd.server().store().upload(std::stoll(protocol));
         ASSERT_TRUE(record.has_value()) << protocol;
         EXPECT_TRUE(readFile(record->storedPath) == s.content) << record->storedPath;
