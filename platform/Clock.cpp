@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <thread>
@@ -21,11 +22,28 @@ std::uint64_t highResolutionCounter()
     return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000U + static_cast<std::uint64_t>(ts.tv_nsec);
 }
 
+namespace {
+std::atomic<Sleeper*> installedSleeper{nullptr};
+}  // namespace
+
 void sleepFor(std::chrono::milliseconds duration)
 {
+    if (Sleeper* s = installedSleeper.load()) {
+        s->sleepFor(duration);
+        return;
+    }
     if (duration.count() > 0) {
         std::this_thread::sleep_for(duration);
     }
+}
+
+ScopedSleeper::ScopedSleeper(Sleeper& sleeper)
+    : previous_(installedSleeper.exchange(&sleeper))
+{}
+
+ScopedSleeper::~ScopedSleeper()
+{
+    installedSleeper.store(previous_);
 }
 
 LocalDateTime toLocal(std::chrono::system_clock::time_point when)

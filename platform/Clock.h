@@ -12,7 +12,31 @@ std::uint32_t tickCount();
 // Nanoseconds of a monotonic high-resolution counter.
 std::uint64_t highResolutionCounter();
 
+// Waits a fixed time: through the installed Sleeper when there is one, on
+// the real clock otherwise. Only the protocol's fixed pauses go through here.
 void sleepFor(std::chrono::milliseconds duration);
+
+// Where fixed pauses go instead of the real clock while a ScopedSleeper
+// holds it (a test's clock that records the pauses and returns at once).
+class Sleeper
+{
+public:
+    virtual ~Sleeper() = default;
+    virtual void sleepFor(std::chrono::milliseconds duration) = 0;
+};
+
+// Puts `sleeper` in place for the pauses of every thread until it goes.
+class ScopedSleeper
+{
+public:
+    explicit ScopedSleeper(Sleeper& sleeper);
+    ~ScopedSleeper();
+    ScopedSleeper(const ScopedSleeper&) = delete;
+    ScopedSleeper& operator=(const ScopedSleeper&) = delete;
+
+private:
+    Sleeper* previous_;
+};
 
 struct LocalDateTime
 {

@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "platform/Socket.h"
 #include "tests/fixtures/FakeFtpServer.h"
+#include "tests/fixtures/RecordingSleeper.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
 
@@ -116,9 +117,12 @@ TEST(ReceberArquivo, FetchesDeciphersAndNotifiesTheServer)
     box.write("temp/retorno.tst", "velho");
     d.canal.timeouts.afterDownload = 2000ms;
     d.canal.timeouts.afterDownloadExtra = 500ms;
-    const auto start = std::chrono::steady_clock::now();
+    const test::RecordingSleeper clock;
     EXPECT_EQ(d.run("retorno.xml", "", 68), "");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 2500ms);
+    const auto pauses = clock.pauses();
+    ASSERT_GE(pauses.size(), 2U);
+    EXPECT_EQ(pauses[pauses.size() - 2], 2000ms);
+    EXPECT_EQ(pauses.back(), 500ms);
     EXPECT_EQ(box.read("temp/retorno.xml"), content);
     EXPECT_FALSE(std::filesystem::exists(box.path() / "temp" / "retorno.tmp"));
     EXPECT_FALSE(std::filesystem::exists(box.path() / "temp" / "retorno.tst"));

@@ -42,7 +42,8 @@ TEST(TypeListsE2E, ListsComeFromZebdAndTheTraceDeciphers)
     EXPECT_NE(r.out.find(" - Enviando mensagem de fim de dados\n"), std::string::npos);
 }
 
-TEST(TypeListsE2E, NoServerGivesTheConnectionErrorAfterTheRetries)
+// The connection budget on the real clock.
+TEST(RealTimeTypeListsE2E, NoServerGivesTheConnectionErrorAfterTheRetries)
 {
     Sandbox client(false);
     std::uint16_t port = 0;
