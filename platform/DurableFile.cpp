@@ -1,12 +1,14 @@
 #include "platform/DurableFile.h"
 
 #include "platform/Error.h"
+#include "platform/File.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vek::platform {
 namespace fs = std::filesystem;
@@ -18,44 +20,31 @@ namespace {
     throw Error(what + " " + path.string() + ": " + std::strerror(code), code);
 }
 
-class Fd
+File openOrFail(const fs::path& path, int flags, unsigned mode = 0)
 {
-public:
-    Fd(const fs::path& path, int flags, mode_t mode = 0)
-        : fd_(open(path.c_str(), flags | O_CLOEXEC, mode))
-    {
-        if (fd_ < 0) {
-            fail("Não foi possível abrir", path, errno);
-        }
+    File f;
+    if (!f.open(path, flags, mode)) {
+        fail("Não foi possível abrir", path, errno);
     }
-    ~Fd() { close(fd_); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    [[nodiscard]] int get() const { return fd_; }
+    return f;
+}
 
-private:
-    int fd_;
-};
-
-void writeAll(int fd, const char* data, std::size_t size, const fs::path& path)
+void writeAll(File& f, const char* data, std::size_t size, const fs::path& path)
 {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            fail("Não foi possível gravar", path, n < 0 ? errno : EIO);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+    if (!f.writeAll(data, size)) {
+        fail("Não foi possível gravar", path, errno);
     }
 }
 
-void syncFd(int fd, const fs::path& path)
+// Flushes the data to the disk and closes: a written file counts as kept only
+// when both succeed.
+void syncAndClose(File& f, const fs::path& path)
 {
-    if (fsync(fd) != 0) {
+    if (!f.sync()) {
         fail("Não foi possível gravar em disco", path, errno);
+    }
+    if (!f.close()) {
+        fail("Não foi possível gravar", path, errno);
     }
 }
 
@@ -66,40 +55,39 @@ fs::path hiddenTemporary(const fs::path& path)
 
 void copyDurably(const fs::path& from, const fs::path& to)
 {
-    const Fd in(from, O_RDONLY);
-    const Fd out(to, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    char buffer[65536];
+    File in = openOrFail(from, O_RDONLY);
+    File out = openOrFail(to, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char> buffer(65536);
     for (;;) {
-        const ssize_t n = read(in.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const std::ptrdiff_t n = in.readFull(buffer.data(), buffer.size());
         if (n < 0) {
             fail("Não foi possível ler", from, errno);
         }
         if (n == 0) {
             break;
         }
-        writeAll(out.get(), buffer, static_cast<std::size_t>(n), to);
+        writeAll(out, buffer.data(), static_cast<std::size_t>(n), to);
     }
-    syncFd(out.get(), to);
+    syncAndClose(out, to);
 }
 
 }  // namespace
 
 void syncPath(const fs::path& path)
 {
-    const Fd fd(path, O_RDONLY);
-    syncFd(fd.get(), path);
+    File f = openOrFail(path, O_RDONLY);
+    if (!f.sync()) {
+        fail("Não foi possível gravar em disco", path, errno);
+    }
 }
 
 void writeFileDurably(const fs::path& path, const std::string& content)
 {
     const fs::path temporary = hiddenTemporary(path);
     {
-        const Fd out(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        writeAll(out.get(), content.data(), content.size(), temporary);
-        syncFd(out.get(), temporary);
+        File out = openOrFail(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        writeAll(out, content.data(), content.size(), temporary);
+        syncAndClose(out, temporary);
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         const int code = errno;
