@@ -2,6 +2,7 @@
 #include "crypto/TBlowfishQv.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
+#include "tests/channel/UploadHarness.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
@@ -19,35 +20,22 @@ using namespace wire;
 using namespace std::chrono_literals;
 using test::FakeScript;
 using test::FakeStep;
+using upload_test::authorized;
+using upload_test::Exponent;
+using upload_test::Modulus;
+using upload_test::traceTexts;
 
 // An odd 64-bit modulus and exponent 3: the 131-bit key spans three chunks.
-const std::string Modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
-const std::string Exponent("\x03", 1);
-
 const char* const Generic =
     "Erro ao transmitir o arquivo para a ZEB.\n\rCertifique-se de estar conectado à Internet, e que as "
     "configurações\n\rde sua rede mantem abertas as portas necessárias para conexão com o servidor da ZEB";
 
-FakeScript authorized()
-{
-    return {FakeStep::expect(CMD_PEDIDO_ENVIO),
-            FakeStep::reply(CMD_ACEITO),
-            FakeStep::reply(CMD_CHAVE_MODULO, Modulus),
-            FakeStep::reply(CMD_CHAVE_EXPOENTE, Exponent)};
-}
-
 // Authorization, key, hash, size and one block (small files fit in one).
 FakeScript upToBlocks(std::uint8_t blockReply = CMD_ACK)
 {
-    FakeScript s = authorized();
-    for (const auto& step : {FakeStep::expect(CMD_CHAVE_SIMETRICA),
-                             FakeStep::expect(CMD_HASH_ARQUIVO),
-                             FakeStep::reply(CMD_ACK),
-                             FakeStep::expect(CMD_TAMANHO),
-                             FakeStep::reply(CMD_ACK),
-                             FakeStep::expect(CMD_BLOCO),
-                             FakeStep::reply(blockReply),
-                             FakeStep::expect(CMD_FIM_DADOS)}) {
+    FakeScript s = upload_test::upToTheBlocks();
+    for (const auto& step :
+         {FakeStep::expect(CMD_BLOCO), FakeStep::reply(blockReply), FakeStep::expect(CMD_FIM_DADOS)}) {
         s.push_back(step);
     }
     return s;
@@ -59,38 +47,12 @@ FakeScript with(FakeScript s, std::initializer_list<FakeStep> more)
     return s;
 }
 
-struct Upload
+// The small file of these tests fits in one block.
+struct Upload : upload_test::UploadRun
 {
-    explicit Upload(const test::Sandbox& box, std::uint16_t port)
-    {
-        test::writeClientConfig(box.path().string(), port, "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n");
-        setenv("TMPDIR", box.path().c_str(), 1);
-        canal.timeouts.streamTimeout = 1500ms;
-        canal.timeouts.waitForData = 1500ms;
-        canal.timeouts.connectPause = 10ms;
-        canal.timeouts.connectBudget = 50ms;
-        canal.CD_Operadora = "123456";
-        canal.Senha = "demo";
-        canal.Arquivo = box.write("dados.xml", "<dados>conteúdo</dados>").string();
-        canal.SetTipo_Arquivo("xml");
-        canal.AoEnviarArquivo = [this](TCanalZEBCliente&, const TStatusUpload& s) { reports.push_back(s); };
-    }
-    ~Upload() { unsetenv("TMPDIR"); }
-
-    // Runs the upload; returns the error text ("" on success).
-    std::string run()
-    {
-        try {
-            canal.EnviarArquivo(resultado);
-            return {};
-        } catch (const Error& e) {
-            return e.what();
-        }
-    }
-
-    TCanalZEBCliente canal;
-    TResultadoEnvio resultado;
-    std::vector<TStatusUpload> reports;
+    Upload(const test::Sandbox& box, std::uint16_t port)
+        : UploadRun(box, port, "<dados>conteúdo</dados>")
+    {}
 };
 
 TEST(EnviarArquivo, SendsTheWholeExchangeAndKeepsTheReceipt)
@@ -156,21 +118,6 @@ TEST(EnviarArquivo, SendsTheWholeExchangeAndKeepsTheReceipt)
         }
     }
     EXPECT_TRUE(sawBlock);
-}
-
-// The trace texts of a run, without their time stamps, back in UTF-8.
-std::vector<std::string> traceTexts(const test::Sandbox& box)
-{
-    const std::string text = platform::fromWin1252(box.read("TraceVEK.log"));
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
-        const std::string line = text.substr(start, pos - start);
-        // "dd/mm/yyyy hh:nn:ss.zzz - "
-        EXPECT_EQ(line.substr(23, 3), " - ") << line;
-        out.push_back(line.substr(26));
-    }
-    return out;
 }
 
 TEST(EnviarArquivo, ReportsAndTracesEveryStepInOrder)

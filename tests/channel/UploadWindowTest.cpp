@@ -1,6 +1,7 @@
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Error.h"
 #include "platform/Win1252.h"
+#include "tests/channel/UploadHarness.h"
 #include "tests/fixtures/FakeZebServer.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
@@ -22,21 +23,10 @@ using test::FakeStep;
 // Long enough for a client that writes ahead to be caught at it.
 constexpr auto QuietWait = 150ms;
 
-const std::string Modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
-const std::string Exponent("\x03", 1);
-
 // Up to the size's reply: the blocks follow.
 FakeScript upToBlocks()
 {
-    return {FakeStep::expect(CMD_PEDIDO_ENVIO),
-            FakeStep::reply(CMD_ACEITO),
-            FakeStep::reply(CMD_CHAVE_MODULO, Modulus),
-            FakeStep::reply(CMD_CHAVE_EXPOENTE, Exponent),
-            FakeStep::expect(CMD_CHAVE_SIMETRICA),
-            FakeStep::expect(CMD_HASH_ARQUIVO),
-            FakeStep::reply(CMD_ACK),
-            FakeStep::expect(CMD_TAMANHO),
-            FakeStep::reply(CMD_ACK)};
+    return upload_test::upToTheBlocks();
 }
 
 FakeScript receiptSteps()
@@ -56,61 +46,23 @@ std::string blocksOfRandomBytes(int blocks)
     return data;
 }
 
-struct WindowUpload
+// An upload of a file of `blocks` blocks, with the trace lines and progress
+// texts of the blocks at hand.
+struct WindowUpload : upload_test::UploadRun
 {
     WindowUpload(const test::Sandbox& box, std::uint16_t port, const std::string& extraConfig, int blocks)
-        : box_(box)
-    {
-        test::writeClientConfig(box.path().string(), port, "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n" + extraConfig);
-        setenv("TMPDIR", box.path().c_str(), 1);
-        canal.timeouts.streamTimeout = 5s;
-        canal.timeouts.waitForData = 5s;
-        canal.timeouts.connectPause = 10ms;
-        canal.timeouts.connectBudget = 50ms;
-        canal.CD_Operadora = "123456";
-        canal.Senha = "demo";
-        canal.Arquivo = box.write("dados.bin", blocksOfRandomBytes(blocks)).string();
-        canal.SetTipo_Arquivo("xml");
-        canal.AoEnviarArquivo = [this](TCanalZEBCliente&, const TStatusUpload& s) {
-            if (s.Mensagem.rfind("Enviando dados do arquivo: ", 0) == 0) {
-                progress.push_back(s.Mensagem);
-            }
-        };
-    }
-    ~WindowUpload() { unsetenv("TMPDIR"); }
+        : UploadRun(box, port, blocksOfRandomBytes(blocks), extraConfig, 5s)
+        , box_(box)
+    {}
 
-    std::string run()
+    [[nodiscard]] std::vector<std::string> traced(const std::string& prefix) const
     {
-        try {
-            canal.EnviarArquivo(resultado);
-            return {};
-        } catch (const Error& e) {
-            return e.what();
-        }
+        return upload_test::traced(box_, prefix);
     }
 
-    // Trace lines that begin with `prefix` (after the time stamp), in order.
-    std::vector<std::string> traced(const std::string& prefix) const
-    {
-        std::vector<std::string> lines;
-        std::istringstream in(test::readFile(box_.path() / "TraceVEK.log"));
-        const std::string wanted = platform::toWin1252(prefix);
-        for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            const auto at = line.find(" - ");
-            if (at != std::string::npos && line.compare(at + 3, wanted.size(), wanted) == 0) {
-                lines.push_back(line.substr(at + 3));
-            }
-        }
-        return lines;
-    }
+    [[nodiscard]] std::vector<std::string> progress() const { return reported("Enviando dados do arquivo: "); }
 
     const test::Sandbox& box_;
-    TCanalZEBCliente canal;
-    TResultadoEnvio resultado;
-    std::vector<std::string> progress;
 };
 
 void expectNoComplaints(const test::FakeZebServer& server)
@@ -199,9 +151,9 @@ TEST(UploadWindow, AWindowWritesAheadAndTakesEveryReplyBeforeTheEndOfData)
     EXPECT_EQ(acks.back(),
               "Recebido ACK (" + std::to_string(up.canal.BlocosDados.blockLength(5) + 5) + " bytes enviados)");
     EXPECT_EQ(up.traced("Servidor não respondeu com ACK!").size(), 1U);
-    ASSERT_EQ(up.progress.size(), 6U);
-    EXPECT_EQ(up.progress.front().rfind("Enviando dados do arquivo: 16", 0), 0U) << up.progress.front();
-    EXPECT_EQ(up.progress.back().rfind("Enviando dados do arquivo: 100", 0), 0U) << up.progress.back();
+    ASSERT_EQ(up.progress().size(), 6U);
+    EXPECT_EQ(up.progress().front().rfind("Enviando dados do arquivo: 16", 0), 0U) << up.progress().front();
+    EXPECT_EQ(up.progress().back().rfind("Enviando dados do arquivo: 100", 0), 0U) << up.progress().back();
 }
 
 // A failure in the middle ends the upload as it does without a window. The
