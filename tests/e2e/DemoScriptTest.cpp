@@ -3,16 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
 #include <regex>
 #include <sstream>
-#include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace vek::test {
 namespace {
@@ -27,109 +20,6 @@ std::uint16_t freePort()
     platform::TcpListener l;
     l.listen("127.0.0.1", 0);
     return l.localPort();
-}
-
-struct ScriptRun
-{
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-    bool hung = false;
-    // Something the script started was still running after it ended.
-    bool leftRunning = false;
-};
-
-// Runs a script in a process group of its own, so that whatever it starts
-// can be found, and killed, after it ends.
-ScriptRun runScript(const std::vector<std::string>& argv,
-                    const std::map<std::string, std::string>& env,
-                    const std::vector<std::string>& unset)
-{
-    int out[2];
-    int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        const int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (const auto& [k, v] : env) {
-            setenv(k.c_str(), v.c_str(), 1);
-        }
-        for (const auto& k : unset) {
-            unsetenv(k.c_str());
-        }
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    setpgid(pid, pid);
-    close(out[1]);
-    close(err[1]);
-
-    ScriptRun r;
-    const auto deadline = std::chrono::steady_clock::now() + HangGuard;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    bool exited = false;
-    char buf[65536];
-    while (open > 0) {
-        if (!exited) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                exited = true;
-                r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                // The script is gone; a member of its group still there was left behind.
-                if (kill(-pid, 0) == 0) {
-                    r.leftRunning = true;
-                    kill(-pid, SIGKILL);
-                }
-            }
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            r.hung = true;
-            kill(-pid, SIGKILL);
-            break;
-        }
-        if (poll(fds, 2, 200) < 0 && errno != EINTR) {
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP)) != 0) {
-                const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-                if (n > 0) {
-                    (i == 0 ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
-                } else {
-                    close(fds[i].fd);
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
-    }
-    for (const auto& p : fds) {
-        if (p.fd >= 0) {
-            close(p.fd);
-        }
-    }
-    if (!exited) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (kill(-pid, 0) == 0) {
-            r.leftRunning = true;
-            kill(-pid, SIGKILL);
-        }
-    }
-    return r;
 }
 
 // The walk-through's output cut at its command lines ("$ ..."): each
@@ -170,13 +60,14 @@ TEST(DemoScript, WalksThroughEveryStepHeadlessIncludingADownload)
 {
     Sandbox work(false);
     const std::uint16_t dataPort = freePort();
-    const ScriptRun r = runScript({"/bin/bash", std::string(VEK_SOURCE_DIR) + "/scripts/demo.sh"},
-                                  {{"VEK_DEMO_BIN", VEK_BIN_DIR},
-                                   {"VEK_DEMO_DIR", work.path().string()},
-                                   {"VEK_DEMO_PORT", "0"},
-                                   {"VEK_DEMO_PORTA_FTP", "0"},
-                                   {"VEK_DEMO_PORTA_DADOS", std::to_string(dataPort)}},
-                                  {"DISPLAY", "WAYLAND_DISPLAY", "VEK_DIR", "VEK_SENHA"});
+    const ProcessResult r = runProcessGroup({"/bin/bash", std::string(VEK_SOURCE_DIR) + "/scripts/demo.sh"},
+                                            {{"VEK_DEMO_BIN", VEK_BIN_DIR},
+                                             {"VEK_DEMO_DIR", work.path().string()},
+                                             {"VEK_DEMO_PORT", "0"},
+                                             {"VEK_DEMO_PORTA_FTP", "0"},
+                                             {"VEK_DEMO_PORTA_DADOS", std::to_string(dataPort)}},
+                                            {"DISPLAY", "WAYLAND_DISPLAY", "VEK_DIR", "VEK_SENHA"},
+                                            HangGuard);
     ASSERT_FALSE(r.hung) << r.out << r.err;
     EXPECT_FALSE(r.leftRunning) << "the demo left zebd running";
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
