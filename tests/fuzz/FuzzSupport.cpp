@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
@@ -132,17 +133,21 @@ ScriptedPeer::~ScriptedPeer()
     ::close(fd_);
 }
 
-void ScriptedPeer::run()
+namespace {
+
+// Says `bytes` as everything this end will say and then ends its side of the
+// stream, meanwhile reading whatever the near end sends (handed to `heard`)
+// until the near end closes, fails, or stays silent past the hang guard.
+void sayThenListen(int fd, std::string_view bytes, const std::function<void(std::string_view)>& heard)
 {
     std::size_t written = 0;
-    bool writing = true;
-    if (bytes_.empty()) {
-        ::shutdown(fd_, SHUT_WR);
-        writing = false;
+    bool writing = !bytes.empty();
+    if (!writing) {
+        ::shutdown(fd, SHUT_WR);
     }
-    char sink[16384];
+    char buffer[16384];
     for (;;) {
-        pollfd p{fd_, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
+        pollfd p{fd, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
         const int ready = ::poll(&p, 1, HangGuardMs);
         if (ready < 0 && errno == EINTR) {
             continue;
@@ -151,25 +156,34 @@ void ScriptedPeer::run()
             return;
         }
         if ((p.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            const ssize_t n = ::recv(fd_, sink, sizeof sink, 0);
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
                 return;
             }
+            if (n > 0 && heard) {
+                heard(std::string_view(buffer, static_cast<std::size_t>(n)));
+            }
         }
         if (writing && (p.revents & POLLOUT) != 0) {
-            const ssize_t n =
-                ::send(fd_, bytes_.data() + written, bytes_.size() - written, MSG_NOSIGNAL | MSG_DONTWAIT);
+            const ssize_t n = ::send(fd, bytes.data() + written, bytes.size() - written, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && errno != EINTR && errno != EAGAIN) {
                 writing = false;  // the near end is gone; read what is left
             } else if (n > 0) {
                 written += static_cast<std::size_t>(n);
             }
-            if (written == bytes_.size()) {
-                ::shutdown(fd_, SHUT_WR);
+            if (written == bytes.size()) {
+                ::shutdown(fd, SHUT_WR);
                 writing = false;
             }
         }
     }
+}
+
+}  // namespace
+
+void ScriptedPeer::run()
+{
+    sayThenListen(fd_, std::string_view(reinterpret_cast<const char*>(bytes_.data()), bytes_.size()), {});
 }
 
 namespace {
@@ -268,61 +282,28 @@ void ScriptedFtpServer::run()
 
 void ScriptedFtpServer::serve(int fd)
 {
-    std::size_t written = 0;
-    bool writing = !control_.empty();
-    if (!writing) {
-        ::shutdown(fd, SHUT_WR);
-    }
     std::string line;
     std::uint16_t dataPort = 0;
     bool dataSent = false;
-    char buffer[4096];
-    for (;;) {
-        pollfd p{fd, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
-        const int ready = ::poll(&p, 1, HangGuardMs);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            return;
-        }
-        if ((p.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
-                return;
+    sayThenListen(fd, control_, [&](std::string_view heard) {
+        for (const char c : heard) {
+            if (c != '\n') {
+                line += c;
+                continue;
             }
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buffer[i] != '\n') {
-                    line += buffer[i];
-                    continue;
+            if (line.rfind("PORT ", 0) == 0) {
+                dataPort = portOf(line);
+            } else if (line.rfind("RETR ", 0) == 0 && !dataSent && dataPort != 0) {
+                dataSent = true;
+                const int data = connectLoopback(dataPort);
+                if (data >= 0) {
+                    sendAll(data, data_);
+                    ::close(data);
                 }
-                if (line.rfind("PORT ", 0) == 0) {
-                    dataPort = portOf(line);
-                } else if (line.rfind("RETR ", 0) == 0 && !dataSent && dataPort != 0) {
-                    dataSent = true;
-                    const int data = connectLoopback(dataPort);
-                    if (data >= 0) {
-                        sendAll(data, data_);
-                        ::close(data);
-                    }
-                }
-                line.clear();
             }
+            line.clear();
         }
-        if (writing && (p.revents & POLLOUT) != 0) {
-            const ssize_t n =
-                ::send(fd, control_.data() + written, control_.size() - written, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && errno != EINTR && errno != EAGAIN) {
-                writing = false;
-            } else if (n > 0) {
-                written += static_cast<std::size_t>(n);
-            }
-            if (written == control_.size()) {
-                ::shutdown(fd, SHUT_WR);
-                writing = false;
-            }
-        }
-    }
+    });
 }
 
 std::pair<std::string_view, std::string_view> splitAt(std::string_view input, std::string_view marker)
