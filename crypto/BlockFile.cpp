@@ -82,6 +82,8 @@ BlockFile::BlockFile(BlockFile&& other) noexcept
     , total_(other.total_)
     , pending_(std::move(other.pending_))
     , layout_(other.layout_)
+    , cached_(std::move(other.cached_))
+    , cachedFrom_(other.cachedFrom_)
 {
     other.fd_ = -1;
 }
@@ -95,6 +97,8 @@ BlockFile& BlockFile::operator=(BlockFile&& other) noexcept
         total_ = other.total_;
         pending_ = std::move(other.pending_);
         layout_ = other.layout_;
+        cached_ = std::move(other.cached_);
+        cachedFrom_ = other.cachedFrom_;
         other.fd_ = -1;
     }
     return *this;
@@ -107,6 +111,7 @@ void BlockFile::release() noexcept
         fd_ = -1;
     }
     std::vector<std::uint8_t>().swap(pending_);
+    std::vector<std::uint8_t>().swap(cached_);
 }
 
 void BlockFile::append(std::span<const std::uint8_t> data)
@@ -164,20 +169,32 @@ std::size_t BlockFile::read(std::size_t index, std::span<std::uint8_t> into) con
     if (into.size() < length) {
         throw Error("Espaço insuficiente para o bloco " + std::to_string(index + 1), EINVAL);
     }
-    auto offset = static_cast<off_t>(index * static_cast<std::size_t>(layout_.blockSize));
+    const std::uint64_t offset = static_cast<std::uint64_t>(index) * static_cast<std::uint64_t>(layout_.blockSize);
+    if (offset < cachedFrom_ || offset + length > cachedFrom_ + cached_.size()) {
+        fillCache(offset);
+    }
+    std::memcpy(into.data(), cached_.data() + (offset - cachedFrom_), length);
+    return length;
+}
+
+void BlockFile::fillCache(std::uint64_t from) const
+{
+    constexpr std::uint64_t ReadAhead = 256 * 1024;
+    const std::uint64_t want = std::min<std::uint64_t>(ReadAhead, total_ - from);
+    cached_.resize(static_cast<std::size_t>(want));
+    cachedFrom_ = from;
     std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd_, into.data() + done, length - done, offset);
+    while (done < want) {
+        const ssize_t n = ::pread(fd_, cached_.data() + done, want - done, static_cast<off_t>(from + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
+            cached_.clear();
             fail("Erro ao ler o arquivo cifrado", n < 0 ? errno : EIO);
         }
         done += static_cast<std::size_t>(n);
-        offset += n;
     }
-    return length;
 }
 
 std::vector<std::uint8_t> BlockFile::block(std::size_t index) const

@@ -76,12 +76,18 @@ public:
 
 private:
     void flush();
+    void fillCache(std::uint64_t from) const;
 
     int fd_ = -1;
     std::uint64_t maxTotal_ = MaxEncipheredSize;
     std::uint64_t total_ = 0;
     std::vector<std::uint8_t> pending_;
     BlockLayout layout_;
+    // Read-ahead: the blocks are asked for in order, so they are read from
+    // the file a few hundred at a time (one system call per piece, not per
+    // block). `cached_` holds the file's bytes from `cachedFrom_`.
+    mutable std::vector<std::uint8_t> cached_;
+    mutable std::uint64_t cachedFrom_ = 0;
 };
 
 }  // namespace vek::crypto
