@@ -11,6 +11,7 @@
 // P is the zebd message port (zebd --demo); each run prints one line of
 // key=value figures.
 #include "channel/TCanalZEBCliente.h"
+#include "platform/Socket.h"
 #include "tests/fixtures/LatencyRelay.h"
 
 #include <arpa/inet.h>
@@ -59,18 +60,12 @@ int connectTo(std::uint16_t port)
 // the rate a window that never waits could reach.
 int relayRate(std::chrono::microseconds delay, std::size_t mib)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    vek::platform::TcpListener listener;
+    listener.listen("127.0.0.1", 0, 1);
     const std::size_t total = mib << 20;
     Clock::time_point end{};
     std::thread sink([&] {
-        const int fd = ::accept(listener, nullptr, nullptr);
+        const int fd = ::accept(listener.fd(), nullptr, nullptr);
         std::vector<char> buf(1 << 16);
         std::size_t got = 0;
         while (got < total) {
@@ -83,7 +78,7 @@ int relayRate(std::chrono::microseconds delay, std::size_t mib)
         end = Clock::now();
         ::close(fd);
     });
-    vek::test::LatencyRelay relay(ntohs(a.sin_port), {delay, 0});
+    vek::test::LatencyRelay relay(listener.localPort(), {delay, 0});
     const int fd = connectTo(relay.port());
     const std::vector<char> chunk(1 << 16, 'x');
     const auto start = Clock::now();
@@ -95,7 +90,6 @@ int relayRate(std::chrono::microseconds delay, std::size_t mib)
     }
     sink.join();
     ::close(fd);
-    ::close(listener);
     const double seconds = std::chrono::duration<double>(end - start).count();
     std::printf("relay atraso_ms=%.1f MiB=%zu s=%.3f MB_s=%.2f\n",
                 delay.count() / 1000.0,
@@ -110,14 +104,8 @@ int relayRate(std::chrono::microseconds delay, std::size_t mib)
 // included, with nothing of the client or the server in it.
 int pingPong(std::chrono::microseconds delay, int times)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    vek::platform::TcpListener listener;
+    listener.listen("127.0.0.1", 0, 1);
     constexpr std::size_t Frame = 1285;
     constexpr std::size_t Reply = 5;
     auto readAll = [](int fd, char* p, std::size_t n) {
@@ -132,7 +120,7 @@ int pingPong(std::chrono::microseconds delay, int times)
         return true;
     };
     std::thread echo([&] {
-        const int fd = ::accept(listener, nullptr, nullptr);
+        const int fd = ::accept(listener.fd(), nullptr, nullptr);
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         char buf[Frame];
@@ -143,7 +131,7 @@ int pingPong(std::chrono::microseconds delay, int times)
         }
         ::close(fd);
     });
-    vek::test::LatencyRelay relay(ntohs(a.sin_port), {delay, 0});
+    vek::test::LatencyRelay relay(listener.localPort(), {delay, 0});
     const int fd = connectTo(relay.port());
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -161,7 +149,6 @@ int pingPong(std::chrono::microseconds delay, int times)
     ::shutdown(fd, SHUT_WR);
     echo.join();
     ::close(fd);
-    ::close(listener);
     std::printf("pingpong atraso_ms=%.1f vezes=%d s=%.3f rt_ms=%.4f\n",
                 delay.count() / 1000.0,
                 times,
