@@ -1,6 +1,7 @@
 #include "dataset/TransmissionRecord.h"
 
 #include "dataset/TXMLGenerator.h"
+#include "platform/AsciiText.h"
 #include "platform/Error.h"
 
 #include <pugixml.hpp>
@@ -29,14 +30,12 @@ void fill(TXMLGenerator& xml, const RegistroTransmissao& r)
 
 // The receipt's own values, kept beside the record. The protocol ties them to
 // the record they were written with.
-std::string reciboXml(const RegistroTransmissao& r)
+void fillRecibo(TXMLGenerator& xml, const RegistroTransmissao& r)
 {
-    TXMLGenerator xml("recibo");
     xml.AddTextElement("protocoloTX", r.protocoloTX);
     xml.AddTextElement("enderecoIP", r.enderecoIP);
     xml.AddTextElement("autenticacao", r.autenticacao);
     xml.AddTextElement("modo", r.modoParametros ? ModoParametros : ModoInterativo);
-    return xml.toString();
 }
 
 // A record is a few hundred bytes; anything much larger is not one, and is
@@ -99,14 +98,8 @@ void lerCompanheiro(const std::filesystem::path& caminho, RegistroTransmissao& r
 std::filesystem::path caminhoRecibo(const std::filesystem::path& registro)
 {
     std::string nome = registro.filename().string();
-    if (nome.size() > 4) {
-        std::string fim = nome.substr(nome.size() - 4);
-        for (char& c : fim) {
-            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        }
-        if (fim == ".xml") {
-            nome.resize(nome.size() - 4);
-        }
+    if (nome.size() > 4 && platform::lowerAZ(std::string_view(nome).substr(nome.size() - 4)) == ".xml") {
+        nome.resize(nome.size() - 4);
     }
     return registro.parent_path() / (nome + ".recibo");
 }
@@ -139,12 +132,9 @@ bool gravarRegistroTransmissao(const RegistroTransmissao& registro,
             throw;
         }
         try {
-            std::ofstream out(companheiro, std::ios::binary | std::ios::trunc);
-            out << reciboXml(registro);
-            out.close();
-            if (!out) {
-                std::filesystem::remove(companheiro, ec);
-            }
+            TXMLGenerator recibo("recibo");
+            fillRecibo(recibo, registro);
+            recibo.Save(companheiro.string());
         } catch (...) {
             std::filesystem::remove(companheiro, ec);
         }
