@@ -169,6 +169,9 @@ std::size_t BlockFile::read(std::size_t index, std::span<std::uint8_t> into) con
     if (into.size() < length) {
         throw Error("Espaço insuficiente para o bloco " + std::to_string(index + 1), EINVAL);
     }
+    if (length == 0) {
+        return 0;  // the one block of an empty file: nothing to read, and no buffer to copy from
+    }
     const std::uint64_t offset = static_cast<std::uint64_t>(index) * static_cast<std::uint64_t>(layout_.blockSize);
     if (offset < cachedFrom_ || offset + length > cachedFrom_ + cached_.size()) {
         fillCache(offset);
