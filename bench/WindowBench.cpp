@@ -1,15 +1,16 @@
 // Uploads at a distance: vek's upload through a latency relay to a zebd, for
 // a one-way delay and a transmission window, beside the physical limits of
 // the same run (blocks × round trip for stop-and-wait, both the nominal one
-// and one measured through the relay; the relay's own streaming rate for
-// large windows).
+// and one measured through the relay; for a window of N blocks, N blocks per
+// round trip or the relay's own streaming rate, whichever is lower).
 //
 //   window_bench relay    --atraso-ms D [--mb M]
 //   window_bench pingpong --atraso-ms D [--vezes K]
-//   window_bench upload   --porta P --atraso-ms D --janela N --arquivo F [--rt-ms R]
+//   window_bench upload   --porta P --atraso-ms D --janela N --arquivo F [--rt-ms R] [--relay-mb-s S]
 //
-// P is the zebd message port (zebd --demo); each run prints one line of
-// key=value figures.
+// P is the zebd message port (zebd --demo); R the round trip that pingpong
+// measured at the same delay (the nominal 2 × D without it); S the rate that
+// relay measured at the same delay. Each run prints key=value figures.
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Socket.h"
 #include "tests/fixtures/LatencyRelay.h"
@@ -157,11 +158,35 @@ int pingPong(std::chrono::microseconds delay, int times)
     return 0;
 }
 
+// What a window of N blocks can carry at best: N blocks of data per round
+// trip, and never more than the relay streams (0: not measured, so only the
+// window counts). In MB/s of block data, as the upload's own figure.
+struct WindowLimit
+{
+    double window = 0;
+    double limit = 0;
+    const char* bound = "window";
+};
+
+WindowLimit windowLimit(int janela, double roundTripSeconds, double relayMBps)
+{
+    constexpr double BlockBytes = 1280;
+    WindowLimit w;
+    w.window = janela * BlockBytes / roundTripSeconds / 1e6;
+    w.limit = w.window;
+    if (relayMBps > 0 && relayMBps < w.window) {
+        w.limit = relayMBps;
+        w.bound = "relay";
+    }
+    return w;
+}
+
 int upload(std::uint16_t port,
            std::chrono::microseconds delay,
            int janela,
            const std::string& arquivo,
-           double measuredRoundTripMs)
+           double measuredRoundTripMs,
+           double relayMBps)
 {
     vek::test::LatencyRelay relay(port, {delay, 0});
     const char* dirEnv = std::getenv("VEK_DIR");
@@ -212,6 +237,17 @@ int upload(std::uint16_t port,
                     measured,
                     measured / seconds);
     }
+    const WindowLimit w = windowLimit(
+        canal.janelaEfetiva(), measuredRoundTripMs > 0 ? measuredRoundTripMs / 1000.0 : roundTrip, relayMBps);
+    std::printf("upload atraso_ms=%.1f janela=%d window_MB_s=%.2f relay_MB_s=%.2f limit_MB_s=%.2f bound=%s "
+                "ratio_window_limit=%.3f\n",
+                delay.count() / 1000.0,
+                janela,
+                w.window,
+                relayMBps,
+                w.limit,
+                w.bound,
+                static_cast<double>(canal.TamanhoCifrado) / seconds / 1e6 / w.limit);
     return 0;
 }
 
@@ -237,7 +273,8 @@ int main(int argc, char** argv)
                       delay,
                       std::stoi(o["--janela"]),
                       o["--arquivo"],
-                      o.count("--rt-ms") != 0 ? std::atof(o["--rt-ms"].c_str()) : 0.0);
+                      o.count("--rt-ms") != 0 ? std::atof(o["--rt-ms"].c_str()) : 0.0,
+                      o.count("--relay-mb-s") != 0 ? std::atof(o["--relay-mb-s"].c_str()) : 0.0);
     }
     return 2;
 }

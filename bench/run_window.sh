@@ -2,7 +2,10 @@
 # Uploads at a distance and at size, against a zebd on loopback:
 # - the latency relay's own streaming rate at 2, 10 and 25 ms one-way;
 # - a 20 MB random upload through the relay at those delays for windows
-#   1, 8, 32 and 128 (the stop-and-wait runs in parallel: they only wait);
+#   1, 8, 32, 128, 512 and 1024 (the stop-and-wait runs in parallel: they
+#   only wait), each beside the physical limit of its window: N blocks of
+#   1280 bytes per measured round trip, or the relay's streaming rate when
+#   that is lower (window_MB_s, relay_MB_s, limit_MB_s, ratio_window_limit);
 # - peak resident memory of vek-cli sending 1 GiB of random bytes, beside the
 #   same program sending 1 MiB (/usr/bin/time's maximum resident size, which
 #   is getrusage's ru_maxrss).
@@ -30,8 +33,11 @@ done
 echo "zebd on port $PORT; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo "== relay streaming rate (20 MiB) =="
+declare -A RATE
 for d in 2 10 25; do
-    "$BIN/window_bench" relay --atraso-ms $d --mb 20
+    line=$("$BIN/window_bench" relay --atraso-ms $d --mb 20)
+    echo "$line"
+    RATE[$d]=$(sed -n 's/.*MB_s=\([0-9.]*\).*/\1/p' <<<"$line")
 done
 
 echo "== 20 MB random upload through the relay =="
@@ -39,7 +45,7 @@ run() { # delay window [extra options]
     local dir="$WORK/cliente/d$1-n$2"
     mkdir -p "$dir"
     VEK_DIR="$dir" TMPDIR="$dir" "$BIN/window_bench" upload --porta "$PORT" --atraso-ms "$1" --janela "$2" \
-        --arquivo "$WORK/in/aleatorio-20mb.bin" "${@:3}"
+        --arquivo "$WORK/in/aleatorio-20mb.bin" --rt-ms "${RT[$1]}" --relay-mb-s "${RATE[$1]}"
 }
 echo "== stop-and-wait floor through the relay (1285-byte frame, 5-byte reply) =="
 declare -A RT
@@ -50,11 +56,11 @@ for d in 2 10 25; do
 done
 PIDS=()
 for d in 2 10 25; do
-    run $d 1 --rt-ms "${RT[$d]}" >"$WORK/n1-$d.txt" &
+    run $d 1 >"$WORK/n1-$d.txt" &
     PIDS+=($!)
 done
 for d in 2 10 25; do
-    for n in 8 32 128; do run $d $n; done
+    for n in 8 32 128 512 1024; do run $d $n; done
 done
 wait "${PIDS[@]}"
 cat "$WORK"/n1-*.txt
