@@ -3,6 +3,7 @@
 #include "crypto/TDecryptFile.h"
 #include "server/Store.h"
 #include "server/ZebServer.h"
+#include "tests/fixtures/Process.h"
 #include "tests/server/ServerTestSupport.h"
 #include "wire/MessageCodes.h"
 
@@ -10,16 +11,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fcntl.h>
 #include <future>
 #include <regex>
-#include <signal.h>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace vek::test {
 namespace {
@@ -253,50 +247,17 @@ TEST(CommandLine, ServesUntilToldToStopAndListsWhatArrived)
         << r.out;
 }
 
-// The program itself: it prints its ports, and SIGTERM ends it cleanly.
+// The program itself: it prints its ports, serves, and SIGTERM ends it with 0.
 TEST(CommandLine, TheProgramStopsCleanlyOnSigterm)
 {
     Sandbox dir(false);
     std::filesystem::copy_file(sharedServerKey(), dir.path() / server::KeyFileName);
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    const std::string program = std::string(VEK_BIN_DIR) + "/zebd";
-    const std::string dados = dir.path().string();
-    std::vector<std::string> args{program, "--dados", dados, "--porta", "0", "--porta-ftp", "0", "--demo"};
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(spawned, 0) << program;
-    ::close(pipeFds[1]);
-
-    std::string line;
-    char c = 0;
-    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') {
-        line += c;
-    }
-    ::close(pipeFds[0]);
-    const std::uint16_t port = portOf(line);
-    EXPECT_NE(port, 0) << line;
-    if (port != 0) {
-        platform::TcpSocket s = connectTo(port);
-        sendFrame(s, wire::CMD_TIPOS_ENVIO, {});
-        EXPECT_EQ(receive(s).code, wire::CMD_TIPOS_ENVIO);
-    }
-
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_TRUE(waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s));
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ZebdProcess zebd(dir.path());
+    ASSERT_NE(zebd.messagePort(), 0) << zebd.output();
+    platform::TcpSocket s = connectTo(zebd.messagePort());
+    sendFrame(s, wire::CMD_TIPOS_ENVIO, {});
+    EXPECT_EQ(receive(s).code, wire::CMD_TIPOS_ENVIO);
+    EXPECT_EQ(zebd.stop(), 0) << zebd.output();
 }
 
 }  // namespace
