@@ -23,31 +23,19 @@ using test::FakeScript;
 using test::FakeStep;
 namespace fs = std::filesystem;
 
-// An odd 64-bit modulus and exponent 3.
-const std::string Modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
 const char* const Protocolo = "2026000077";
 
 // Authorization, key, hash, size and the blocks.
 FakeScript upToTheData()
 {
-    return {FakeStep::expect(wire::CMD_PEDIDO_ENVIO),
-            FakeStep::reply(wire::CMD_ACEITO),
-            FakeStep::reply(wire::CMD_CHAVE_MODULO, Modulus),
-            FakeStep::reply(wire::CMD_CHAVE_EXPOENTE, "\x03"),
-            FakeStep::expect(wire::CMD_CHAVE_SIMETRICA),
-            FakeStep::expect(wire::CMD_HASH_ARQUIVO),
-            FakeStep::reply(wire::CMD_ACK),
-            FakeStep::expect(wire::CMD_TAMANHO),
-            FakeStep::reply(wire::CMD_ACK),
-            FakeStep::ackBlocks()};
+    FakeScript s = test::uploadUpToTheBlocks();
+    s.push_back(FakeStep::ackBlocks());
+    return s;
 }
 
 FakeScript withReceipt()
 {
-    FakeScript s = upToTheData();
-    s.push_back(FakeStep::reply(wire::CMD_PROTOCOLO, std::string(Protocolo) + "|09/12/2026 10:11:12|127.0.0.1|AB12"));
-    s.push_back(FakeStep::expect(wire::CMD_ACK));
-    return s;
+    return test::acceptedUpload(Protocolo);
 }
 
 FakeScript goneAfterTheData()

@@ -21,34 +21,12 @@ namespace vek::channel::upload_test {
 
 using namespace std::chrono_literals;
 
-// A small RSA key the server hands out (the wrap only needs to run).
-inline const std::string Modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
-inline const std::string Exponent("\x03", 1);
-
-// Request, acceptance and the server's key.
-inline test::FakeScript authorized()
-{
-    using test::FakeStep;
-    return {FakeStep::expect(wire::CMD_PEDIDO_ENVIO),
-            FakeStep::reply(wire::CMD_ACEITO),
-            FakeStep::reply(wire::CMD_CHAVE_MODULO, Modulus),
-            FakeStep::reply(wire::CMD_CHAVE_EXPOENTE, Exponent)};
-}
-
-// Then the client's key, hash and size, each acknowledged: the blocks follow.
-inline test::FakeScript upToTheBlocks()
-{
-    using test::FakeStep;
-    test::FakeScript s = authorized();
-    for (const auto& step : {FakeStep::expect(wire::CMD_CHAVE_SIMETRICA),
-                             FakeStep::expect(wire::CMD_HASH_ARQUIVO),
-                             FakeStep::reply(wire::CMD_ACK),
-                             FakeStep::expect(wire::CMD_TAMANHO),
-                             FakeStep::reply(wire::CMD_ACK)}) {
-        s.push_back(step);
-    }
-    return s;
-}
+// The server's small key and the upload's first steps, as every scripted
+// upload has them.
+inline const std::string& Modulus = test::UploadKeyModulus;
+inline const std::string& Exponent = test::UploadKeyExponent;
+using test::uploadAuthorized;
+using test::uploadUpToTheBlocks;
 
 // A client channel pointed at a scripted server with the trace on, sending
 // `content` from the sandbox; waits shortened to `wait`.

@@ -20,7 +20,7 @@ using namespace wire;
 using namespace std::chrono_literals;
 using test::FakeScript;
 using test::FakeStep;
-using upload_test::authorized;
+using upload_test::uploadAuthorized;
 using upload_test::Exponent;
 using upload_test::Modulus;
 using upload_test::traceTexts;
@@ -33,7 +33,7 @@ const char* const Generic =
 // Authorization, key, hash, size and one block (small files fit in one).
 FakeScript upToBlocks(std::uint8_t blockReply = CMD_ACK)
 {
-    FakeScript s = upload_test::upToTheBlocks();
+    FakeScript s = upload_test::uploadUpToTheBlocks();
     for (const auto& step :
          {FakeStep::expect(CMD_BLOCO), FakeStep::reply(blockReply), FakeStep::expect(CMD_FIM_DADOS)}) {
         s.push_back(step);
@@ -319,13 +319,13 @@ TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
         // closes only after reading both, so the close is an orderly end of
         // stream and not a reset for data it left unread.
         Case{"server closing mid-transmission",
-             with(authorized(),
+             with(uploadAuthorized(),
                   {FakeStep::expect(CMD_CHAVE_SIMETRICA), FakeStep::expect(CMD_HASH_ARQUIVO), FakeStep::close()}),
              Generic,
              "Erro ao enviar dados para a ZEB.",
              0},
         Case{"server resetting mid-transmission",
-             with(authorized(),
+             with(uploadAuthorized(),
                   {FakeStep::expect(CMD_CHAVE_SIMETRICA), FakeStep::expect(CMD_HASH_ARQUIVO), FakeStep::reset()}),
              " Erro ao ler dados do socket: \"Erro ao ler do socket: Connection reset by peer\" / Código de erro "
              "do Windows: 104",
@@ -545,7 +545,7 @@ TEST(EnviarArquivo, ConnectionFailureFailsWithConectarsMessage)
 TEST(TransmitirArquivo, ReportsBlocksInWindowsOfAHundredEveryThreeHundred)
 {
     test::Sandbox box;
-    FakeScript script = authorized();
+    FakeScript script = uploadAuthorized();
     script.insert(script.end(),
                   {FakeStep::expect(CMD_CHAVE_SIMETRICA),
                    FakeStep::expect(CMD_HASH_ARQUIVO),

@@ -26,7 +26,7 @@ constexpr auto QuietWait = 150ms;
 // Up to the size's reply: the blocks follow.
 FakeScript upToBlocks()
 {
-    return upload_test::upToTheBlocks();
+    return upload_test::uploadUpToTheBlocks();
 }
 
 FakeScript receiptSteps()

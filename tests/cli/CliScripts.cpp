@@ -38,23 +38,6 @@ FakeScript listScript(std::uint8_t request, const std::string& gz, const std::st
     return s;
 }
 
-FakeScript acceptedUpload()
-{
-    const std::string modulus("\xC7\x1A\x3B\x55\x90\x11\x02\x6F", 8);
-    return {FakeStep::expect(wire::CMD_PEDIDO_ENVIO),
-            FakeStep::reply(wire::CMD_ACEITO),
-            FakeStep::reply(wire::CMD_CHAVE_MODULO, modulus),
-            FakeStep::reply(wire::CMD_CHAVE_EXPOENTE, "\x03"),
-            FakeStep::expect(wire::CMD_CHAVE_SIMETRICA),
-            FakeStep::expect(wire::CMD_HASH_ARQUIVO),
-            FakeStep::reply(wire::CMD_ACK),
-            FakeStep::expect(wire::CMD_TAMANHO),
-            FakeStep::reply(wire::CMD_ACK),
-            FakeStep::ackBlocks(),
-            FakeStep::reply(wire::CMD_PROTOCOLO, "77|09/12/2026 10:11:12|127.0.0.1|AB12"),
-            FakeStep::expect(wire::CMD_ACK)};
-}
-
 std::vector<dataset::Row> sampleListRows(const std::string& fileName, const std::string& description)
 {
     namespace f = dataset::field;

@@ -18,9 +18,6 @@ std::string gzippedPacket(const Sandbox& box, const std::string& name, const std
 // `name`; with `credentials`, the download credentials follow.
 FakeScript listScript(std::uint8_t request, const std::string& gz, const std::string& name, bool credentials);
 
-// An upload authorized with a small key and answered with protocol 77.
-FakeScript acceptedUpload();
-
 // One listed file (id 42, 2.5 KBytes, type RET) and one history row
 // (protocol 77, one warning), with the name, description and time given.
 std::vector<dataset::Row> sampleListRows(const std::string& fileName, const std::string& description);
