@@ -2,8 +2,9 @@
 # Uploads at a distance and at size, against a zebd on loopback:
 # - the latency relay's own streaming rate at 2, 10 and 25 ms one-way;
 # - a 20 MB random upload through the relay at those delays for windows
-#   1, 8, 32, 128, 512 and 1024 (the stop-and-wait runs in parallel: they
-#   only wait), each beside the physical limit of its window: N blocks of
+#   1, 8, 32, 128, 512, 1024 and 4096 (the largest the key accepts; the
+#   stop-and-wait runs go in parallel, since they only wait), each beside
+#   the physical limit of its window: N blocks of
 #   1280 bytes per measured round trip, or the relay's streaming rate when
 #   that is lower (window_MB_s, relay_MB_s, limit_MB_s, ratio_window_limit);
 # - peak resident memory of vek-cli sending 1 GiB of random bytes, beside the
@@ -60,7 +61,7 @@ for d in 2 10 25; do
     PIDS+=($!)
 done
 for d in 2 10 25; do
-    for n in 8 32 128 512 1024; do run $d $n; done
+    for n in 8 32 128 512 1024 4096; do run $d $n; done
 done
 wait "${PIDS[@]}"
 cat "$WORK"/n1-*.txt
