@@ -20,10 +20,10 @@ using namespace wire;
 using namespace std::chrono_literals;
 using test::FakeScript;
 using test::FakeStep;
-using upload_test::uploadAuthorized;
 using upload_test::Exponent;
 using upload_test::Modulus;
 using upload_test::traceTexts;
+using upload_test::uploadAuthorized;
 
 // An odd 64-bit modulus and exponent 3: the 131-bit key spans three chunks.
 const char* const Generic =
