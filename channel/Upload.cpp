@@ -15,6 +15,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <string.h>
 
@@ -382,66 +383,86 @@ void TCanalZEBCliente::sendBlocks()
 
 // Up to `janela` blocks are written before their replies are read. Writes
 // never wait while a reply could be read: a server that stops reading until
-// its replies are taken would otherwise hold both ends for ever. Replies are
-// taken in block order as they come, each with the trace lines and progress
-// of stop-and-wait; the last one is read before the end of data goes out.
+// its replies are taken would otherwise hold both ends for ever. Frames go
+// out several at a time (up to 64 KiB per write), so a wide window costs a
+// system call per batch rather than per block. Replies are taken in block
+// order as they come, each with the trace lines and progress of
+// stop-and-wait; the last one is read before the end of data goes out.
 void TCanalZEBCliente::sendBlocksWindowed(int janela)
 {
+    constexpr std::size_t BatchBytes = 64 * 1024;
     const auto n = static_cast<std::int64_t>(BlocosDados.size());
     const bool tracing = traceLigado();
-    std::vector<std::uint8_t> frame;
-    frame.reserve(HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
-    std::size_t written = 0;   // bytes of `frame` already on the socket
-    std::int64_t started = 0;  // blocks whose frame began to go out
-    std::int64_t replied = 0;  // blocks whose reply was read
+    std::vector<std::uint8_t> out;  // frames not yet wholly on the socket
+    out.reserve(BatchBytes + HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
+    std::size_t written = 0;       // bytes of `out` already on the socket
+    std::deque<std::size_t> ends;  // where each frame in `out` ends
+    std::int64_t started = 0;      // blocks whose frame went into `out`
+    std::int64_t replied = 0;      // blocks whose reply was read
     const auto readReply = [&] {
         ++replied;
         blockReplied(replied, n, LerMensagem().code, HeaderSize + BlocosDados.blockLength(replied - 1), tracing);
     };
+    const auto addFrame = [&] {
+        ++started;
+        const std::size_t at = out.size();
+        out.resize(at + HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
+        const auto len = static_cast<std::int32_t>(
+            BlocosDados.read(static_cast<std::size_t>(started - 1), std::span(out).subspan(at + HeaderSize)));
+        out.resize(at + HeaderSize + static_cast<std::size_t>(len));
+        const auto header = encodeHeader({CMD_BLOCO, len});
+        std::copy(header.begin(), header.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+        ends.push_back(out.size());
+        if (tracing) {
+            GravarTrace("Enviando bloco de dados " + std::to_string(started) + " tamanho: " + std::to_string(len));
+            GravarTrace("Esperando ACK");
+        }
+    };
     while (replied < n) {
-        const bool frameDone = written == frame.size();
+        while (!ends.empty() && ends.front() <= written) {
+            ends.pop_front();
+        }
+        if (ends.empty()) {
+            out.clear();
+            written = 0;
+        } else if (written >= BatchBytes) {
+            // Keep the buffer from growing: drop what is on the socket.
+            out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(written));
+            for (auto& end : ends) {
+                end -= written;
+            }
+            written = 0;
+        }
         // Blocks wholly on the socket and not yet answered.
-        const std::int64_t awaiting = started - replied - (frameDone ? 0 : 1);
-        if (!frameDone || (started < n && started - replied < janela)) {
-            if (frameDone) {
-                ++started;
-                frame.resize(HeaderSize + static_cast<std::size_t>(tamanhoBloco_));
-                const auto len = static_cast<std::int32_t>(
-                    BlocosDados.read(static_cast<std::size_t>(started - 1), std::span(frame).subspan(HeaderSize)));
-                frame.resize(HeaderSize + static_cast<std::size_t>(len));
-                const auto header = encodeHeader({CMD_BLOCO, len});
-                std::copy(header.begin(), header.end(), frame.begin());
-                written = 0;
-                if (tracing) {
-                    GravarTrace("Enviando bloco de dados " + std::to_string(started) +
-                                " tamanho: " + std::to_string(len));
-                    GravarTrace("Esperando ACK");
-                }
-            }
-            if (awaiting > 0 && socket_.readableNow()) {
-                readReply();
-                continue;
-            }
-            if (awaiting == 0) {
-                // No reply is due: the write may wait as in stop-and-wait.
-                socket_.writeAll(std::span(frame).subspan(written), timeouts.streamTimeout);
-                written = frame.size();
-                continue;
-            }
-            written += socket_.writeSome(std::span(frame).subspan(written));
-            if (written == frame.size()) {
-                continue;
-            }
-            const auto ready = socket_.waitReadableOrWritable(timeouts.streamTimeout);
-            if (!ready.readable && !ready.writable) {
-                throw Error("Tempo esgotado ao escrever no socket", ETIMEDOUT);
-            }
-            if (ready.readable) {
-                readReply();
-            }
+        const std::int64_t awaiting = started - static_cast<std::int64_t>(ends.size()) - replied;
+        while (started < n && started - replied < janela && out.size() - written < BatchBytes) {
+            addFrame();
+        }
+        if (ends.empty()) {
+            readReply();
             continue;
         }
-        readReply();
+        if (awaiting > 0 && socket_.readableNow()) {
+            readReply();
+            continue;
+        }
+        if (awaiting == 0) {
+            // No reply is due: the write may wait as in stop-and-wait.
+            socket_.writeAll(std::span(out).subspan(written), timeouts.streamTimeout);
+            written = out.size();
+            continue;
+        }
+        written += socket_.writeSome(std::span(out).subspan(written));
+        if (written == out.size()) {
+            continue;
+        }
+        const auto ready = socket_.waitReadableOrWritable(timeouts.streamTimeout);
+        if (!ready.readable && !ready.writable) {
+            throw Error("Tempo esgotado ao escrever no socket", ETIMEDOUT);
+        }
+        if (ready.readable) {
+            readReply();
+        }
     }
 }
 
