@@ -16,10 +16,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <linux/sockios.h>
-#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
-#include <random>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -35,16 +33,6 @@ using namespace wire;
 
 // Hang guard for every wait of the scripted server; nothing here is timed.
 constexpr auto Guard = 20s;
-
-std::string randomBytes(std::size_t size)
-{
-    std::string data(size, '\0');
-    std::mt19937 gen(91);
-    for (char& c : data) {
-        c = static_cast<char>(gen());
-    }
-    return data;
-}
 
 std::uint16_t portOf(int fd, bool peer)
 {
@@ -84,22 +72,16 @@ public:
     StallingServer(int receiveBuffer, int clientSendBuffer)
         : clientSendBuffer_(clientSendBuffer)
     {
-        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        // Set before listen so that the accepted socket inherits it.
-        ::setsockopt(listenFd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listenFd_, 1) != 0) {
-            ADD_FAILURE() << "cannot listen: errno " << errno;
-        }
-        port_ = portOf(listenFd_, false);
+        listener_.listen("127.0.0.1", 0, 1);
+        // Set before the client connects, so that the accepted socket
+        // inherits it and announces a window that small.
+        ::setsockopt(listener_.fd(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        port_ = listener_.localPort();
         thread_ = std::thread([this] { run(); });
     }
     ~StallingServer()
     {
         join();
-        ::close(listenFd_);
         for (const auto& e : errors_) {
             ADD_FAILURE() << "scripted server: " << e;
         }
@@ -167,13 +149,11 @@ private:
     void run()
     {
         try {
-            pollfd p{listenFd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(Guard).count())) != 1) {
+            platform::TcpSocket s = listener_.accept(Guard);
+            if (!s.connected()) {
                 fail("no connection");
                 return;
             }
-            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            platform::TcpSocket s(fd);
             // On loopback the system grows a send buffer to megabytes, more
             // than any window holds; a fixed small one stands for a host or a
             // line with less room.
@@ -198,7 +178,7 @@ private:
             }
             reply(s, CMD_ACK);
 
-            stall(fd, client);
+            stall(s.fd(), client);
 
             for (;;) {
                 const Message m = readFrame(s, Guard);
@@ -225,7 +205,7 @@ private:
     }
 
     int clientSendBuffer_ = 0;
-    int listenFd_ = -1;
+    platform::TcpListener listener_;
     std::uint16_t port_ = 0;
     std::vector<std::string> errors_;
     std::thread thread_;
@@ -247,7 +227,7 @@ TEST(UploadStall, AWindowedUploadOutlastsAServerThatStopsReading)
     // far less than a window of 128 blocks.
     StallingServer server(4096, 32 * 1024);
     // Random bytes do not compress: about 600 blocks, several windows' worth.
-    const std::string content = randomBytes(600 * 1280);
+    const std::string content = test::randomBytes(600 * 1280, 91);
     upload_test::UploadRun up(box, server.port(), content, "JanelaEnvio=" + std::to_string(Janela) + "\r\n", Guard);
     // The upload's key, to restore the file from what the server received.
     std::vector<std::uint8_t> key;
