@@ -30,7 +30,7 @@ void Exchange::close() noexcept
         canal_.ChaveSimetrica.clear();
     }
     canal_.BlocosDados.release();
-    canal_.socCliente().close();
+    canal_.fecharSocket();
 }
 
 int Exchange::codeOf(const std::exception& e)

@@ -222,6 +222,7 @@ void TCanalZEBCliente::ReportarDownload(std::int32_t percent, const std::string&
 
 void TCanalZEBCliente::tentarConexao()
 {
+    reader_.discard();
     socket_.connect(host_, static_cast<std::uint16_t>(porta_), timeouts.connectAttempt);
 }
 
@@ -271,7 +272,7 @@ Message TCanalZEBCliente::LerMensagem()
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start));
     };
     try {
-        if (!socket_.waitReadable(timeouts.waitForData)) {
+        if (reader_.buffered() == 0 && !socket_.waitReadable(timeouts.waitForData)) {
             GravarTrace("Wait for data FALSE. Tempo decorrido: " + elapsed());
         }
     } catch (const Error& e) {
@@ -293,13 +294,12 @@ Message TCanalZEBCliente::LerMensagem()
     };
 
     platform::ui().processEvents();
-    std::array<std::uint8_t, HeaderSize> header{};
+    Header h;
     try {
-        socket_.readExact(header, timeouts.streamTimeout);
+        h = reader_.readHeader(timeouts.streamTimeout);
     } catch (const Error& e) {
         throw readFailed(e, "Erro ao tentar ler 5 bytes...");
     }
-    const Header h = decodeHeader(header);
     Message m{h.code, h.length, {}};
     if (h.length > MaxPayloadLength) {
         GravarTrace("Mensagem " + debugName(h.code) + " anuncia " + std::to_string(h.length) + " bytes");
@@ -312,7 +312,7 @@ Message TCanalZEBCliente::LerMensagem()
         platform::ui().processEvents();
         m.payload.resize(static_cast<std::size_t>(h.length));
         try {
-            socket_.readExact(m.payload, timeouts.streamTimeout);
+            reader_.readPayload(m.payload, timeouts.streamTimeout);
         } catch (const Error& e) {
             throw readFailed(e, "Erro ao tentar ler " + std::to_string(h.length) + " bytes...");
         }

@@ -258,6 +258,12 @@ public:
     [[nodiscard]] bool traceLigado() const { return traceSwitch_ == 'S'; }
     [[nodiscard]] bool traceCifrado() const { return traceCipherSwitch_ == 'S'; }
     [[nodiscard]] platform::TcpSocket& socCliente() { return socket_; }
+    // Closes the connection and forgets whatever it had delivered unread.
+    void fecharSocket() noexcept
+    {
+        socket_.close();
+        reader_.discard();
+    }
 
     // Operating-system values for the request texts; tests replace them.
     std::function<platform::OsVersionInfo()> osVersionProvider;
@@ -343,6 +349,9 @@ private:
     int janelaConfiguracao_ = 1;
 
     platform::TcpSocket socket_;
+    // Replies are read through a buffer: a window's acknowledgements that
+    // arrived together cost one receive call, not one each.
+    wire::FrameReader reader_{socket_, 4096};
 };
 
 }  // namespace vek::channel

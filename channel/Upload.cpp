@@ -442,7 +442,7 @@ void TCanalZEBCliente::sendBlocksWindowed(int janela)
             readReply();
             continue;
         }
-        if (awaiting > 0 && socket_.readableNow()) {
+        if (awaiting > 0 && (reader_.buffered() > 0 || socket_.readableNow())) {
             readReply();
             continue;
         }

@@ -6,6 +6,7 @@
 #include "wire/MessageCodes.h"
 
 #include <sys/socket.h>
+#include <utility>
 
 namespace vek::server {
 namespace {
@@ -29,6 +30,19 @@ Session::Session(const ServerContext& context, platform::TcpSocket socket)
 
 void Session::run()
 {
+    // Whatever ends the connection, replies already decided still go out.
+    struct FlushAtEnd
+    {
+        Session& session;
+        ~FlushAtEnd()
+        {
+            try {
+                session.flush();
+            } catch (const Error& e) {
+                session.log(e.what());
+            }
+        }
+    } flushAtEnd{*this};
     try {
         while (waitForRequest()) {
             const wire::Message m = read();
@@ -88,19 +102,39 @@ bool Session::waitForRequest()
 
 wire::Message Session::read()
 {
+    if (!reader_.hasWholeFrame()) {
+        flush();
+    }
     return reader_.read(context_.config.timeouts.streamTimeout, context_.config.maxFrameLength);
 }
 
 void Session::send(std::uint8_t code, std::string_view payload)
 {
-    wire::writeFrame(socket_, wire::frameOf(code, payload), context_.config.timeouts.streamTimeout);
+    queue(code, payload);
+    flush();
 }
 
 void Session::send(std::uint8_t code, std::span<const std::uint8_t> payload)
 {
-    wire::writeFrame(socket_,
-                     wire::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload),
-                     context_.config.timeouts.streamTimeout);
+    const auto frame = wire::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload);
+    queued_.insert(queued_.end(), frame.begin(), frame.end());
+    flush();
+}
+
+void Session::queue(std::uint8_t code, std::string_view payload)
+{
+    const auto frame = wire::frameOf(code, payload);
+    queued_.insert(queued_.end(), frame.begin(), frame.end());
+}
+
+void Session::flush()
+{
+    if (queued_.empty()) {
+        return;
+    }
+    // Gone from the queue even if the write fails: the connection is over then.
+    const std::vector<std::uint8_t> frames = std::exchange(queued_, {});
+    wire::writeFrame(socket_, frames, context_.config.timeouts.streamTimeout);
 }
 
 void Session::deny(const std::string& reason)

@@ -45,9 +45,16 @@ public:
 private:
     // False when the client closed, the idle time ran out or the server stops.
     bool waitForRequest();
+    // Sends what was queued before it could wait for the client.
     wire::Message read();
+    // Queued replies first, then this frame, all written before returning.
     void send(std::uint8_t code, std::string_view payload = {});
     void send(std::uint8_t code, std::span<const std::uint8_t> payload);
+    // A reply held back while the client's next frame is already here, so a
+    // client that sends many frames before reading gets their replies in one
+    // write; stop-and-wait clients get each one at once.
+    void queue(std::uint8_t code, std::string_view payload = {});
+    void flush();
     // CMD_NEGADO with the reason, in Windows-1252.
     void deny(const std::string& reason);
     void log(const std::string& line) const;
@@ -64,6 +71,7 @@ private:
     bool receiveHash(Upload& u);
     bool receiveSize(Upload& u);
     bool receiveBlocks(Upload& u);
+    // Queued: see queue().
     void acknowledgeOrRefuse(const Upload& u);
     void checkReceivedFile(Upload& u);
     void storeAndSendReceipt(Upload& u);
@@ -84,6 +92,7 @@ private:
     const ServerContext& context_;
     platform::TcpSocket socket_;
     wire::FrameReader reader_{socket_};
+    std::vector<std::uint8_t> queued_;  // replies not written yet, in order
     std::string peer_;
     std::string validationText_;  // message 18, for the upload that follows
 };

@@ -338,9 +338,9 @@ bool Session::receiveBlocks(Upload& u)
 void Session::acknowledgeOrRefuse(const Upload& u)
 {
     if (u.refused()) {
-        deny(u.refusal);
+        queue(wire::CMD_NEGADO, platform::toWin1252(u.refusal));
     } else {
-        send(wire::CMD_ACK);
+        queue(wire::CMD_ACK);
     }
 }
 

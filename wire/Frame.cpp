@@ -142,41 +142,60 @@ void FrameReader::fill(std::size_t n, std::chrono::steady_clock::time_point dead
     }
 }
 
-Message FrameReader::read(std::chrono::milliseconds timeout, std::int32_t maxLength)
+Header FrameReader::readHeader(std::chrono::milliseconds timeout)
 {
-    // The header and then the whole payload, each within one time-out.
-    auto deadline = std::chrono::steady_clock::now() + timeout;
     if (buffered() < HeaderSize) {
-        fill(HeaderSize, deadline);
+        fill(HeaderSize, std::chrono::steady_clock::now() + timeout);
     }
     const Header h = decodeHeader(std::span<const std::uint8_t, HeaderSize>(buffer_.data() + begin_, HeaderSize));
-    checkLength(h, maxLength);
-    Message m{h.code, h.length, {}};
     begin_ += HeaderSize;
-    if (h.length <= 0) {
-        return m;
-    }
-    const auto length = static_cast<std::size_t>(h.length);
-    deadline = std::chrono::steady_clock::now() + timeout;
+    return h;
+}
+
+void FrameReader::readPayload(std::span<std::uint8_t> payload, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const std::size_t length = payload.size();
     if (length <= buffer_.size()) {
-        fill(length, deadline);
-        m.payload.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
-                         buffer_.begin() + static_cast<std::ptrdiff_t>(begin_ + length));
+        if (buffered() < length) {
+            fill(length, deadline);
+        }
+        std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_), length, payload.begin());
         begin_ += length;
     } else {
         // Larger than the buffer: what is buffered, then the rest straight in.
-        const std::size_t have = end_ - begin_;
-        m.payload.resize(length);
+        const std::size_t have = buffered();
         std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
                   buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
-                  m.payload.begin());
+                  payload.begin());
         begin_ = end_ = 0;
-        socket_.readExact(std::span(m.payload).subspan(have), remaining(deadline));
+        socket_.readExact(payload.subspan(have), remaining(deadline));
     }
     if (begin_ == end_) {
         begin_ = end_ = 0;
     }
+}
+
+Message FrameReader::read(std::chrono::milliseconds timeout, std::int32_t maxLength)
+{
+    // The header and then the whole payload, each within one time-out.
+    const Header h = readHeader(timeout);
+    checkLength(h, maxLength);
+    Message m{h.code, h.length, {}};
+    if (h.length > 0) {
+        m.payload.resize(static_cast<std::size_t>(h.length));
+        readPayload(m.payload, timeout);
+    }
     return m;
+}
+
+bool FrameReader::hasWholeFrame() const
+{
+    if (buffered() < HeaderSize) {
+        return false;
+    }
+    const Header h = decodeHeader(std::span<const std::uint8_t, HeaderSize>(buffer_.data() + begin_, HeaderSize));
+    return h.length <= 0 || buffered() - HeaderSize >= static_cast<std::size_t>(h.length);
 }
 
 }  // namespace vek::wire

@@ -75,8 +75,17 @@ public:
 
     // As readFrame: the header, then the whole payload, each within `timeout`.
     Message read(std::chrono::milliseconds timeout, std::int32_t maxLength = MaxPayloadLength);
+    // The same in two steps, for a reader with checks of its own between
+    // them: the next header, then exactly its payload's bytes.
+    Header readHeader(std::chrono::milliseconds timeout);
+    void readPayload(std::span<std::uint8_t> payload, std::chrono::milliseconds timeout);
+
     // Bytes already received that belong to frames not read yet.
     [[nodiscard]] std::size_t buffered() const { return end_ - begin_; }
+    // Whether the next frame is already here whole, so reading it will not wait.
+    [[nodiscard]] bool hasWholeFrame() const;
+    // Forgets what was received: for a socket that was closed or connected anew.
+    void discard() { begin_ = end_ = 0; }
 
 private:
     // Makes at least n bytes (n <= capacity) available at begin_ before the deadline.

@@ -263,12 +263,33 @@ UploadOutcome runUpload(std::uint16_t port, const UploadInput& input)
         out.replies.push_back(receive(s).code);
 
         enciphered.insert(enciphered.end(), input.trailing.begin(), input.trailing.end());
-        for (std::size_t at = 0; at < enciphered.size(); at += BlockSize) {
+        std::vector<std::uint8_t> together;
+        std::size_t blocks = 0;
+        for (std::size_t at = 0; at < enciphered.size(); at += BlockSize, ++blocks) {
             const std::size_t n = std::min(BlockSize, enciphered.size() - at);
-            sendFrame(s, CMD_BLOCO, std::span(enciphered).subspan(at, n));
-            out.replies.push_back(receive(s).code);
+            if (!input.blocksTogether) {
+                sendFrame(s, CMD_BLOCO, std::span(enciphered).subspan(at, n));
+                out.replies.push_back(receive(s).code);
+                continue;
+            }
+            const auto frame =
+                MontarMensagem(CMD_BLOCO, static_cast<std::int32_t>(n), std::span(enciphered).subspan(at, n));
+            together.insert(together.end(), frame.begin(), frame.end());
         }
-        sendFrame(s, CMD_FIM_DADOS, {});
+        if (input.blocksTogether) {
+            const auto last = MontarMensagem(input.afterBlocks, 0);
+            together.insert(together.end(), last.begin(), last.end());
+            s.writeAll(together, std::chrono::seconds(30));
+            for (std::size_t i = 0; i < blocks; ++i) {
+                out.replies.push_back(receive(s).code);
+            }
+        } else {
+            sendFrame(s, input.afterBlocks, {});
+        }
+        if (input.afterBlocks != CMD_FIM_DADOS) {
+            out.closedEarly = closedByPeer(s);
+            return out;
+        }
         out.final = receive(s);
         if (out.final->code == CMD_PROTOCOLO) {
             sendFrame(s, CMD_ACK, {});

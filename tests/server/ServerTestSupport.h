@@ -7,6 +7,7 @@
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
 #include "wire/Frame.h"
+#include "wire/MessageCodes.h"
 
 #include <array>
 #include <cstdint>
@@ -96,6 +97,11 @@ struct UploadInput
     std::optional<std::array<std::uint8_t, 16>> wrappedKey;
     // Extra bytes appended to the last block (data beyond the announced size).
     std::string trailing;
+    // Every block and what follows them in one write, as a client with a
+    // wide window sends them, the replies read only afterwards.
+    bool blocksTogether = false;
+    // What follows the blocks instead of the end of data (message 10).
+    std::uint8_t afterBlocks = wire::CMD_FIM_DADOS;
 };
 
 struct UploadOutcome

@@ -225,6 +225,30 @@ TEST(Upload, AnUnexpectedMessageInTheMiddleClosesTheConnection)
     EXPECT_TRUE(closedByPeer(s));
 }
 
+// A client with a wide window sends many blocks before it reads: each still
+// gets its own reply, in order, the end of data its receipt, and replies the
+// server decided on are not lost when the connection ends right after them.
+TEST(Upload, BlocksSentTogetherAreEachAnsweredAndNoReplyIsLost)
+{
+    RunningServer zebd;
+    UploadInput in;
+    in.content = randomBytes(40000);  // stored, not deflated: some 32 blocks
+    in.blocksTogether = true;
+    const UploadOutcome whole = runUpload(zebd.port(), in);
+    ASSERT_GT(whole.replies.size(), 20U);
+    EXPECT_EQ(std::count(whole.replies.begin(), whole.replies.end(), CMD_ACK),
+              static_cast<std::ptrdiff_t>(whole.replies.size()));
+    ASSERT_TRUE(whole.final.has_value());
+    EXPECT_EQ(whole.final->code, CMD_PROTOCOLO);
+    ASSERT_EQ(zebd.server().store().uploads().size(), 1U);
+
+    in.afterBlocks = CMD_PEDIDO_LISTA;  // out of place: the connection ends there
+    const UploadOutcome cut = runUpload(zebd.port(), in);
+    EXPECT_EQ(cut.replies, whole.replies);
+    EXPECT_TRUE(cut.closedEarly);
+    EXPECT_EQ(zebd.server().store().uploads().size(), 1U);
+}
+
 // Empty blocks bring an upload no closer to its end: the first one ends the
 // connection instead of being acknowledged for ever.
 TEST(Upload, AnEmptyBlockEndsTheConnection)

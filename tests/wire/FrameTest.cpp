@@ -128,6 +128,40 @@ TEST(FrameReader, GivesWholeFramesHoweverTheStreamIsCut)
     writer.join();
 }
 
+// Whether the next frame is already whole decides whether a reader may hold
+// a reply back; reading in two steps gives the same bytes as reading whole.
+TEST(FrameReader, TellsWhetherTheNextFrameIsAlreadyWhole)
+{
+    using namespace std::chrono_literals;
+    platform::TcpListener listener;
+    listener.listen("127.0.0.1", 0);
+    platform::TcpSocket client;
+    client.connect("127.0.0.1", listener.localPort(), 5s);
+    auto peer = listener.accept(5s);
+
+    Bytes stream;
+    for (const auto& f : {frameOf(CMD_NEGADO, "um"), MontarMensagem(CMD_ACK, 0), frameOf(CMD_PROTOCOLO, "tres")}) {
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    client.writeAll(std::span(stream).first(stream.size() - 2), 5s);  // the third frame cut short
+    FrameReader reader(peer);
+    EXPECT_FALSE(reader.hasWholeFrame());  // nothing read yet
+    ASSERT_TRUE(peer.waitReadable(5s));
+    const Header h = reader.readHeader(5s);
+    EXPECT_EQ(h.code, CMD_NEGADO);
+    Bytes payload(static_cast<std::size_t>(h.length));
+    reader.readPayload(payload, 5s);
+    EXPECT_EQ(payloadText(payload), "um");
+    EXPECT_TRUE(reader.hasWholeFrame());  // the empty acknowledgement
+    EXPECT_EQ(reader.read(5s).code, CMD_ACK);
+    EXPECT_FALSE(reader.hasWholeFrame());
+    EXPECT_GT(reader.buffered(), 0U);
+    client.writeAll(std::span(stream).last(2), 5s);
+    EXPECT_EQ(reader.read(5s).text(), "tres");
+    reader.discard();
+    EXPECT_EQ(reader.buffered(), 0U);
+}
+
 TEST(FrameReader, RefusesAbsurdLengthsAndStreamsThatEndInsideAFrame)
 {
     using namespace std::chrono_literals;
