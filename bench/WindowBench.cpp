@@ -7,10 +7,11 @@
 //   window_bench relay    --atraso-ms D [--mb M]
 //   window_bench pingpong --atraso-ms D [--vezes K]
 //   window_bench upload   --porta P --atraso-ms D --janela N --arquivo F [--rt-ms R] [--relay-mb-s S]
+//                         [--relay-steady-mb-s S2]
 //
 // P is the zebd message port (zebd --demo); R the round trip that pingpong
 // measured at the same delay (the nominal 2 × D without it); S the rate that
-// relay measured at the same delay. Each run prints key=value figures.
+// relay measured at the same delay, S2 its steady rate. Each run prints key=value figures.
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Socket.h"
 #include "tests/fixtures/LatencyRelay.h"
@@ -65,6 +66,8 @@ int relayRate(std::chrono::microseconds delay, std::size_t mib)
     listener.listen("127.0.0.1", 0, 1);
     const std::size_t total = mib << 20;
     Clock::time_point end{};
+    Clock::time_point first{};  // the first bytes out of the relay
+    std::size_t firstBytes = 0;
     std::thread sink([&] {
         const int fd = ::accept(listener.fd(), nullptr, nullptr);
         std::vector<char> buf(1 << 16);
@@ -73,6 +76,10 @@ int relayRate(std::chrono::microseconds delay, std::size_t mib)
             const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
             if (n <= 0) {
                 break;
+            }
+            if (got == 0) {
+                first = Clock::now();
+                firstBytes = static_cast<std::size_t>(n);
             }
             got += static_cast<std::size_t>(n);
         }
@@ -92,11 +99,15 @@ int relayRate(std::chrono::microseconds delay, std::size_t mib)
     sink.join();
     ::close(fd);
     const double seconds = std::chrono::duration<double>(end - start).count();
-    std::printf("relay atraso_ms=%.1f MiB=%zu s=%.3f MB_s=%.2f\n",
+    // Once the first bytes are through, the delay no longer counts: the
+    // rate a stream keeps up, to set beside an upload's block phase.
+    const double streaming = std::chrono::duration<double>(end - first).count();
+    std::printf("relay atraso_ms=%.1f MiB=%zu s=%.3f MB_s=%.2f steady_MB_s=%.2f\n",
                 delay.count() / 1000.0,
                 mib,
                 seconds,
-                static_cast<double>(total) / seconds / 1e6);
+                static_cast<double>(total) / seconds / 1e6,
+                static_cast<double>(total - firstBytes) / streaming / 1e6);
     return 0;
 }
 
@@ -186,7 +197,8 @@ int upload(std::uint16_t port,
            int janela,
            const std::string& arquivo,
            double measuredRoundTripMs,
-           double relayMBps)
+           double relayMBps,
+           double relaySteadyMBps)
 {
     vek::test::LatencyRelay relay(port, {delay, 0});
     const char* dirEnv = std::getenv("VEK_DIR");
@@ -204,9 +216,19 @@ int upload(std::uint16_t port,
     canal.SetTipo_Arquivo("XML");
     canal.janelaEnvio = janela;
     Clock::time_point authorized{};
+    // The block phase: from the first block's reply to the last one's (the
+    // report that the end of data went out follows it at once).
+    Clock::time_point firstReply{};
+    Clock::time_point lastReply{};
     canal.AoEnviarArquivo = [&](vek::channel::TCanalZEBCliente&, const vek::channel::TStatusUpload& s) {
         if (authorized == Clock::time_point{} && s.StatusConexao == vek::channel::tseFinalizada) {
             authorized = Clock::now();
+        }
+        if (firstReply == Clock::time_point{} && s.Mensagem.starts_with("Enviando dados do arquivo: ")) {
+            firstReply = Clock::now();
+        }
+        if (lastReply == Clock::time_point{} && s.Mensagem.starts_with("Aguardando confirmação de recebimento")) {
+            lastReply = Clock::now();
         }
     };
     vek::channel::TResultadoEnvio r;
@@ -248,6 +270,27 @@ int upload(std::uint16_t port,
                 w.limit,
                 w.bound,
                 static_cast<double>(canal.TamanhoCifrado) / seconds / 1e6 / w.limit);
+    // The same without the exchange's fixed round trips (key, hash, size,
+    // end of data) and the window's first fill: the rate the blocks keep up
+    // once under way, beside the relay's steady rate.
+    const double blockSeconds = std::chrono::duration<double>(lastReply - firstReply).count();
+    if (blockSeconds > 0 && canal.BlocosDados.size() > 1) {
+        // Blocks 2 to n were answered in that time.
+        const double blocksMBps =
+            static_cast<double>(canal.TamanhoCifrado) * (blocks - 1) / blocks / blockSeconds / 1e6;
+        const WindowLimit steady = windowLimit(
+            canal.janelaEfetiva(), measuredRoundTripMs > 0 ? measuredRoundTripMs / 1000.0 : roundTrip, relaySteadyMBps);
+        std::printf("upload atraso_ms=%.1f janela=%d blocks_s=%.3f blocks_MB_s=%.2f relay_steady_MB_s=%.2f "
+                    "steady_limit_MB_s=%.2f bound=%s ratio_blocks_limit=%.3f\n",
+                    delay.count() / 1000.0,
+                    janela,
+                    blockSeconds,
+                    blocksMBps,
+                    relaySteadyMBps,
+                    steady.limit,
+                    steady.bound,
+                    blocksMBps / steady.limit);
+    }
     return 0;
 }
 
@@ -274,7 +317,8 @@ int main(int argc, char** argv)
                       std::stoi(o["--janela"]),
                       o["--arquivo"],
                       o.count("--rt-ms") != 0 ? std::atof(o["--rt-ms"].c_str()) : 0.0,
-                      o.count("--relay-mb-s") != 0 ? std::atof(o["--relay-mb-s"].c_str()) : 0.0);
+                      o.count("--relay-mb-s") != 0 ? std::atof(o["--relay-mb-s"].c_str()) : 0.0,
+                      o.count("--relay-steady-mb-s") != 0 ? std::atof(o["--relay-steady-mb-s"].c_str()) : 0.0);
     }
     return 2;
 }
