@@ -270,6 +270,16 @@ int upload(std::uint16_t port,
                 w.limit,
                 w.bound,
                 static_cast<double>(canal.TamanhoCifrado) / seconds / 1e6 / w.limit);
+    // The best the exchange allows at this distance: the replies to the hash
+    // and the size and the receipt each wait a round trip of their own, the
+    // blocks go at the limit and the last reply comes a round trip after them.
+    const double rt = measuredRoundTripMs > 0 ? measuredRoundTripMs / 1000.0 : roundTrip;
+    const double wholeLimit = 3 * rt + static_cast<double>(canal.TamanhoCifrado) / (w.limit * 1e6) + rt;
+    std::printf("upload atraso_ms=%.1f janela=%d limit_whole_s=%.3f ratio_whole=%.3f\n",
+                delay.count() / 1000.0,
+                janela,
+                wholeLimit,
+                wholeLimit / seconds);
     // The same without the exchange's fixed round trips (key, hash, size,
     // end of data) and the window's first fill: the rate the blocks keep up
     // once under way, beside the relay's steady rate.

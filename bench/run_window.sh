@@ -42,8 +42,9 @@ echo "== relay streaming rate (20 MiB) =="
 declare -A RATE STEADY
 for d in 2 10 25; do
     # Three runs; the one with the median steady rate stands for the delay.
-    line=$(for _ in 1 2 3; do "$BIN/window_bench" relay --atraso-ms $d --mb 20; done |
-        sort -t= -k6 -g | tee /dev/stderr | sed -n 2p)
+    runs=$(for _ in 1 2 3; do "$BIN/window_bench" relay --atraso-ms $d --mb 20; done | sort -t= -k6 -g)
+    echo "$runs"
+    line=$(sed -n 2p <<<"$runs")
     echo "median: $line"
     RATE[$d]=$(sed -n 's/.* MB_s=\([0-9.]*\).*/\1/p' <<<"$line")
     STEADY[$d]=$(sed -n 's/.*steady_MB_s=\([0-9.]*\).*/\1/p' <<<"$line")
