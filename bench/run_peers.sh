@@ -30,16 +30,20 @@ for tool in gzip pigz openssl rhash python3 /usr/bin/time; do
 done
 
 # best seconds per iteration over REPS repetitions (the statistic the peers get
-# below), then the named counters, of the one benchmark matching $2
+# below), then the named counters, of the one benchmark matching $2. The
+# report is read only once the benchmark has ended: a reader started beside it
+# (python3 takes about a third of a second of CPU to start here) would take
+# that time from the benchmark's threads.
 ours() {
-    "$BIN/$1" --benchmark_filter="^$2/" --benchmark_repetitions="$REPS" --benchmark_format=json 2>/dev/null |
-        python3 -c '
+    local report
+    report=$("$BIN/$1" --benchmark_filter="^$2/" --benchmark_repetitions="$REPS" --benchmark_format=json 2>/dev/null)
+    python3 -c '
 import json, sys
 runs = [b for b in json.load(sys.stdin)["benchmarks"] if b.get("run_type", "iteration") == "iteration"]
 b = min(runs, key=lambda r: r["real_time"])
 scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
 print("%.4f %.1f %.1f %.1f" % (b["real_time"] * scale, max(r.get("maxrss_MiB", 0) for r in runs),
-                            b.get("enciphered_MiB", 0), min(r.get("baseline_MiB", 0) for r in runs)))'
+                            b.get("enciphered_MiB", 0), min(r.get("baseline_MiB", 0) for r in runs)))' <<<"$report"
 }
 
 # best wall time in seconds of a shell command over REPS runs

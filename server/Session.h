@@ -71,7 +71,7 @@ private:
     bool receiveHash(Upload& u);
     bool receiveSize(Upload& u);
     bool receiveBlocks(Upload& u);
-    // Queued: see queue().
+    // Sent at once, or queued while the next frame is already here (see queue()).
     void acknowledgeOrRefuse(const Upload& u);
     void checkReceivedFile(Upload& u);
     void storeAndSendReceipt(Upload& u);

@@ -342,6 +342,11 @@ void Session::acknowledgeOrRefuse(const Upload& u)
     } else {
         queue(wire::CMD_ACK);
     }
+    // Out before the block is deciphered and written, unless the client's
+    // next frame is already here and the reply can go with the next ones.
+    if (!reader_.hasWholeFrame()) {
+        flush();
+    }
 }
 
 // The end of the stream, and the checksum the client announced.
