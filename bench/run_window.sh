@@ -76,6 +76,27 @@ done
 wait "${PIDS[@]}"
 cat "$WORK"/n1-*.txt
 
+echo "== the largest window beside the relay, in pairs =="
+# The relay's rate moves by a factor of 1.5 from one minute to the next on a
+# shared machine, so each upload with the largest window is set beside a
+# relay run of the moment before it; the ratios are per pair.
+for d in 2 10 25; do
+    for _ in 1 2 3 4 5; do
+        line=$("$BIN/window_bench" relay --atraso-ms $d --mb 20)
+        rate=$(sed -n 's/.* MB_s=\([0-9.]*\).*/\1/p' <<<"$line")
+        steady=$(sed -n 's/.*steady_MB_s=\([0-9.]*\).*/\1/p' <<<"$line")
+        dir="$WORK/cliente/par-d$d"
+        mkdir -p "$dir"
+        out=$(VEK_DIR="$dir" TMPDIR="$dir" "$BIN/window_bench" upload --porta "$PORT" --atraso-ms $d --janela 4096 \
+            --arquivo "$WORK/in/aleatorio-20mb.bin" --rt-ms "${RT[$d]}" --relay-mb-s "$rate" --relay-steady-mb-s "$steady")
+        rm -rf "$dir"
+        echo "pair atraso_ms=$d relay_MB_s=$rate relay_steady_MB_s=$steady" \
+            "$(sed -n 's/.*janela=4096 blocks=.* MB_s=\([0-9.]*\) limit_1_s.*/upload_MB_s=\1/p' <<<"$out")" \
+            "$(sed -n 's/.*ratio_window_limit=\([0-9.]*\).*/ratio_whole_limit=\1/p' <<<"$out")" \
+            "$(sed -n 's/.*blocks_MB_s=\([0-9.]*\).*ratio_blocks_limit=\([0-9.]*\).*/blocks_MB_s=\1 ratio_blocks=\2/p' <<<"$out")"
+    done
+done
+
 echo "== peak resident memory of vek-cli enviar (KiB) =="
 printf '[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=%s\r\n' "$PORT" >"$WORK/cliente/vek.INI"
 for f in aleatorio-1mib.bin aleatorio-1gib.bin; do

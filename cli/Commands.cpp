@@ -12,7 +12,7 @@ const std::vector<Command>& commands()
          "VEK_SENHA, lida uma vez); com vários, um bloco por arquivo e uma linha Resumo:, saída 1 se algum falhou. "
          "--janela N (1 a 4096; padrão: JanelaEnvio do vek.INI, senão 1): blocos enviados antes de ler as "
          "confirmações, para servidores que leem as mensagens em ordem; 1 espera cada confirmação (a 20 ms de ida e "
-         "volta, 20 MB: 323 s com 1, 10 s com 32, 0,2 s com 4096).",
+         "volta, 20 MB: 321 s com 1, 10 s com 32, 0,2 s com 4096).",
          cmdEnviar},
         {"listar",
          "listar --registro R --tipo T [--competencia MM/AAAA] [--disponibilizacao MM/AAAA] [--json]",
