@@ -102,9 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Outcome buffered = readAll([&] { return reader.read(timeout); });
 
     static Client client;
+    client.fecharSocket();  // nothing of the last input's stream stays buffered
     client.socCliente() = streamOf(stream);
     const Outcome channel = readAll([&] { return client.LerMensagem(); });
-    client.socCliente().close();
+    client.fecharSocket();
 
     for (const Outcome* other : {&buffered, &channel}) {
         check(other->messages.size() == plain.messages.size(), "readers disagree on the number of messages");
