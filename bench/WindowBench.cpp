@@ -259,8 +259,10 @@ int upload(std::uint16_t port,
                     measured,
                     measured / seconds);
     }
-    const WindowLimit w = windowLimit(
-        canal.janelaEfetiva(), measuredRoundTripMs > 0 ? measuredRoundTripMs / 1000.0 : roundTrip, relayMBps);
+    // The limits below take the round trip measured through the relay when there is one.
+    const double rt = measuredRoundTripMs > 0 ? measuredRoundTripMs / 1000.0 : roundTrip;
+    const double uploadMBps = static_cast<double>(canal.TamanhoCifrado) / seconds / 1e6;
+    const WindowLimit w = windowLimit(canal.janelaEfetiva(), rt, relayMBps);
     std::printf("upload atraso_ms=%.1f janela=%d window_MB_s=%.2f relay_MB_s=%.2f limit_MB_s=%.2f bound=%s "
                 "ratio_window_limit=%.3f\n",
                 delay.count() / 1000.0,
@@ -269,27 +271,25 @@ int upload(std::uint16_t port,
                 relayMBps,
                 w.limit,
                 w.bound,
-                static_cast<double>(canal.TamanhoCifrado) / seconds / 1e6 / w.limit);
-    // The best the exchange allows at this distance: the replies to the hash
-    // and the size and the receipt each wait a round trip of their own, the
-    // blocks go at the limit and the last reply comes a round trip after them.
-    const double rt = measuredRoundTripMs > 0 ? measuredRoundTripMs / 1000.0 : roundTrip;
-    const double wholeLimit = 3 * rt + static_cast<double>(canal.TamanhoCifrado) / (w.limit * 1e6) + rt;
+                uploadMBps / w.limit);
+    // The best the exchange allows at this distance: four round trips of its
+    // own (the replies to the hash and the size, the last block's reply a
+    // round trip after the block, the receipt) and the blocks at the limit.
+    const double wholeLimit = 4 * rt + static_cast<double>(canal.TamanhoCifrado) / (w.limit * 1e6);
     std::printf("upload atraso_ms=%.1f janela=%d limit_whole_s=%.3f ratio_whole=%.3f\n",
                 delay.count() / 1000.0,
                 janela,
                 wholeLimit,
                 wholeLimit / seconds);
-    // The same without the exchange's fixed round trips (key, hash, size,
-    // end of data) and the window's first fill: the rate the blocks keep up
-    // once under way, beside the relay's steady rate.
+    // The same without the exchange's fixed round trips and the window's
+    // first fill: the rate the blocks keep up once under way, beside the
+    // relay's steady rate.
     const double blockSeconds = std::chrono::duration<double>(lastReply - firstReply).count();
     if (blockSeconds > 0 && canal.BlocosDados.size() > 1) {
         // Blocks 2 to n were answered in that time.
         const double blocksMBps =
             static_cast<double>(canal.TamanhoCifrado) * (blocks - 1) / blocks / blockSeconds / 1e6;
-        const WindowLimit steady = windowLimit(
-            canal.janelaEfetiva(), measuredRoundTripMs > 0 ? measuredRoundTripMs / 1000.0 : roundTrip, relaySteadyMBps);
+        const WindowLimit steady = windowLimit(canal.janelaEfetiva(), rt, relaySteadyMBps);
         std::printf("upload atraso_ms=%.1f janela=%d blocks_s=%.3f blocks_MB_s=%.2f relay_steady_MB_s=%.2f "
                     "steady_limit_MB_s=%.2f bound=%s ratio_blocks_limit=%.3f\n",
                     delay.count() / 1000.0,

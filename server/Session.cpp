@@ -116,14 +116,18 @@ void Session::send(std::uint8_t code, std::string_view payload)
 
 void Session::send(std::uint8_t code, std::span<const std::uint8_t> payload)
 {
-    const auto frame = wire::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload);
-    queued_.insert(queued_.end(), frame.begin(), frame.end());
+    queue(code, payload);
     flush();
 }
 
 void Session::queue(std::uint8_t code, std::string_view payload)
 {
-    const auto frame = wire::frameOf(code, payload);
+    queue(code, std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()));
+}
+
+void Session::queue(std::uint8_t code, std::span<const std::uint8_t> payload)
+{
+    const auto frame = wire::MontarMensagem(code, static_cast<std::int32_t>(payload.size()), payload);
     queued_.insert(queued_.end(), frame.begin(), frame.end());
 }
 

@@ -54,6 +54,7 @@ private:
     // client that sends many frames before reading gets their replies in one
     // write; stop-and-wait clients get each one at once.
     void queue(std::uint8_t code, std::string_view payload = {});
+    void queue(std::uint8_t code, std::span<const std::uint8_t> payload);
     void flush();
     // CMD_NEGADO with the reason, in Windows-1252.
     void deny(const std::string& reason);

@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "tests/fixtures/RecordingUiServices.h"
+#include "tests/fixtures/SocketPair.h"
 
 #include <gtest/gtest.h>
 
@@ -16,21 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Pair
-{
-    TcpListener listener;
-    TcpSocket client;
-    TcpSocket server;
-};
-
-Pair connectedPair()
-{
-    Pair p;
-    p.listener.listen("127.0.0.1", 0);
-    p.client.connect("127.0.0.1", p.listener.localPort(), 5s);
-    p.server = p.listener.accept(5s);
-    return p;
-}
+using test::connectedPair;
 
 TEST(TcpSocket, ExactReadAndWholeWriteCarryBytes)
 {

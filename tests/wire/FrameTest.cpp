@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/Socket.h"
+#include "tests/fixtures/SocketPair.h"
 #include "wire/MessageCodes.h"
 
 #include <gtest/gtest.h>
@@ -90,11 +91,7 @@ TEST(PayloadText, StopsAtFirstNul)
 TEST(FrameReader, GivesWholeFramesHoweverTheStreamIsCut)
 {
     using namespace std::chrono_literals;
-    platform::TcpListener listener;
-    listener.listen("127.0.0.1", 0);
-    platform::TcpSocket client;
-    client.connect("127.0.0.1", listener.localPort(), 5s);
-    auto peer = listener.accept(5s);
+    auto [listener, client, peer] = test::connectedPair();
 
     const Bytes big(100, 0x5A);
     Bytes stream;
@@ -133,11 +130,7 @@ TEST(FrameReader, GivesWholeFramesHoweverTheStreamIsCut)
 TEST(FrameReader, TellsWhetherTheNextFrameIsAlreadyWhole)
 {
     using namespace std::chrono_literals;
-    platform::TcpListener listener;
-    listener.listen("127.0.0.1", 0);
-    platform::TcpSocket client;
-    client.connect("127.0.0.1", listener.localPort(), 5s);
-    auto peer = listener.accept(5s);
+    auto [listener, client, peer] = test::connectedPair();
 
     Bytes stream;
     for (const auto& f : {frameOf(CMD_NEGADO, "um"), MontarMensagem(CMD_ACK, 0), frameOf(CMD_PROTOCOLO, "tres")}) {
@@ -165,11 +158,7 @@ TEST(FrameReader, TellsWhetherTheNextFrameIsAlreadyWhole)
 TEST(FrameReader, RefusesAbsurdLengthsAndStreamsThatEndInsideAFrame)
 {
     using namespace std::chrono_literals;
-    platform::TcpListener listener;
-    listener.listen("127.0.0.1", 0);
-    platform::TcpSocket client;
-    client.connect("127.0.0.1", listener.localPort(), 5s);
-    auto peer = listener.accept(5s);
+    auto [listener, client, peer] = test::connectedPair();
     FrameReader reader(peer);
 
     client.writeAll(Bytes{CMD_BLOCO, 0x00, 0x00, 0x10, 0x00}, 5s);  // 1 MiB announced
@@ -180,9 +169,7 @@ TEST(FrameReader, RefusesAbsurdLengthsAndStreamsThatEndInsideAFrame)
         EXPECT_EQ(e.code(), EMSGSIZE);
     }
 
-    platform::TcpSocket client2;
-    client2.connect("127.0.0.1", listener.localPort(), 5s);
-    auto peer2 = listener.accept(5s);
+    auto [listener2, client2, peer2] = test::connectedPair();
     FrameReader reader2(peer2);
     client2.writeAll(Bytes{CMD_BLOCO, 0x0A, 0x00, 0x00, 0x00, 1, 2, 3}, 5s);
     client2.close();
@@ -190,9 +177,7 @@ TEST(FrameReader, RefusesAbsurdLengthsAndStreamsThatEndInsideAFrame)
 
     // A header trickled one byte at a time, each well inside the time-out,
     // still fails once the header as a whole takes longer than it.
-    platform::TcpSocket client3;
-    client3.connect("127.0.0.1", listener.localPort(), 5s);
-    auto peer3 = listener.accept(5s);
+    auto [listener3, client3, peer3] = test::connectedPair();
     FrameReader reader3(peer3);
     std::thread trickle([&] {
         for (const std::uint8_t b : Bytes{CMD_ACK, 0, 0, 0, 0}) {
