@@ -297,6 +297,7 @@ bool Session::receiveBlocks(Upload& u)
 {
     using namespace wire;
     std::int64_t arrived = 0;
+    bool emptyBlockSeen = false;
     for (;;) {
         const Message m = read();
         if (m.code == CMD_FIM_DADOS) {
@@ -307,10 +308,17 @@ bool Session::receiveBlocks(Upload& u)
             return false;
         }
         if (m.payload.empty()) {
-            // Clients send blocks of at least one byte; empty ones would keep
-            // an upload open for ever without bringing it closer to its end.
-            log("bloco vazio; conexão encerrada");
-            return false;
+            // A size that is a multiple of both block sizes ends with one
+            // empty block after all the data; it is acknowledged like any
+            // other. Any other empty block would keep an upload open for ever
+            // without bringing it closer to its end.
+            if (arrived != u.announced || emptyBlockSeen) {
+                log("bloco vazio antes do fim dos dados; conexão encerrada");
+                return false;
+            }
+            emptyBlockSeen = true;
+            acknowledgeOrRefuse(u);
+            continue;
         }
         arrived += static_cast<std::int64_t>(m.payload.size());
         if (arrived > u.announced) {

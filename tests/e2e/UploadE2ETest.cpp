@@ -1,5 +1,5 @@
 #include "crypto/TCrc32.h"
-#include "crypto/TGzip.h"
+#include "crypto/UploadPreparation.h"
 #include "tests/e2e/E2E.h"
 
 #include <gtest/gtest.h>
@@ -24,24 +24,36 @@ std::string textBytes(std::size_t n)
     return s;
 }
 
-// A file whose gzip form (hence its enciphered form) is a multiple of 1280 bytes.
-std::filesystem::path fileWithGzipSizeMultipleOf1280(const Sandbox& box)
+// A file that the client's own preparation turns into exactly `target`
+// enciphered bytes. Random bytes barely compress, so the enciphered size
+// follows the input's length closely: each probe corrects the length by what
+// it missed, and whatever deflate engine the preparation uses is the one
+// probed.
+std::filesystem::path fileWithEncipheredSize(const Sandbox& box, std::uint64_t target, const std::string& name)
 {
     const auto dir = box.path() / "work";
+    const auto temp = box.path() / "work-temp";
     std::filesystem::create_directories(dir);
-    const auto path = dir / "bloco.dat";
-    for (std::size_t n = 12000; n < 14000; ++n) {
-        writeFile(path, randomBytes(n, 7));
-        crypto::TGzip gz;
-        gz.FileSource = path.string();
-        gz.FileDestination = (dir / "probe.gz").string();
-        gz.CompressionLevel = 1;
-        gz.WindowOnError = false;
-        if (gz.Compress() == 0 && std::filesystem::file_size(dir / "probe.gz") % 1280 == 0) {
+    std::filesystem::create_directories(temp);
+    const auto path = dir / name;
+    const std::string content = randomBytes(target + 4096, 7);
+    std::set<std::uint64_t> tried;
+    std::uint64_t n = target;
+    for (int probe = 0; probe < 200; ++probe) {
+        writeFile(path, content.substr(0, n));
+        const auto prepared = crypto::prepareUploadFile(path.string(), temp, crypto::UploadBlockSize, {});
+        const auto size = static_cast<std::uint64_t>(prepared.blocks.total());
+        if (size == target) {
             return path;
         }
+        tried.insert(n);
+        std::uint64_t next = size > target ? n - (size - target) : n + (target - size);
+        while (tried.count(next) != 0) {
+            ++next;  // a step that would repeat itself: walk on by one
+        }
+        n = next;
     }
-    ADD_FAILURE() << "no size found";
+    ADD_FAILURE() << "no input length gives " << target << " enciphered bytes";
     return path;
 }
 
@@ -81,18 +93,24 @@ TEST_F(UploadE2E, StoredFilesEqualTheOriginalsByteForByte)
     {
         const char* name;
         std::filesystem::path path;
+        const char* janela = "1";
     };
+    const auto bothMultiples = fileWithEncipheredSize(client, 1280 * 1267, "f.bin");
     const std::vector<Case> cases{
         {"empty", client.write("in/vazio.xml", "")},
         {"one byte", client.write("in/um.txt", "x")},
-        {"enciphered size a multiple of 1280", fileWithGzipSizeMultipleOf1280(client)},
+        {"enciphered size a multiple of 1280", fileWithEncipheredSize(client, 10 * 1280, "bloco.dat")},
+        // Blocks of 1267 bytes and a last, empty one.
+        {"enciphered size a multiple of 1280 and of 1267", bothMultiples},
+        {"the same with a window", bothMultiples, "64"},
         {"10 MB of text", client.write("in/texto.xml", textBytes(10 * 1000 * 1000))},
         {"5 MB of random bytes", client.write("in/aleatorio.zip", randomBytes(5 * 1000 * 1000, 3))},
     };
     std::set<std::string> protocols;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto r = cli.run({"enviar", "--registro", "123456", "--tipo", "XML", c.path.string()});
+        const auto r =
+            cli.run({"enviar", "--registro", "123456", "--tipo", "XML", "--janela", c.janela, c.path.string()});
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const auto receipt = parseReceipt(r.out);
         EXPECT_TRUE(protocols.insert(receipt.protocolo).second);

@@ -28,8 +28,14 @@ namespace {
 using namespace wire;
 using namespace std::chrono_literals;
 
-// The server's waits in these tests; a stalled client costs this much.
-constexpr auto ServerWait = 300ms;
+// The server's waits in these tests; a stalled client costs this much. The
+// well-behaved clients of a batch must each reach the server within it while
+// a hundred others are served beside them, so it leaves room for a busy
+// machine.
+constexpr auto ServerWait = 3s;
+// How long the connections of the set-up are given to end on the server side
+// before the descriptors are counted; a later end only raises the baseline.
+constexpr auto SettleWait = 300ms;
 // Hang guards only: how long the server may take to drop a connection that
 // went wrong (it does so after ServerWait), and to answer. Generous, so a
 // machine busy with other work does not trip them.
@@ -490,7 +496,7 @@ protected:
         // the next one while the server's connection holds its locks.
         expectStoreWhole(zebd_);
         // The connections just closed end on the server side too.
-        std::this_thread::sleep_for(ServerWait);
+        std::this_thread::sleep_for(SettleWait);
         baseline_ = openDescriptors();
     }
 

@@ -276,6 +276,10 @@ UploadOutcome runUpload(std::uint16_t port, const UploadInput& input)
                 MontarMensagem(CMD_BLOCO, static_cast<std::int32_t>(n), std::span(enciphered).subspan(at, n));
             together.insert(together.end(), frame.begin(), frame.end());
         }
+        for (int i = 0; i < input.emptyBlocksAfterData; ++i) {
+            sendFrame(s, CMD_BLOCO, {});
+            out.replies.push_back(receive(s).code);
+        }
         if (input.blocksTogether) {
             const auto last = MontarMensagem(input.afterBlocks, 0);
             together.insert(together.end(), last.begin(), last.end());

@@ -100,6 +100,9 @@ struct UploadInput
     // Every block and what follows them in one write, as a client with a
     // wide window sends them, the replies read only afterwards.
     bool blocksTogether = false;
+    // Empty blocks sent after the last block of data (one by one, each
+    // reply read).
+    int emptyBlocksAfterData = 0;
     // What follows the blocks instead of the end of data (message 10).
     std::uint8_t afterBlocks = wire::CMD_FIM_DADOS;
 };

@@ -249,9 +249,30 @@ TEST(Upload, BlocksSentTogetherAreEachAnsweredAndNoReplyIsLost)
     EXPECT_EQ(zebd.server().store().uploads().size(), 1U);
 }
 
-// Empty blocks bring an upload no closer to its end: the first one ends the
-// connection instead of being acknowledged for ever.
-TEST(Upload, AnEmptyBlockEndsTheConnection)
+// A size that is a multiple of both block sizes ends with one empty block,
+// acknowledged like any other. Other empty blocks bring an upload no closer
+// to its end: they end the connection instead of being acknowledged for ever.
+TEST(Upload, OnlyOneEmptyBlockAfterAllTheDataIsAcknowledged)
+{
+    RunningServer zebd;
+    UploadInput in;
+    in.content = randomBytes(3000);
+    in.emptyBlocksAfterData = 1;
+    const UploadOutcome ended = runUpload(zebd.port(), in);
+    EXPECT_EQ(std::count(ended.replies.begin(), ended.replies.end(), CMD_ACK),
+              static_cast<std::ptrdiff_t>(ended.replies.size()));
+    ASSERT_TRUE(ended.final.has_value());
+    EXPECT_EQ(ended.final->code, CMD_PROTOCOLO) << ended.final->text();
+    ASSERT_EQ(zebd.server().store().uploads().size(), 1U);
+    EXPECT_EQ(readFile(zebd.server().store().uploads()[0].storedPath), in.content);
+
+    in.emptyBlocksAfterData = 2;
+    const UploadOutcome twice = runUpload(zebd.port(), in);
+    EXPECT_TRUE(twice.closedEarly);
+    EXPECT_EQ(zebd.server().store().uploads().size(), 1U);
+}
+
+TEST(Upload, AnEmptyBlockBeforeTheEndOfTheDataEndsTheConnection)
 {
     RunningServer zebd;
     platform::TcpSocket s = connectTo(zebd.port());
