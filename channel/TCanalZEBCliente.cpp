@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -142,7 +143,9 @@ void TCanalZEBCliente::LerConfiguracao()
     porta_ = port("PortaServico", PortaServicoPadrao);
     portaFTP_ = port("PortaFTP", PortaFTPPadrao);
     portaDados_ = port("PortaDados", PortaDadosPadrao);
-    janelaConfiguracao_ = ini.readInteger(SecaoConfiguracao, "JanelaEnvio", 1);
+    const std::string janela = ini.readString(SecaoConfiguracao, "JanelaEnvio", "");
+    janelaConfiguracao_ = janela.empty() ? 1 : janelaValida(janela).value_or(1);
+    janelaInvalida_ = janela.empty() || janelaValida(janela) ? std::string() : janela;
 
     const std::string depuracao = firstUpper(ini.readString(SecaoConfiguracao, "Depuracao", "N"));
     traceSwitch_ = depuracao.empty() ? ' ' : depuracao[0];
@@ -150,10 +153,23 @@ void TCanalZEBCliente::LerConfiguracao()
     traceCipherSwitch_ = cript.empty() ? ' ' : cript[0];
 }
 
+std::optional<int> TCanalZEBCliente::janelaValida(std::string_view text)
+{
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 1 || value > MaxJanelaEnvio) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 int TCanalZEBCliente::janelaEfetiva() const
 {
     const int janela = janelaEnvio.value_or(janelaConfiguracao_);
-    return janela < 1 ? 1 : std::min(janela, MaxJanelaEnvio);
+    return janela < 1 || janela > MaxJanelaEnvio ? 1 : janela;
 }
 
 void TCanalZEBCliente::GravarTrace(const std::string& text)

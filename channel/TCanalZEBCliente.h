@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vek::crypto {
@@ -197,11 +198,15 @@ public:
     std::uint64_t maxListFileBytes = DefaultMaxListFileBytes;
     // Upload blocks written before their acknowledgements are read, for
     // servers that read frames in order. Unset, the configuration's
-    // JanelaEnvio holds; 1 (also for an absent, empty or invalid key) is
-    // stop-and-wait: every block waits for its acknowledgement. Larger values
-    // are taken as MaxJanelaEnvio.
+    // JanelaEnvio holds; 1 (also for an absent, empty or invalid key: not a
+    // whole number from 1 to MaxJanelaEnvio) is stop-and-wait: every block
+    // waits for its acknowledgement. An invalid key is traced at the upload.
     static constexpr int MaxJanelaEnvio = 4096;
     std::optional<int> janelaEnvio;
+    // The window a text gives, when it is a whole number from 1 to
+    // MaxJanelaEnvio (an optional leading "+"): the one rule of the key and
+    // of vek-cli's --janela.
+    [[nodiscard]] static std::optional<int> janelaValida(std::string_view text);
     // The window the next upload uses, once the configuration was read.
     [[nodiscard]] int janelaEfetiva() const;
 
@@ -347,6 +352,7 @@ private:
 
     int tamanhoBloco_ = crypto::UploadBlockSize;
     int janelaConfiguracao_ = 1;
+    std::string janelaInvalida_;  // the JanelaEnvio text refused, if any
 
     platform::TcpSocket socket_;
     // Replies are read through a buffer: a window's acknowledgements that

@@ -354,6 +354,11 @@ void TCanalZEBCliente::readAnyReply()
 
 void TCanalZEBCliente::sendBlocks()
 {
+    if (!janelaEnvio && !janelaInvalida_.empty()) {
+        GravarTrace(std::string("JanelaEnvio inválida no ") + NomeArquivoConfiguracao + ": \"" + janelaInvalida_ +
+                    "\" (esperado um número inteiro de 1 a " + std::to_string(MaxJanelaEnvio) +
+                    "); cada bloco espera a sua confirmação");
+    }
     if (const int janela = janelaEfetiva(); janela > 1) {
         sendBlocksWindowed(janela);
         return;

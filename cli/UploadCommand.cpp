@@ -5,7 +5,6 @@
 #include "cli/JsonOutput.h"
 #include "cli/ProgressBar.h"
 
-#include <charconv>
 #include <ostream>
 
 namespace vek::cli {
@@ -77,17 +76,16 @@ std::string joined(const std::vector<std::string>& names)
     return text;
 }
 
-// A whole number from 1 to the channel's largest window.
+// A whole number from 1 to the channel's largest window: the rule of the
+// configuration's JanelaEnvio.
 int parseJanela(const std::string& text)
 {
-    int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1 ||
-        value > channel::TCanalZEBCliente::MaxJanelaEnvio) {
+    const auto value = channel::TCanalZEBCliente::janelaValida(text);
+    if (!value) {
         throw UsageError("--janela: informe um número inteiro de 1 a " +
                          std::to_string(channel::TCanalZEBCliente::MaxJanelaEnvio));
     }
-    return value;
+    return *value;
 }
 
 }  // namespace

@@ -75,19 +75,27 @@ void expectNoComplaints(const test::FakeZebServer& server)
 
 // Without a usable window in the configuration every block waits for the
 // reply to the one before: the server holds each reply back and sees nothing
-// meanwhile.
+// meanwhile. A key that is there but invalid is traced.
 TEST(UploadWindow, WithoutAWindowNoBlockIsWrittenBeforeThePreviousReply)
 {
-    const std::vector<std::pair<const char*, std::string>> configs{
-        {"no key", ""},
-        {"one", "JanelaEnvio=1\r\n"},
-        {"empty", "JanelaEnvio=\r\n"},
-        {"not a number", "JanelaEnvio=oito\r\n"},
-        {"zero", "JanelaEnvio=0\r\n"},
-        {"negative", "JanelaEnvio=-8\r\n"},
+    struct Config
+    {
+        const char* name;
+        std::string text;
+        bool traced;
+    };
+    const std::vector<Config> configs{
+        {"no key", "", false},
+        {"one", "JanelaEnvio=1\r\n", false},
+        {"empty", "JanelaEnvio=\r\n", false},
+        {"not a number", "JanelaEnvio=oito\r\n", true},
+        {"zero", "JanelaEnvio=0\r\n", true},
+        {"negative", "JanelaEnvio=-8\r\n", true},
+        {"above the largest", "JanelaEnvio=4097\r\n", true},
+        {"far above the largest", "JanelaEnvio=99999999999\r\n", true},
     };
     constexpr int Blocks = 3;
-    for (const auto& [name, config] : configs) {
+    for (const auto& [name, config, invalidTraced] : configs) {
         SCOPED_TRACE(name);
         test::Sandbox box;
         test::RecordingUiServices ui;
@@ -105,6 +113,7 @@ TEST(UploadWindow, WithoutAWindowNoBlockIsWrittenBeforeThePreviousReply)
         expectNoComplaints(server);
         EXPECT_EQ(up.canal.BlocosDados.size(), static_cast<std::size_t>(Blocks));
         EXPECT_EQ(up.canal.janelaEfetiva(), 1);
+        EXPECT_EQ(up.traced("JanelaEnvio inválida").size(), invalidTraced ? 1U : 0U);
     }
 }
 
