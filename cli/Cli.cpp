@@ -3,6 +3,7 @@
 #include "cli/CliContext.h"
 #include "cli/CliUiServices.h"
 #include "platform/Error.h"
+#include "platform/ProductVersion.h"
 #include "platform/UiServices.h"
 
 #include <clocale>
@@ -153,7 +154,7 @@ void printHelp(std::ostream& out)
         }
         out << c.summary << '\n';
     }
-    out << "\n`vek-cli COMANDO --help` mostra o uso de cada comando.\n"
+    out << "\n`vek-cli COMANDO --help` mostra o uso de cada comando; `vek-cli --version`, a versão.\n"
            "Saída: 0 sucesso; 1 a operação falhou ou o servidor recusou; 2 erro de uso ou de entrada\n"
            "(parametros tem códigos próprios: vek-cli parametros --help).\n"
            "--json (enviar, listar, baixar, historico, tipos-envio, tipos-download, parametros, vigiar): um objeto\n"
@@ -170,6 +171,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         printHelp(out);
+        return ExitOk;
+    }
+    if (args[0] == "--version") {
+        out << platform::versionLine("vek-cli");
         return ExitOk;
     }
     const Command* command = nullptr;

@@ -1,6 +1,7 @@
 #include "server/CommandLine.h"
 
 #include "platform/Error.h"
+#include "platform/ProductVersion.h"
 #include "platform/Win1252.h"
 #include "server/Availability.h"
 #include "server/Demo.h"
@@ -23,6 +24,7 @@ constexpr const char* Usage =
     "     zebd operadora --dados DIR --registro R      (senha em ZEB_SENHA)\n"
     "     zebd tipos --dados DIR [--envio LISTA] [--download LISTA]\n"
     "     zebd recebidos --dados DIR\n"
+    "     zebd --version\n"
     "     zebd disponibilizar --dados DIR --registro R --tipo T --arquivo CAMINHO --descricao TEXTO\n"
     "                         [--competencia MM/AAAA]\n"
     "\n"
@@ -260,6 +262,10 @@ int runZebd(const std::vector<std::string>& args,
         }
         if (args.size() > 1 && args[1] == "--help") {
             out << Usage;
+            return ExitOk;
+        }
+        if (!args.empty() && args[0] == "--version") {
+            out << platform::versionLine("zebd");
             return ExitOk;
         }
         const std::string command = args.empty() || args[0].rfind("--", 0) == 0 ? std::string() : args[0];
