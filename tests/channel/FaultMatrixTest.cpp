@@ -241,13 +241,15 @@ struct Matrix
     std::set<std::string> keptAfterFailure;  // at most these, in temp/
 };
 
-void prepareClient(TCanalZEBCliente& canal, const test::Sandbox& box, std::uint16_t port)
+void prepareClient(TCanalZEBCliente& canal, const test::Sandbox& box, std::uint16_t port, Fault fault)
 {
     test::writeClientConfig(box.path().string(), port, "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n");
-    // Silence costs the wait for data plus one read time-out; a reply that
-    // does come has the whole of both, which a busy machine needs.
-    canal.timeouts.waitForData = 300ms;
-    canal.timeouts.streamTimeout = 1000ms;
+    // Silence costs the wait for data plus one read time-out, so it has short
+    // ones; with any other fault every reply that comes has long waits,
+    // which a busy machine needs.
+    const bool silence = fault == Fault::Silence;
+    canal.timeouts.waitForData = silence ? 300ms : 10000ms;
+    canal.timeouts.streamTimeout = silence ? 1000ms : 10000ms;
     canal.timeouts.connectPause = 10ms;
     canal.timeouts.connectBudget = 50ms;
     canal.timeouts.downloadTypesPause = 0ms;
@@ -270,7 +272,7 @@ void play(const Matrix& m)
             const bool continues = fault == Fault::UnexpectedCode && position.continues;
             test::FakeZebServer server({faultyScript(m.conversation, position.turn, fault, continues)});
             TCanalZEBCliente canal;
-            prepareClient(canal, box, server.port());
+            prepareClient(canal, box, server.port(), fault);
             const std::size_t before = openDescriptors();
 
             const Outcome got = m.run(canal, ui);
@@ -740,8 +742,11 @@ TEST(FaultMatrix, Download)
                 canal.UsuarioDownload = "usuario";
                 canal.SenhaDownload = "segredo";
                 canal.IdentificadorDownload = "ID77";
-                canal.timeouts.ftpReply = 1000ms;
-                canal.timeouts.dataConnection = 1000ms;
+                // Short waits only where the case waits them out: a silent
+                // server, or a file cut short with no final reply.
+                const bool waitedOut = fault == Fault::Silence || (fault == Fault::Truncated && data);
+                canal.timeouts.ftpReply = waitedOut ? 1000ms : 10000ms;
+                canal.timeouts.dataConnection = waitedOut ? 1000ms : 10000ms;
                 canal.timeouts.afterDownload = 0ms;
                 canal.timeouts.afterDownloadExtra = 0ms;
                 try {

@@ -164,10 +164,13 @@ TEST_F(FtpTest, EveryReplyLineHasItsOwnTimeLimit)
         std::chrono::milliseconds gap;
         bool fails;
     };
-    // Four lines 300 ms apart take 900 ms in all, more than the limit of 600 ms per line.
+    // Four lines 800 ms apart take 2.4 s in all, more than the limit of 2 s
+    // per line; each gap leaves 1.2 s for a busy machine. The late line is
+    // far later than the limit, so a client that starts reading late still
+    // waits out its limit first.
     const std::array<Case, 2> cases{{
-        {.name = "each line within the limit", .gap = 300ms, .fails = false},
-        {.name = "one line late", .gap = 900ms, .fails = true},
+        {.name = "each line within the limit", .gap = 800ms, .fails = false},
+        {.name = "one line late", .gap = 10s, .fails = true},
     }};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -183,7 +186,7 @@ TEST_F(FtpTest, EveryReplyLineHasItsOwnTimeLimit)
         TZebFTP ftp;
         configure(ftp, server);
         ftp.AutoLogin = false;
-        ftp.ReadTimeout = 600;
+        ftp.ReadTimeout = 2000;
         ftp.Connect();
         if (c.fails) {
             try {
@@ -766,7 +769,9 @@ TEST_F(FtpTest, SilentDataConnectionFailsAfterTheInactivityLimit)
     const auto local = (dir.path() / "x.tmp").string();
     TZebFTP ftp;
     configure(ftp, server);
-    ftp.waits.dataInactivity = 400ms;
+    // Long enough for the server's thread to send its first bytes on a busy
+    // machine: the limit also counts the wait for them.
+    ftp.waits.dataInactivity = 1500ms;
     ftp.Connect();
     try {
         ftp.RetrieveFile("X", local);
@@ -774,7 +779,7 @@ TEST_F(FtpTest, SilentDataConnectionFailsAfterTheInactivityLimit)
     } catch (const Error& e) {
         // The inactivity, not the server's answer to the abort, is what the user learns.
         EXPECT_STREQ(e.what(),
-                     "<<CANAL_ZEB>> A conexão de dados com o servidor da ZEB ficou 400 milissegundos sem receber "
+                     "<<CANAL_ZEB>> A conexão de dados com o servidor da ZEB ficou 1500 milissegundos sem receber "
                      "dados. Download interrompido.");
         EXPECT_EQ(e.code(), ETIMEDOUT);
     }
@@ -875,10 +880,9 @@ TEST_F(FtpTest, QuitReplyIsReadOnlyWhenItComesAtOnce)
         int lastCode;
     };
     const std::array<Case, 2> cases{{
-        // Already on its way when QUIT is written, so it is there well within 10 ms.
-        {.name = "reply at once",
-         .tail = {FtpStep::reply("221 Goodbye\r\n"), FtpStep::command("QUIT")},
-         .lastCode = 221},
+        // Already in the client's buffer when QUIT is written: it came in the
+        // same write as the reply to SYST, so no scheduling can delay it.
+        {.name = "reply at once", .tail = {FtpStep::command("QUIT")}, .lastCode = 221},
         {.name = "slow reply",
          .tail = {FtpStep::command("QUIT"), FtpStep::pause(500ms), FtpStep::reply("221 Goodbye\r\n")},
          .lastCode = 215},
@@ -886,6 +890,9 @@ TEST_F(FtpTest, QuitReplyIsReadOnlyWhenItComesAtOnce)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FtpScript script = loggedIn();
+        if (c.lastCode == 221) {
+            script.back() = FtpStep::reply("215 UNIX Type: L8\r\n221 Goodbye\r\n");
+        }
         script.insert(script.end(), c.tail.begin(), c.tail.end());
         FakeFtpServer server(script);
         TZebFTP ftp;

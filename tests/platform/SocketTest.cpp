@@ -60,10 +60,11 @@ TEST(TcpSocket, ReadFailsOnSilenceWithTimeoutCodeAndOnCloseWithCodeZero)
 TEST(TcpSocket, ExactReadAndWholeWriteMustFinishWithinOneTimeOut)
 {
     auto p = connectedPair();
-    // One byte every 150 ms: each gap is shorter than the time-out, the whole is not.
+    // One byte every 800 ms: each gap is shorter than the time-out of 1 s,
+    // the whole (4 s) far longer, even for a reader that starts late.
     std::thread dripper([&] {
         for (std::uint8_t b = 0; b < 5; ++b) {
-            std::this_thread::sleep_for(150ms);
+            std::this_thread::sleep_for(800ms);
             try {
                 p.server.writeAll(std::span(&b, 1), 1s);
             } catch (const Error&) {
@@ -72,30 +73,31 @@ TEST(TcpSocket, ExactReadAndWholeWriteMustFinishWithinOneTimeOut)
         }
     });
     std::array<std::uint8_t, 5> header{};
-    // Each byte comes within the time-out, the five only after 750 ms: a
-    // read that restarted its time-out per byte would succeed.
+    // Each byte comes within the time-out, the five only after 4 s: a read
+    // that restarted its time-out per byte would succeed.
     try {
-        p.client.readExact(header, 400ms);
+        p.client.readExact(header, 1s);
         ADD_FAILURE() << "a trickling header should time out";
     } catch (const Error& e) {
         EXPECT_EQ(e.code(), ETIMEDOUT);
     }
     dripper.join();
 
-    // A reader that empties small socket buffers every 100 ms lets the writer
-    // go on many times, never after a whole time-out, yet 4 MiB cannot pass
-    // in 300 ms.
+    // A reader that takes 16 KiB every 100 ms lets the writer go on many
+    // times, never after a whole time-out, yet 4 MiB cannot pass in 300 ms:
+    // at that pace they would take over 25 s. The pace is fixed per wake-up
+    // (a reader that emptied the socket at each one would race the writer
+    // and let megabytes pass on a busy machine).
     auto q = connectedPair();
     const int small = 64 * 1024;
     ASSERT_EQ(::setsockopt(q.client.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
     ASSERT_EQ(::setsockopt(q.server.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
     std::atomic<bool> stop{false};
     std::thread slowReader([&] {
-        std::vector<std::uint8_t> chunk(64 * 1024);
+        std::vector<std::uint8_t> chunk(16 * 1024);
         while (!stop) {
             std::this_thread::sleep_for(100ms);
-            while (::recv(q.server.fd(), chunk.data(), chunk.size(), MSG_DONTWAIT) > 0) {
-            }
+            (void)::recv(q.server.fd(), chunk.data(), chunk.size(), MSG_DONTWAIT);
         }
     });
     const std::vector<std::uint8_t> big(4 * 1024 * 1024, 0x5A);
@@ -133,7 +135,8 @@ TEST(TcpSocket, WaitReadableAndEventPumpDuringWaits)
     test::RecordingUiServices ui;
     ScopedUi scope(ui);
     p.client.setEventPump(true);
-    EXPECT_FALSE(p.client.waitReadable(200ms));
+    // Some twenty slices of 50 ms: at least three run however busy the machine.
+    EXPECT_FALSE(p.client.waitReadable(1s));
     EXPECT_GE(ui.eventCalls(), 3);
     const std::uint8_t b[1] = {9};
     p.server.writeAll(b, 1s);

@@ -117,8 +117,9 @@ private slots:
         QCOMPARE(help.paginaAtual(), QString("envio"));
         QCOMPARE(title->text(), QString("Enviar arquivos"));
         QVERIFY(help.diagrama()->isVisible());
-        QTRY_VERIFY(help.diagrama()->progresso() > 0.1);
-        QTRY_VERIFY(!help.diagrama()->animando());
+        // The animation lasts some 3 s; the waits are hang guards.
+        QTRY_VERIFY_WITH_TIMEOUT(help.diagrama()->progresso() > 0.1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!help.diagrama()->animando(), 30000);
         QCOMPARE(help.diagrama()->progresso(), 1.0);
         QTest::mouseClick(child<QPushButton>(&help, "repetirAjudaButton"), Qt::LeftButton);
         QVERIFY(help.diagrama()->animando());

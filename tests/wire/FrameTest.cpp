@@ -175,18 +175,20 @@ TEST(FrameReader, RefusesAbsurdLengthsAndStreamsThatEndInsideAFrame)
     client2.close();
     EXPECT_THROW((void)reader2.read(5s), Error);
 
-    // A header trickled one byte at a time, each well inside the time-out,
-    // still fails once the header as a whole takes longer than it.
+    // A header trickled one byte at a time, each inside the time-out, still
+    // fails once the header as a whole takes longer than it: the five bytes
+    // take 3.2 s against a time-out of 1 s, so a reader that starts late on a
+    // busy machine still cannot see them all in time.
     auto [listener3, client3, peer3] = test::connectedPair();
     FrameReader reader3(peer3);
     std::thread trickle([&] {
         for (const std::uint8_t b : Bytes{CMD_ACK, 0, 0, 0, 0}) {
             client3.writeAll(std::span(&b, 1), 5s);
-            std::this_thread::sleep_for(120ms);
+            std::this_thread::sleep_for(800ms);
         }
     });
     try {
-        (void)reader3.read(300ms);
+        (void)reader3.read(1s);
         ADD_FAILURE() << "a trickled header was accepted";
     } catch (const Error& e) {
         EXPECT_EQ(e.code(), ETIMEDOUT);
