@@ -39,8 +39,10 @@ struct Client
     explicit Client(const test::Sandbox& box, std::uint16_t port)
     {
         test::writeClientConfig(box.path().string(), port, "Depuracao=S\r\nArquivoDepuracaoCript=N\r\n");
-        canal.timeouts.streamTimeout = 1500ms;
-        canal.timeouts.waitForData = 1500ms;
+        // No case here waits a read out: long waits, which a busy machine's
+        // scripted server meets.
+        canal.timeouts.streamTimeout = 10s;
+        canal.timeouts.waitForData = 10s;
         canal.timeouts.connectPause = 10ms;
         canal.timeouts.connectBudget = 50ms;
         canal.CD_Operadora = "123456";
