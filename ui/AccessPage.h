@@ -21,9 +21,6 @@ public:
 
     void focarRegistro();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     QLineEdit* txtRegZEB_ = nullptr;
     QLineEdit* txtSenha_ = nullptr;
