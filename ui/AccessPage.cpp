@@ -79,6 +79,11 @@ void AccessPage::focarRegistro()
     txtRegZEB_->setFocus();
 }
 
+void AccessPage::definirSenha(const QString& senha)
+{
+    txtSenha_->setText(senha);
+}
+
 void AccessPage::aoEntrar()
 {
     janela_.mostrarBotoes({Botao::Inicio, Botao::Anterior, Botao::Proximo, Botao::Sair});

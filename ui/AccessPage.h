@@ -20,6 +20,7 @@ public:
     void aoProximo(bool& parar) override;
 
     void focarRegistro();
+    void definirSenha(const QString& senha);
 
 private:
     QLineEdit* txtRegZEB_ = nullptr;
