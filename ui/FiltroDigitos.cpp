@@ -38,9 +38,9 @@ private:
     const FiltroDigitos& filtro_;
 };
 
-// The paste entry of a line edit's standard menu: named so from Qt 6.5 on,
-// before that known by its (translated) caption, which may end in the
-// shortcut after a tab.
+// The paste entry of a line edit's standard menu: newer Qt versions name it
+// "edit-paste"; older ones (Debian 12's 6.4) only give it its translated
+// caption, which may end in the shortcut after a tab.
 QAction* acaoColar(const QMenu& menu)
 {
     if (auto* acao = menu.findChild<QAction*>("edit-paste")) {
