@@ -4,11 +4,11 @@
 #include "app/SendRules.h"
 #include "platform/UiServices.h"
 #include "ui/Appearance.h"
+#include "ui/FiltroDigitos.h"
 #include "ui/SendPage.h"
 #include "ui/TfrmPrincipal.h"
 
 #include <QButtonGroup>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -39,7 +39,7 @@ AccessPage::AccessPage(TfrmPrincipal& janela)
     txtRegZEB_->setObjectName("txtRegZEB");
     txtRegZEB_->setGeometry(8, 32, 121, 22);
     txtRegZEB_->setMaxLength(6);
-    txtRegZEB_->installEventFilter(this);
+    FiltroDigitos::instalar(txtRegZEB_, app::caractereRegistroAceito);
     lblRegistro->setBuddy(txtRegZEB_);
 
     auto* lblSenha = criarRotulo(credenciais, "Senha", QPoint(152, 16));
@@ -79,29 +79,14 @@ void AccessPage::focarRegistro()
     txtRegZEB_->setFocus();
 }
 
+void AccessPage::definirSenha(const QString& senha)
+{
+    txtSenha_->setText(senha);
+}
+
 void AccessPage::aoEntrar()
 {
     janela_.mostrarBotoes({Botao::Inicio, Botao::Anterior, Botao::Proximo, Botao::Sair});
-}
-
-bool AccessPage::eventFilter(QObject* watched, QEvent* event)
-{
-    // The registry field takes digits and backspace; any other typed
-    // character is dropped before it reaches the field.
-    if (watched == txtRegZEB_ && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        // Tab moves the focus; it is no character typed into the field.
-        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
-            return WizardPage::eventFilter(watched, event);
-        }
-        const QString texto = key->text();
-        for (const char32_t c : texto.toUcs4()) {
-            if (!app::caractereRegistroAceito(c)) {
-                return true;
-            }
-        }
-    }
-    return WizardPage::eventFilter(watched, event);
 }
 
 void AccessPage::aoProximo(bool& parar)

@@ -20,9 +20,7 @@ public:
     void aoProximo(bool& parar) override;
 
     void focarRegistro();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void definirSenha(const QString& senha);
 
 private:
     QLineEdit* txtRegZEB_ = nullptr;

@@ -45,7 +45,11 @@ bool CampoData::incompleto() const
 
 void CampoData::focusInEvent(QFocusEvent* event)
 {
-    if (!retomando_) {
+    // A partly typed date that gets the focus back (held after a move, back
+    // from the warning's box or another window) is typing under way: Esc
+    // still gives back the text from before it, however often the warning
+    // showed.
+    if (!incompleto()) {
         textoAoEntrar_ = displayText();
     }
     QLineEdit::focusInEvent(event);
@@ -63,9 +67,7 @@ void CampoData::focusOutEvent(QFocusEvent* event)
     if (!doUsuario || !incompleto() || !isVisible() || destino == nullptr || destino->window() != window()) {
         return;
     }
-    retomando_ = true;
     setFocus(Qt::OtherFocusReason);
-    retomando_ = false;
     if (motivo == Qt::MouseFocusReason && !segurandoMouse_) {
         // The focus moves before the press is delivered: the press comes next.
         segurandoMouse_ = true;

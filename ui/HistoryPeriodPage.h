@@ -17,7 +17,7 @@ namespace vek::ui {
 // part of the text, blanks where nothing was typed. A partly typed date
 // cannot be left: when the user moves elsewhere (Tab, a click, a shortcut)
 // the focus stays, the click does nothing and a warning says why. Esc
-// gives the field back the text it had when it got the focus.
+// gives the field back the text it had before the typing began.
 class CampoData : public QLineEdit
 {
     Q_OBJECT
@@ -37,8 +37,9 @@ protected:
 private:
     void pararDeSegurarMouse();
 
+    // What Esc gives back: the text when the field last got the focus
+    // holding an empty or a whole date.
     QString textoAoEntrar_;
-    bool retomando_ = false;
     // The mouse press that tried to take the focus away, and its release,
     // reach nothing.
     bool segurandoMouse_ = false;

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 
 #include <exception>
+#include <string>
 
 namespace vek::ui {
 
@@ -46,13 +47,16 @@ void PasswordPage::aoConcluir(bool&)
     pnlInfNovaSenha_->hide();
     window()->repaint();
     channel::TCanalZEBCliente& canal = janela_.canal();
-    // The current password stays the one typed on the access page: a change
-    // does not alter what later operations of this run send.
     canal.CD_Operadora = janela_.estado().registro;
     canal.Senha = janela_.estado().senha;
+    const std::string nova = txtNovaSenha_->text().toStdString();
     try {
         OperacaoEmCurso operacao(janela_);
-        (void)canal.AlterarSenha(txtNovaSenha_->text().toStdString());
+        // Once the server has taken the new password the old one is refused:
+        // the run goes on with the new one.
+        if (canal.AlterarSenha(nova) == channel::ResultadoAlteracaoSenha::Aceita) {
+            janela_.adotarSenha(nova);
+        }
     } catch (const std::exception& e) {
         definirCorTexto(pnlInfNovaSenha_, cor::Erro);
         pnlInfNovaSenha_->setFont(fontePx("Verdana", 12, true));

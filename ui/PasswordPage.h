@@ -9,7 +9,8 @@ namespace vek::ui {
 
 // pgAlteraSenha: the new password, handed with the registry number and the
 // current password of the access page to the channel's password change,
-// which shows the outcome itself.
+// which shows the outcome itself. An accepted change makes the new password
+// the run's password.
 class PasswordPage : public WizardPage
 {
     Q_OBJECT

@@ -118,6 +118,13 @@ void TfrmPrincipal::executarEnvioParametros()
     }
 }
 
+void TfrmPrincipal::adotarSenha(const std::string& senha)
+{
+    estado_.senha = senha;
+    canal_.Senha = senha;
+    paginaAcesso()->definirSenha(QString::fromStdString(senha));
+}
+
 channel::TCanalZEBCliente& TfrmPrincipal::canalDaOperadora()
 {
     app::applyOperator(estado_, canal_);

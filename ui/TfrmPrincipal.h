@@ -66,6 +66,10 @@ public:
     void encerrarImediatamente(int codigo);
 
     app::AppState& estado() { return estado_; }
+    // The password that the server accepted in a change: the run's password,
+    // the channel's and the access page's, so that the next operation, with
+    // or without a new Next on the access page, sends it.
+    void adotarSenha(const std::string& senha);
     channel::TCanalZEBCliente& canal() { return canal_; }
     // The channel with the operator's credentials and the application of
     // the run, as every operation sends them; returns it.

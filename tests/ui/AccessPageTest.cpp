@@ -7,11 +7,15 @@
 #include "ui/TfrmPrincipal.h"
 #include "wire/MessageCodes.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -72,6 +76,109 @@ private slots:
             QApplication::sendEvent(field, &release);
         }
         QCOMPARE(field->text(), expected);
+    }
+
+    // Editing keys work in the registry field as in any line edit. The keys
+    // carry the texts X11 gives them: U+007F for Delete, U+0008 for
+    // Backspace, the control character of the letter for Ctrl+letter, nothing
+    // for arrows, Home, End and Shift+Insert; with `letterText` a Ctrl+letter
+    // carries its letter, as other platforms send it. Pasted text keeps its
+    // digits, up to six.
+    void registryFieldEditingKeys_data()
+    {
+        QTest::addColumn<QString>("initial");
+        QTest::addColumn<int>("cursor");
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("letterText");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("cursorAfter");
+        QTest::addColumn<QString>("clipboardAfter");
+        // clang-format off
+        QTest::newRow("Delete")                << "123456" << 0 << ""           << "Del"                             << false << "23456"  << 0 << "";
+        QTest::newRow("Backspace")             << "123456" << 6 << ""           << "Backspace"                       << false << "12345"  << 5 << "";
+        QTest::newRow("arrows")                << "1234"   << 4 << ""           << "Left, Left, Del, Right"          << false << "124"    << 3 << "";
+        QTest::newRow("Home and End")          << "1234"   << 2 << ""           << "Home, Del, End, Backspace"       << false << "23"     << 2 << "";
+        QTest::newRow("select all, copy")      << "1234"   << 0 << "x"          << "Ctrl+A, Ctrl+C, End"             << false << "1234"   << 4 << "1234";
+        QTest::newRow("select all, cut")       << "1234"   << 2 << "x"          << "Ctrl+A, Ctrl+X"                  << false << ""       << 0 << "1234";
+        QTest::newRow("cut, letters as text")  << "1234"   << 2 << "x"          << "Ctrl+A, Ctrl+X"                  << true  << ""       << 0 << "1234";
+        QTest::newRow("paste keeps digits")    << "12"     << 2 << "3.4-5 a6b7" << "Ctrl+V"                          << false << "123456" << 6 << "3.4-5 a6b7";
+        QTest::newRow("paste, letters as text")<< "12"     << 0 << "a9"         << "Ctrl+V"                          << true  << "912"    << 1 << "a9";
+        QTest::newRow("Shift+Insert pastes")   << ""       << 0 << "12.34-56"   << "Shift+Ins"                       << false << "123456" << 6 << "12.34-56";
+        QTest::newRow("paste over selection")  << "1234"   << 0 << "(77)"       << "Shift+End, Ctrl+V"               << false << "77"     << 2 << "(77)";
+        QTest::newRow("nothing to paste")      << "1234"   << 0 << "abc"        << "Shift+End, Ctrl+V"               << false << "1234"   << 4 << "abc";
+        QTest::newRow("undo a paste")          << "12"     << 2 << "34"         << "Ctrl+V, Ctrl+Z"                  << false << "12"     << 2 << "34";
+        // clang-format on
+    }
+
+    void registryFieldEditingKeys()
+    {
+        QFETCH(QString, initial);
+        QFETCH(int, cursor);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, keys);
+        QFETCH(bool, letterText);
+        QFETCH(QString, expected);
+        QFETCH(int, cursorAfter);
+        QFETCH(QString, clipboardAfter);
+        std::unique_ptr<test::FakeZebServer> server;
+        open({}, server);
+        auto* field = child<QLineEdit>(window_.get(), "txtRegZEB");
+        field->setText(initial);
+        field->setCursorPosition(cursor);
+        QGuiApplication::clipboard()->setText(clipboard);
+
+        const QKeySequence sequence(keys);
+        for (int i = 0; i < sequence.count(); ++i) {
+            const Qt::Key key = sequence[i].key();
+            const Qt::KeyboardModifiers modifiers = sequence[i].keyboardModifiers();
+            QString text;
+            if (key == Qt::Key_Delete) {
+                text = QChar(0x7f);
+            } else if (key == Qt::Key_Backspace) {
+                text = QChar(0x08);
+            } else if (modifiers == Qt::ControlModifier && key >= Qt::Key_A && key <= Qt::Key_Z) {
+                text = letterText ? QChar(u'a' + (key - Qt::Key_A)) : QChar(key - Qt::Key_A + 1);
+            }
+            QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+            QApplication::sendEvent(field, &press);
+            QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+            QApplication::sendEvent(field, &release);
+        }
+        QCOMPARE(field->text(), expected);
+        QCOMPARE(field->cursorPosition(), cursorAfter);
+        QCOMPARE(QGuiApplication::clipboard()->text(), clipboardAfter);
+    }
+
+    // The context menu's paste keeps the digits as the paste shortcut does;
+    // text that arrives any other way (a drop, an input method) loses the
+    // characters the field does not take.
+    void registryFieldFiltersTextFromTheMenuAndElsewhere()
+    {
+        std::unique_ptr<test::FakeZebServer> server;
+        open({}, server);
+        auto* field = child<QLineEdit>(window_.get(), "txtRegZEB");
+        field->setText("1");
+        QGuiApplication::clipboard()->setText("2.345-678");
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), field->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(field, &menuEvent);
+        QMenu* menu = nullptr;
+        QTRY_VERIFY((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) != nullptr);
+        auto* paste = menu->findChild<QAction*>("edit-paste");
+        QVERIFY(paste != nullptr);
+        QVERIFY(paste->isEnabled());
+        paste->trigger();
+        menu->close();
+        QCOMPARE(field->text(), QString("123456"));
+
+        field->clear();
+        field->insert("4a2,9 ");
+        QCOMPARE(field->text(), QString("429"));
+        QCOMPARE(field->cursorPosition(), 3);
+        field->setCursorPosition(1);
+        field->insert("x0x");
+        QCOMPARE(field->text(), QString("4029"));
+        QCOMPARE(field->cursorPosition(), 2);
     }
 
     void backspaceStillWorksAndFieldHasTheFocus()

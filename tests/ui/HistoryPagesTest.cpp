@@ -5,6 +5,7 @@
 #include "ui/FileDialog.h"
 #include "ui/HistoryPage.h"
 #include "ui/HistoryPeriodPage.h"
+#include "ui/QtUiServices.h"
 #include "ui/TfrmPrincipal.h"
 #include "wire/MessageCodes.h"
 
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -260,6 +262,89 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), end());
         QTest::qWait(50);
         QVERIFY(sandbox_->ui().messages().empty());
+    }
+
+    // The warning about a partly typed date is a real message box: the field
+    // loses the focus to it and gets it back when it closes. Esc still gives
+    // back what the field held before the typing began, however many times
+    // the warning showed, and the field can be left then.
+    void escapeUndoesAfterTheWarning_data()
+    {
+        QTest::addColumn<QString>("before");  // typed before the field gets the focus again
+        QTest::addColumn<QString>("typed");   // typed from the start of the field
+        QTest::addColumn<int>("warnings");
+        QTest::addColumn<QString>("half");
+        QTest::addColumn<QString>("restored");
+        QTest::newRow("empty field, one warning") << ""
+                                                  << "0512" << 1 << "05/12/    "
+                                                  << "  /  /    ";
+        QTest::newRow("empty field, three warnings") << ""
+                                                     << "0512" << 3 << "05/12/    "
+                                                     << "  /  /    ";
+        QTest::newRow("whole date, two warnings") << "15052023"
+                                                  << "01" << 2 << "01/05/2023"
+                                                  << "15/05/2023";
+    }
+
+    void escapeUndoesAfterTheWarning()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, typed);
+        QFETCH(int, warnings);
+        QFETCH(QString, half);
+        QFETCH(QString, restored);
+        openPeriodPage(zebd_->port());
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        if (!before.isEmpty()) {
+            QTest::keyClicks(start(), before);
+            QTest::keyClick(start(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), end());
+        }
+        QTest::mouseClick(start(), Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), start());
+        start()->setCursorPosition(0);
+        QTest::keyClicks(start(), typed);
+        if (!before.isEmpty()) {
+            // Whole again, then one digit gone: partly typed.
+            QTest::keyClick(start(), Qt::Key_End);
+            QTest::keyClick(start(), Qt::Key_Backspace);
+            half.chop(1);
+            half += ' ';
+        }
+        QCOMPARE(start()->displayText(), half);
+
+        ui::QtUiServices real;
+        platform::ScopedUi scoped(real);
+        for (int i = 0; i < warnings; ++i) {
+            QString shown;
+            bool fieldHadFocus = true;
+            test::onNextModal([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+                              [&](QWidget* w) {
+                                  auto* box = qobject_cast<QMessageBox*>(w);
+                                  shown = box->text();
+                                  fieldHadFocus = start()->hasFocus();
+                                  box->button(QMessageBox::Ok)->click();
+                              });
+            QTest::keyClick(start(), Qt::Key_Tab);
+            QTRY_COMPARE(shown, QString(ui::MsgDataIncompleta));
+            QVERIFY(!fieldHadFocus);
+            QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+            // A window manager gives the activation back to the window; the
+            // offscreen platform leaves that to the program.
+            window_->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+            QTRY_COMPARE(QApplication::focusWidget(), start());
+            QCOMPARE(start()->displayText(), half);
+        }
+
+        QTest::keyClick(start(), Qt::Key_Escape);
+        QCOMPARE(start()->displayText(), restored);
+        QTest::keyClick(start(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), end());
+        QTest::qWait(50);  // a warning would have come by now: it is posted at once
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        QVERIFY2(sandbox_->ui().messages().empty(), qPrintable(sandbox_->messageTexts().join('\n')));
     }
 
     void historyOfThePeriodInTheGrid()

@@ -1,11 +1,15 @@
 #include "ui/PasswordPage.h"
 
+#include "crypto/TBlowfishQv.h"
+#include "platform/Win1252.h"
 #include "server/Store.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/UiTests.h"
 #include "ui/TfrmPrincipal.h"
+#include "wire/MessageCodes.h"
 
 #include <QComboBox>
+#include <QDate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -111,20 +115,25 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("passwordAfter");  // what the server accepts afterwards
+        QTest::addColumn<QString>("runPassword");    // what the run sends afterwards
         QTest::newRow("accepted") << "demo"
                                   << "Nova#Senha1" << false << "Senha alterada com sucesso."
-                                  << int(platform::MessageKind::Information) << "Nova#Senha1";
+                                  << int(platform::MessageKind::Information) << "Nova#Senha1"
+                                  << "Nova#Senha1";
         QTest::newRow("wrong current password")
             << "errada"
             << "nova" << false << "Registro ZEB ou senha atual inválidos. A senha não foi alterada."
-            << int(platform::MessageKind::Warning) << "demo";
+            << int(platform::MessageKind::Warning) << "demo"
+            << "errada";
         // The page puts no rule on the new password: an empty one goes to the server.
         QTest::newRow("empty new password")
             << "demo"
             << "" << false << "A nova senha não pode ser vazia. A senha não foi alterada."
-            << int(platform::MessageKind::Warning) << "demo";
+            << int(platform::MessageKind::Warning) << "demo"
+            << "demo";
         QTest::newRow("server down") << "demo"
-                                     << "nova" << true << MsgErroAlterar << int(platform::MessageKind::Error) << "demo";
+                                     << "nova" << true << MsgErroAlterar << int(platform::MessageKind::Error) << "demo"
+                                     << "demo";
     }
 
     void outcomeIsShownByTheChannel()
@@ -135,6 +144,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, kind);
         QFETCH(QString, passwordAfter);
+        QFETCH(QString, runPassword);
         openPasswordPage(current);
         QTest::keyClicks(newPassword(), typed);
         server::Store* store = &zebd_->server().store();
@@ -152,18 +162,22 @@ private slots:
         QVERIFY(!info()->isVisible());
         QVERIFY(window_->assistenteHabilitado());
         QVERIFY(store->checkOperator("123456", passwordAfter.toStdString()));
-        // The run goes on with the password typed on the access page.
-        QCOMPARE(QString::fromStdString(window_->estado().senha), current);
+        // The run goes on with the password the server takes: the new one
+        // once the change was accepted, else the one typed on the access page.
+        QCOMPARE(QString::fromStdString(window_->estado().senha), runPassword);
+        QCOMPARE(child<QLineEdit>(window_.get(), "txtSenha")->text(), runPassword);
     }
 
-    void laterOperationsStillSendTheOldPassword()
+    // After an accepted change the next upload goes through without the
+    // operator retyping the password on the access page.
+    void laterOperationsSendTheNewPassword()
     {
         openPasswordPage();
         QTest::keyClicks(newPassword(), "trocada");
         click(ui::Botao::Concluir);
         QVERIFY(zebd_->server().store().checkOperator("123456", "trocada"));
+        sandbox_->ui().clear();
 
-        // Back to sending without retyping: the upload carries "demo" and is refused.
         click(ui::Botao::Inicio);
         QTest::mouseClick(child<QRadioButton>(window_.get(), "rdbEnviar"), Qt::LeftButton);
         click(ui::Botao::Proximo);
@@ -175,9 +189,90 @@ private slots:
         child<QLineEdit>(window_.get(), "txtArqEnviado")->setText(QString::fromStdString(file.string()));
         const auto before = zebd_->server().store().uploads().size();
         click(ui::Botao::Concluir);
-        QCOMPARE(window_->botao(ui::Botao::Concluir)->text(), QString("&Tentar Novamente"));
-        QCOMPARE(zebd_->server().store().uploads().size(), before);
-        QCOMPARE(window_->canal().Senha, std::string("demo"));
+        QVERIFY2(sandbox_->ui().messages().empty(), qPrintable(sandbox_->messageTexts().join('\n')));
+        QCOMPARE(zebd_->server().store().uploads().size(), before + 1);
+        QCOMPARE(window_->canal().Senha, std::string("trocada"));
+    }
+
+    // What the next operation sends after each outcome of the change, seen
+    // on the wire: the change carries the current and the new password
+    // enciphered, and the history query that follows (through the access
+    // page, as the operator goes) carries the new one only when the server
+    // accepted the change.
+    void followingOperationSendsThePasswordTheServerTook_data()
+    {
+        QTest::addColumn<int>("replyCode");
+        QTest::addColumn<QString>("replyText");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("accepted") << int(wire::CMD_ACEITO) << "Senha alterada com sucesso." << true;
+        QTest::newRow("refused") << int(wire::CMD_NEGADO)
+                                 << "Registro ZEB ou senha atual inválidos. A senha não foi alterada." << false;
+        QTest::newRow("other reply") << int(wire::CMD_ACK) << "" << false;
+    }
+
+    void followingOperationSendsThePasswordTheServerTook()
+    {
+        QFETCH(int, replyCode);
+        QFETCH(QString, replyText);
+        QFETCH(bool, changed);
+        const std::string oldPassword = "antiga";
+        const std::string newPassword_ = "Nova#Senha1";
+        test::FakeScript change{
+            test::FakeStep::expect(wire::CMD_ALTERAR_SENHA),
+            test::FakeStep::reply(static_cast<std::uint8_t>(replyCode), platform::toWin1252(replyText.toStdString()))};
+        if (replyCode == wire::CMD_ACEITO) {
+            change.push_back(test::FakeStep::expect(wire::CMD_ACK));
+        }
+        // An empty period: the query ends at the server's "0".
+        const test::FakeScript history{test::FakeStep::expect(wire::CMD_PEDIDO_HISTORICO),
+                                       test::FakeStep::reply(wire::CMD_ACEITO),
+                                       test::FakeStep::reply(wire::CMD_ACEITO, "0")};
+        test::FakeZebServer server({change, history});
+        test::pointClientAt(sandbox_->base(), server.port());
+        openPasswordPage(QString::fromStdString(oldPassword));
+        QTest::keyClicks(newPassword(), QString::fromStdString(newPassword_));
+        click(ui::Botao::Concluir);
+
+        click(ui::Botao::Inicio);
+        QTest::mouseClick(child<QRadioButton>(window_.get(), "rdbHistorico"), Qt::LeftButton);
+        click(ui::Botao::Proximo);
+        QCOMPARE(window_->paginaAtual(), ui::pgPeriodoConsultaHist);
+        const QString today = QDate::currentDate().toString("ddMMyyyy");
+        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtInicioConsultaHist"), today);
+        QTest::keyClicks(child<QLineEdit>(window_.get(), "txtFimConsultaHist"), today);
+        click(ui::Botao::Proximo);
+        QVERIFY(server.waitDone());
+
+        std::vector<std::string> sent;
+        for (const auto& m : server.received()) {
+            if (m.code == wire::CMD_ALTERAR_SENHA || m.code == wire::CMD_PEDIDO_HISTORICO) {
+                sent.push_back(m.text());
+            }
+        }
+        QCOMPARE(sent.size(), std::size_t(2));
+        const auto fields = [](const std::string& payload) {
+            std::vector<std::string> out;
+            std::size_t start = 0;
+            for (std::size_t bar; (bar = payload.find('|', start)) != std::string::npos; start = bar + 1) {
+                out.push_back(payload.substr(start, bar - start));
+            }
+            out.push_back(payload.substr(start));
+            return out;
+        };
+        const auto changeFields = fields(sent[0]);
+        QCOMPARE(changeFields.size(), std::size_t(5));
+        QCOMPARE(changeFields[3], crypto::EncryptProtocolText(oldPassword));
+        QCOMPARE(changeFields[4], crypto::EncryptProtocolText(newPassword_));
+        const auto historyFields = fields(sent[1]);
+        QCOMPARE(historyFields.size(), std::size_t(7));
+        const std::string expected = changed ? newPassword_ : oldPassword;
+        QCOMPARE(historyFields[6], crypto::EncryptProtocolText(expected));
+
+        // The one message of the query is its empty period: no refusal.
+        const QStringList texts = sandbox_->messageTexts();
+        QCOMPARE(texts.size(), replyText.isEmpty() ? 1 : 2);
+        QCOMPARE(texts.last(), QString("Não há transmissões efetuadas no período informado."));
+        QCOMPARE(child<QLineEdit>(window_.get(), "txtSenha")->text(), QString::fromStdString(expected));
     }
 
     // An error that escapes the password change (here the failure box itself
