@@ -1,5 +1,6 @@
 #include "app/WatchedFolder.h"
 
+#include "app/Text.h"
 #include "dataset/TransmissionRecord.h"
 #include "platform/AsciiText.h"
 #include "platform/DurableFile.h"
@@ -188,7 +189,8 @@ Colocacao colocarArquivo(const PastasVigiadas& pastas, const std::string& name, 
     }
     if (!outcome.sent()) {
         colocacao.erro = dir / (finalName + std::string(ErrorSuffix));
-        platform::writeFileDurably(*colocacao.erro, outcome.error + "\n");
+        // The text alone, without the blanks around it that the core's texts may carry.
+        platform::writeFileDurably(*colocacao.erro, trimmed(outcome.error) + "\n");
     }
     platform::moveDurably(pastas.entrada / name, colocacao.destino);
     return colocacao;

@@ -123,6 +123,35 @@ TEST_F(Placement, ATakenNameGetsANumberAndTheRecordAndErrorGoBesideTheFile)
     }
 }
 
+// The .erro file is read by programs: it holds the error text without the
+// blanks and line ends around it (the core's texts begin with the blank left
+// where a message prefix was cut off), and keeps the line breaks inside it.
+TEST_F(Placement, TheErrorFileHoldsTheTextWithoutTheBlanksAroundIt)
+{
+    struct Case
+    {
+        const char* name;
+        std::string error;
+        std::string stored;
+    };
+    const std::array<Case, 3> cases{{
+        {"leading blank", " O servidor reportou um erro.", "O servidor reportou um erro.\n"},
+        {"trailing line end", "Tipo não permitido\r\n", "Tipo não permitido\n"},
+        {"line breaks inside",
+         " O VEK tentou 4 vezes conectar-se ao servidor da ZEB e \rnão obteve sucesso. \r",
+         "O VEK tentou 4 vezes conectar-se ao servidor da ZEB e \rnão obteve sucesso.\n"},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeFile(pastas.entrada / "a.xml", "dados");
+        UploadOutcome o = outcome(false, "<falha/>");
+        o.error = c.error;
+        const auto placed = colocarArquivo(pastas, "a.xml", o);
+        ASSERT_TRUE(placed.erro);
+        EXPECT_EQ(test::readFile(*placed.erro), c.stored);
+    }
+}
+
 // The record's companion (the receipt's own values) goes with the record's
 // copy, so that the moved file's receipt prints whole from it; a record
 // without one of its protocol is copied alone, and a name whose companion
