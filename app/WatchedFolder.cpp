@@ -1,5 +1,6 @@
 #include "app/WatchedFolder.h"
 
+#include "app/Text.h"
 #include "dataset/TransmissionRecord.h"
 #include "platform/AsciiText.h"
 #include "platform/DurableFile.h"
@@ -162,11 +163,10 @@ Colocacao colocarArquivo(const PastasVigiadas& pastas, const std::string& name, 
                     pastas.entrada.string());
     }
     platform::syncPath(*outcome.record);
-    const fs::path companheiro = dataset::caminhoRecibo(*outcome.record);
-    std::error_code semCompanheiro;
-    const bool temCompanheiro = fs::is_regular_file(companheiro, semCompanheiro);
-    if (temCompanheiro) {
-        platform::syncPath(companheiro);
+    const std::optional<fs::path> companheiro = dataset::companheiroDoRegistro(*outcome.record);
+    if (companheiro) {
+        platform::syncPath(*companheiro);
+        platform::syncPath(companheiro->parent_path());
     }
     platform::syncPath(outcome.record->parent_path());
 
@@ -183,13 +183,14 @@ Colocacao colocarArquivo(const PastasVigiadas& pastas, const std::string& name, 
     platform::writeFileDurably(colocacao.registro, readWhole(*outcome.record));
     // The receipt's own values go with the record, so that the moved file's
     // receipt can be printed whole from its copy.
-    if (temCompanheiro) {
+    if (companheiro) {
         colocacao.recibo = dir / (finalName + std::string(CompanionSuffix));
-        platform::writeFileDurably(*colocacao.recibo, readWhole(companheiro));
+        platform::writeFileDurably(*colocacao.recibo, readWhole(*companheiro));
     }
     if (!outcome.sent()) {
         colocacao.erro = dir / (finalName + std::string(ErrorSuffix));
-        platform::writeFileDurably(*colocacao.erro, outcome.error + "\n");
+        // The text alone, without the blanks around it that the core's texts may carry.
+        platform::writeFileDurably(*colocacao.erro, trimmed(outcome.error) + "\n");
     }
     platform::moveDurably(pastas.entrada / name, colocacao.destino);
     return colocacao;

@@ -75,6 +75,21 @@ void TCanalZEBCliente::ReceberArquivo(const std::string& NM_ARQUIVO,
     exchange.run([&] { downloadFile(arquivo, CD_CHAVE_CRIPTOGRAFIA, destino, tamanhoEsperadoKB); });
 }
 
+TCanalZEBCliente::CaminhosDownload TCanalZEBCliente::caminhosDownload(const std::string& NM_ARQUIVO,
+                                                                      const std::string& destino)
+{
+    // The listed name comes from the server: it names a file inside temp/ only.
+    const std::string nome = nomeArquivoSeguro(NM_ARQUIVO);
+    const fs::path dirTemp = diretorioTemp();
+    CaminhosDownload caminhos{(dirTemp / nome).replace_extension(".tmp"),
+                              destino.empty() ? dirTemp / nome : fs::path(destino)};
+    if (caminhos.temporario == caminhos.destino) {
+        // A listed name ending in ".tmp": deciphering must not read and write one file.
+        caminhos.temporario = dirTemp / (nome + ".tmp");
+    }
+    return caminhos;
+}
+
 // Log in over FTP, RETR the enciphered request, RETR the end-of-file notice,
 // QUIT; then decipher the file into its destination.
 void TCanalZEBCliente::downloadFile(const ListedFile& arquivo,
@@ -82,15 +97,7 @@ void TCanalZEBCliente::downloadFile(const ListedFile& arquivo,
                                     const std::string& destino,
                                     std::int32_t tamanhoEsperadoKB)
 {
-    // The listed name comes from the server: it names a file inside temp/ only.
-    const std::string nome = nomeArquivoSeguro(arquivo.NM_ARQUIVO);
-    const fs::path dirTemp = diretorioTemp();
-    const fs::path destinoFinal = destino.empty() ? dirTemp / nome : fs::path(destino);
-    fs::path temporario = (dirTemp / nome).replace_extension(".tmp");
-    if (temporario == destinoFinal) {
-        // A listed name ending in ".tmp": deciphering must not read and write one file.
-        temporario = dirTemp / (nome + ".tmp");
-    }
+    const auto [temporario, destinoFinal] = caminhosDownload(arquivo.NM_ARQUIVO, destino);
 
     LerConfiguracao();
     auto cliente = makeFtpClient(tamanhoEsperadoKB);

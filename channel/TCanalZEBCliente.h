@@ -165,6 +165,16 @@ public:
                         const std::string& CD_CHAVE_CRIPTOGRAFIA,
                         const std::string& destino,
                         std::int32_t tamanhoEsperadoKB);
+    // The files ReceberArquivo writes for the listed NM_ARQUIVO and `destino`:
+    // the enciphered temporary file in temp/ (deleted once deciphered; a failed
+    // download leaves it) and the deciphered file. Throws vek::Error for a
+    // listed name that names no file (nomeArquivoSeguro).
+    struct CaminhosDownload
+    {
+        std::filesystem::path temporario;
+        std::filesystem::path destino;
+    };
+    [[nodiscard]] static CaminhosDownload caminhosDownload(const std::string& NM_ARQUIVO, const std::string& destino);
     void ListarTiposArquivoEnvio(std::string& lista);
     void ListarTiposArquivoDownload(std::string& lista);
 

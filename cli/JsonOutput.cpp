@@ -1,5 +1,6 @@
 #include "cli/JsonOutput.h"
 
+#include "app/Text.h"
 #include "app/UploadFlow.h"
 #include "dataset/FieldNames.h"
 #include "dataset/Table.h"
@@ -79,7 +80,9 @@ void writeUploadJson(std::ostream& out,
     o["EnderecoIP"] = ifSent(outcome.resultado.EnderecoIP);
     o["Autenticacao"] = ifSent(outcome.resultado.Autenticacao);
     o["Registro"] = outcome.record ? json(outcome.record->string()) : json(nullptr);
-    o["Erro"] = sent ? json(nullptr) : json(outcome.error);
+    // The core's texts keep the blank that follows a cut-off message prefix;
+    // a program reading the field gets the text alone.
+    o["Erro"] = sent ? json(nullptr) : json(app::trimmed(outcome.error));
     for (const auto& f : extra) {
         o[f.name] = f.number ? json(*f.number) : textOrNull(f.text);
     }

@@ -1,4 +1,5 @@
 #include "app/SendRules.h"
+#include "app/Text.h"
 #include "app/UploadFlow.h"
 #include "app/WatchedFolder.h"
 #include "channel/TCanalZEBCliente.h"
@@ -145,7 +146,7 @@ struct Watch
         } else {
             ctx.out << platform::formatTimestamp(platform::localNow()) << '\t'
                     << (outcome.sent() ? "enviado" : "falhou") << '\t' << oneLine(name) << '\t'
-                    << oneLine(outcome.sent() ? outcome.resultado.Protocolo : outcome.error) << '\t'
+                    << oneLine(outcome.sent() ? outcome.resultado.Protocolo : app::trimmed(outcome.error)) << '\t'
                     << (destino ? destino->string() : std::string()) << '\n';
         }
         ctx.out.flush();

@@ -2,6 +2,7 @@
 
 #include "dataset/TXMLGenerator.h"
 #include "platform/AsciiText.h"
+#include "platform/DurableFile.h"
 #include "platform/Error.h"
 
 #include <pugixml.hpp>
@@ -63,22 +64,23 @@ std::string lerLimitado(const std::filesystem::path& path)
     return bytes;
 }
 
-// Fills the receipt's own values from the companion file when there is a
-// sound one written with this record; otherwise they stay empty.
-void lerCompanheiro(const std::filesystem::path& caminho, RegistroTransmissao& r)
+// Fills the receipt's own values from the companion file when it is a sound
+// one written with this record (same protocol); otherwise they stay as they
+// are. Returns whether it was.
+bool lerCompanheiro(const std::filesystem::path& caminho, RegistroTransmissao& r)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(caminho, ec)) {
-        return;
+        return false;
     }
     std::string bytes;
     try {
         bytes = lerLimitado(caminho);
     } catch (const Error&) {
-        return;
+        return false;
     }
     if (bytes.size() > MaxRecordBytes) {
-        return;
+        return false;
     }
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed =
@@ -86,66 +88,27 @@ void lerCompanheiro(const std::filesystem::path& caminho, RegistroTransmissao& r
     const pugi::xml_node raiz = doc.document_element();
     if (!parsed || std::strcmp(raiz.name(), "recibo") != 0 ||
         std::string(raiz.child("protocoloTX").text().get()) != r.protocoloTX) {
-        return;
+        return false;
     }
     r.enderecoIP = raiz.child("enderecoIP").text().get();
     r.autenticacao = raiz.child("autenticacao").text().get();
     r.modoParametros = std::string(raiz.child("modo").text().get()) == ModoParametros;
+    return true;
 }
 
-}  // namespace
-
-std::filesystem::path caminhoRecibo(const std::filesystem::path& registro)
+// The companion read with the record `path`, which `r` holds; fills its values.
+std::optional<std::filesystem::path> encontrarCompanheiro(const std::filesystem::path& path, RegistroTransmissao& r)
 {
-    std::string nome = registro.filename().string();
-    if (nome.size() > 4 && platform::lowerAZ(std::string_view(nome).substr(nome.size() - 4)) == ".xml") {
-        nome.resize(nome.size() - 4);
+    if (auto guardado = caminhoReciboGuardado(path); guardado && lerCompanheiro(*guardado, r)) {
+        return guardado;
     }
-    return registro.parent_path() / (nome + ".recibo");
-}
-
-std::string registroXml(const RegistroTransmissao& registro)
-{
-    TXMLGenerator xml("VEK");
-    fill(xml, registro);
-    return xml.toString();
-}
-
-bool gravarRegistroTransmissao(const RegistroTransmissao& registro,
-                               const std::filesystem::path& baseDir,
-                               const std::string& fileName)
-{
-    try {
-        const auto dir = baseDir / "Protocolos";
-        std::error_code ec;
-        std::filesystem::create_directory(dir, ec);
-        TXMLGenerator xml("VEK");
-        fill(xml, registro);
-        const auto path = dir / fileName;
-        const auto companheiro = caminhoRecibo(path);
-        try {
-            xml.Save(path.string());
-        } catch (...) {
-            // A companion left from an earlier record of this name must not
-            // be read with whatever the record now holds.
-            std::filesystem::remove(companheiro, ec);
-            throw;
-        }
-        try {
-            TXMLGenerator recibo("recibo");
-            fillRecibo(recibo, registro);
-            recibo.Save(companheiro.string());
-        } catch (...) {
-            std::filesystem::remove(companheiro, ec);
-        }
-        return true;
-    } catch (...) {
-        // The record is a courtesy copy; its failure never touches the upload.
-        return false;
+    if (auto aoLado = caminhoReciboAoLado(path); lerCompanheiro(aoLado, r)) {
+        return aoLado;
     }
+    return std::nullopt;
 }
 
-RegistroTransmissao lerRegistroTransmissao(const std::filesystem::path& path)
+RegistroTransmissao lerDocumento(const std::filesystem::path& path)
 {
     const std::string nome = path.string();
     const auto danificado = [&nome] {
@@ -179,7 +142,107 @@ RegistroTransmissao lerRegistroTransmissao(const std::filesystem::path& path)
     r.aplicativo = texto("aplicativo", true);
     r.informacoesArquivo = texto("informacoesArquivo", true);
     r.clienteTransmissao = texto("clienteTransmissao", true);
-    lerCompanheiro(caminhoRecibo(path), r);
+    return r;
+}
+
+// A name that stays inside the directory it is joined to.
+bool nomeSimples(const std::string& nome)
+{
+    const std::filesystem::path p(nome);
+    return !nome.empty() && !p.has_parent_path() && p.filename() == p && nome != "." && nome != "..";
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> caminhoReciboGuardado(const std::filesystem::path& registro)
+{
+    std::error_code ec;
+    std::filesystem::path absoluto = std::filesystem::absolute(registro, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    absoluto = absoluto.lexically_normal();
+    const std::filesystem::path pasta = absoluto.parent_path();
+    if (!absoluto.has_filename() || pasta.filename() != "Protocolos") {
+        return std::nullopt;
+    }
+    return pasta.parent_path() / PastaRecibos / absoluto.filename();
+}
+
+std::filesystem::path caminhoReciboAoLado(const std::filesystem::path& registro)
+{
+    std::string nome = registro.filename().string();
+    if (nome.size() > 4 && platform::lowerAZ(std::string_view(nome).substr(nome.size() - 4)) == ".xml") {
+        nome.resize(nome.size() - 4);
+    }
+    return registro.parent_path() / (nome + ".recibo");
+}
+
+std::optional<std::filesystem::path> companheiroDoRegistro(const std::filesystem::path& registro)
+{
+    try {
+        RegistroTransmissao r = lerDocumento(registro);
+        return encontrarCompanheiro(registro, r);
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+std::string registroXml(const RegistroTransmissao& registro)
+{
+    TXMLGenerator xml("VEK");
+    fill(xml, registro);
+    return xml.toString();
+}
+
+bool gravarRegistroTransmissao(const RegistroTransmissao& registro,
+                               const std::filesystem::path& baseDir,
+                               const std::string& fileName)
+{
+    std::error_code ec;
+    const std::optional<std::filesystem::path> companheiro =
+        nomeSimples(fileName) ? std::optional(baseDir / PastaRecibos / fileName) : std::nullopt;
+    // A companion left from an earlier record of this name must not be read
+    // with whatever the record now holds.
+    const auto semCompanheiro = [&] {
+        if (companheiro) {
+            std::filesystem::remove(*companheiro, ec);
+        }
+    };
+    try {
+        const auto dir = baseDir / "Protocolos";
+        std::filesystem::create_directory(dir, ec);
+        TXMLGenerator xml("VEK");
+        fill(xml, registro);
+        try {
+            xml.Save((dir / fileName).string());
+        } catch (...) {
+            semCompanheiro();
+            throw;
+        }
+        if (companheiro) {
+            try {
+                std::filesystem::create_directory(companheiro->parent_path(), ec);
+                TXMLGenerator recibo("recibo");
+                fillRecibo(recibo, registro);
+                // Through a temporary file renamed into place: a companion is
+                // whole or absent, and the write never follows a link.
+                platform::writeFileDurably(*companheiro, recibo.toString());
+            } catch (...) {
+                semCompanheiro();
+            }
+        }
+        return true;
+    } catch (...) {
+        // The record is a courtesy copy; its failure never touches the upload.
+        return false;
+    }
+}
+
+RegistroTransmissao lerRegistroTransmissao(const std::filesystem::path& path)
+{
+    RegistroTransmissao r = lerDocumento(path);
+    encontrarCompanheiro(path, r);
     return r;
 }
 

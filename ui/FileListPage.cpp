@@ -131,6 +131,7 @@ void FileListPage::baixar()
     bool substituir = false;
     const fs::path destino = escolherDestino(QString::fromStdString(download.localName()), substituir);
     if (destino.empty()) {
+        download.discard();
         return;
     }
     const fs::path guardado = download.keep(destino, substituir);

@@ -1,6 +1,7 @@
 #include "ui/TfrmPrincipal.h"
 
 #include "app/AppState.h"
+#include "app/DownloadRow.h"
 #include "app/UploadFlow.h"
 #include "platform/BaseDir.h"
 #include "platform/UiServices.h"
@@ -416,6 +417,7 @@ void TfrmPrincipal::closeEvent(QCloseEvent* event)
         return;
     }
     app::limparArquivosTemporarios(platform::baseDir() / "temp", platform::tempDir());
+    app::apagarDownloadsNaoGuardados();
     event->accept();
     if (estado_.modoParametros) {
         QCoreApplication::exit(estado_.codigoSaida);

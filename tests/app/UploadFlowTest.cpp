@@ -79,17 +79,15 @@ struct UploadRun
         int codigoSaida;  // what the state held when the presenter saw the event
     };
 
-    // The records in Protocolos (their companions apart).
-    [[nodiscard]] std::vector<fs::path> records() const { return inProtocolos(".xml"); }
-    [[nodiscard]] std::vector<fs::path> companions() const { return inProtocolos(".recibo"); }
-    [[nodiscard]] std::vector<fs::path> inProtocolos(const std::string& extension) const
+    // The records in Protocolos, and their companions in the program's own folder.
+    [[nodiscard]] std::vector<fs::path> records() const { return filesIn("Protocolos"); }
+    [[nodiscard]] std::vector<fs::path> companions() const { return filesIn(dataset::PastaRecibos); }
+    [[nodiscard]] std::vector<fs::path> filesIn(const std::string& dir) const
     {
         std::vector<fs::path> out;
         std::error_code ec;
-        for (const auto& e : fs::directory_iterator(box.path() / "Protocolos", ec)) {
-            if (e.path().extension() == extension) {
-                out.push_back(e.path());
-            }
+        for (const auto& e : fs::directory_iterator(box.path() / dir, ec)) {
+            out.push_back(e.path());
         }
         return out;
     }
@@ -212,7 +210,7 @@ TEST(UnattendedUpload, EveryOutcomeHasItsExitCodeAndResponse)
             // receipt's own values went in the companion.
             EXPECT_EQ(xml.rfind("<VEK><operadora>123456</operadora><tipo_Arquivo>", 0), 0U) << xml;
             EXPECT_EQ(xml.find("</clienteTransmissao></VEK>"), xml.size() - 27) << xml;
-            const std::string recibo = run.box.read("Protocolos/resposta.recibo");
+            const std::string recibo = run.box.read(".recibos/resposta.xml");
             EXPECT_NE(recibo.find("<modo>parametros</modo>"), std::string::npos) << recibo;
             const std::string protocolo = c.end == UploadEnd::Sent ? Protocolo : "";
             EXPECT_NE(xml.find("<protocoloTX>" + protocolo + "</protocoloTX>"), std::string::npos) << xml;
@@ -278,7 +276,7 @@ TEST(InteractiveUpload, OnlyASentFileGetsItsRecordUnderANewName)
             << run.estado.nomeArquivoRegistro;
         ASSERT_EQ(run.records().size(), 1U);
         ASSERT_EQ(run.companions().size(), 1U);
-        EXPECT_EQ(run.companions()[0], dataset::caminhoRecibo(run.records()[0]));
+        EXPECT_EQ(run.companions()[0], dataset::caminhoReciboGuardado(run.records()[0]));
         EXPECT_EQ(run.records()[0].filename(), run.estado.nomeArquivoRegistro);
         EXPECT_EQ(outcome.record, run.records()[0]);
         const std::string xml = test::readFile(run.records()[0]);

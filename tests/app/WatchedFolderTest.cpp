@@ -1,5 +1,6 @@
 #include "app/WatchedFolder.h"
 
+#include "dataset/TransmissionRecord.h"
 #include "platform/Error.h"
 #include "tests/fixtures/Sandbox.h"
 
@@ -122,27 +123,85 @@ TEST_F(Placement, ATakenNameGetsANumberAndTheRecordAndErrorGoBesideTheFile)
     }
 }
 
+// The .erro file is read by programs: it holds the error text without the
+// blanks and line ends around it (the core's texts begin with the blank left
+// where a message prefix was cut off), and keeps the line breaks inside it.
+TEST_F(Placement, TheErrorFileHoldsTheTextWithoutTheBlanksAroundIt)
+{
+    struct Case
+    {
+        const char* name;
+        std::string error;
+        std::string stored;
+    };
+    const std::array<Case, 3> cases{{
+        {"leading blank", " O servidor reportou um erro.", "O servidor reportou um erro.\n"},
+        {"trailing line end", "Tipo não permitido\r\n", "Tipo não permitido\n"},
+        {"line breaks inside",
+         " O VEK tentou 4 vezes conectar-se ao servidor da ZEB e \rnão obteve sucesso. \r",
+         "O VEK tentou 4 vezes conectar-se ao servidor da ZEB e \rnão obteve sucesso.\n"},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeFile(pastas.entrada / "a.xml", "dados");
+        UploadOutcome o = outcome(false, "<falha/>");
+        o.error = c.error;
+        const auto placed = colocarArquivo(pastas, "a.xml", o);
+        ASSERT_TRUE(placed.erro);
+        EXPECT_EQ(test::readFile(*placed.erro), c.stored);
+    }
+}
+
 // The record's companion (the receipt's own values) goes with the record's
 // copy, so that the moved file's receipt prints whole from it; a record
-// without one is copied alone, and a name whose companion copy is taken is
-// not used.
+// without one of its protocol is copied alone, and a name whose companion
+// copy is taken is not used.
 TEST_F(Placement, TheRecordsCompanionGoesBesideItsCopy)
 {
-    box.write("Protocolos/VEK-a.xml-1.recibo", "<recibo/>");
+    dataset::RegistroTransmissao registro;
+    registro.operadora = "123456";
+    registro.protocoloTX = "2026000001";
+    const std::string recibo = "<recibo><protocoloTX>2026000001</protocoloTX><enderecoIP>10.0.0.1</enderecoIP>"
+                               "<autenticacao>AB</autenticacao><modo>interativo</modo></recibo>";
+    box.write(".recibos/VEK-a.xml-1.xml", recibo);
     test::writeFile(pastas.enviados / "a.xml.registro.recibo", "de outro envio");
     test::writeFile(pastas.entrada / "a.xml", "novo");
-    const auto sent = colocarArquivo(pastas, "a.xml", outcome(true, "<registro/>"));
+    const auto sent = colocarArquivo(pastas, "a.xml", outcome(true, dataset::registroXml(registro)));
     EXPECT_EQ(sent.destino, pastas.enviados / "a-2.xml");
     EXPECT_EQ(sent.recibo, pastas.enviados / "a-2.xml.registro.recibo");
-    EXPECT_EQ(test::readFile(pastas.enviados / "a-2.xml.registro.xml"), "<registro/>");
-    EXPECT_EQ(test::readFile(pastas.enviados / "a-2.xml.registro.recibo"), "<recibo/>");
+    EXPECT_EQ(test::readFile(pastas.enviados / "a-2.xml.registro.xml"), dataset::registroXml(registro));
+    EXPECT_EQ(test::readFile(pastas.enviados / "a-2.xml.registro.recibo"), recibo);
     EXPECT_EQ(test::readFile(pastas.enviados / "a.xml.registro.recibo"), "de outro envio");
+    // The copies read back as the record with its receipt's values.
+    EXPECT_EQ(dataset::lerRegistroTransmissao(pastas.enviados / "a-2.xml.registro.xml").autenticacao, "AB");
 
-    fs::remove(box.path() / "Protocolos" / "VEK-a.xml-1.recibo");
-    test::writeFile(pastas.entrada / "b.xml", "outro");
-    const auto alone = colocarArquivo(pastas, "b.xml", outcome(true, "<registro/>"));
-    EXPECT_EQ(alone.recibo, std::nullopt);
-    EXPECT_FALSE(fs::exists(pastas.enviados / "b.xml.registro.recibo"));
+    fs::remove(box.path() / ".recibos" / "VEK-a.xml-1.xml");
+    struct Case
+    {
+        const char* name;
+        const char* besideTheRecord;  // a companion as earlier versions kept it
+        bool copied;
+    };
+    const std::array<Case, 3> cases{{
+        {"none", nullptr, false},
+        {"beside the record, of its protocol", "<recibo><protocoloTX>2026000001</protocoloTX></recibo>", true},
+        {"beside the record, of another protocol", "<recibo><protocoloTX>1999</protocoloTX></recibo>", false},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(box.path() / "Protocolos" / "VEK-a.xml-1.recibo");
+        if (c.besideTheRecord != nullptr) {
+            box.write("Protocolos/VEK-a.xml-1.recibo", c.besideTheRecord);
+        }
+        test::writeFile(pastas.entrada / "b.xml", "outro");
+        const auto placed = colocarArquivo(pastas, "b.xml", outcome(true, dataset::registroXml(registro)));
+        const fs::path copy = fs::path(placed.destino.string() + ".registro.recibo");
+        EXPECT_EQ(placed.recibo, c.copied ? std::optional(copy) : std::nullopt);
+        EXPECT_EQ(fs::exists(copy), c.copied);
+        if (c.copied) {
+            EXPECT_EQ(test::readFile(copy), c.besideTheRecord);
+        }
+    }
 }
 
 TEST_F(Placement, WithoutARecordTheFileStaysInTheInputFolder)

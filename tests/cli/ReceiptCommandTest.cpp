@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -109,6 +110,42 @@ TEST_F(ReciboCommand, WithoutAnOutputTheReceiptGoesToTheCurrentDirectoryUnderIts
     EXPECT_EQ(r.out, (box.path() / "Recibo-2026000123.pdf").string() + "\n");
     EXPECT_NE(pdfText(box.path() / "Recibo-2026000123.pdf").find("Protocolo de Transmissão: 2026000123"),
               std::string::npos);
+}
+
+// The receipt's own values are found from a record named relative to the
+// current directory too, and for a record written by an earlier version with
+// its companion beside it.
+TEST_F(ReciboCommand, TheAddressAndAuthenticationComeWithTheRecordHoweverItIsNamed)
+{
+    const auto guardado = record("r.xml", registro());
+    const auto antigo = box.write("Protocolos/antigo.xml", dataset::registroXml(registro()));
+    box.write("Protocolos/antigo.recibo",
+              "<recibo><protocoloTX>2026000123</protocoloTX><enderecoIP>10.9.8.7</enderecoIP>"
+              "<autenticacao>ANTIGA</autenticacao><modo>interativo</modo></recibo>");
+    struct Case
+    {
+        const char* name;
+        fs::path cwd;
+        std::string record;
+        const char* address;
+    };
+    const std::array<Case, 3> cases{{
+        {"relative, from Protocolos", guardado.parent_path(), "r.xml", "Endereço IP: 192.168.10.20"},
+        {"relative, from the base directory", box.path(), "Protocolos/r.xml", "Endereço IP: 192.168.10.20"},
+        {"companion beside the record", box.path(), antigo.string(), "Endereço IP: 10.9.8.7"},
+    }};
+    const fs::path before = fs::current_path();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path pdf = box.path() / "r.pdf";
+        fs::current_path(c.cwd);
+        const auto r = runCli({"recibo", c.record, "-o", pdf.string()});
+        fs::current_path(before);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const std::string text = pdfText(pdf);
+        EXPECT_NE(text.find(c.address), std::string::npos) << text;
+    }
 }
 
 TEST_F(ReciboCommand, WhatHasNoReceiptOrIsNoRecordEndsWithItsReasonAndNoFile)

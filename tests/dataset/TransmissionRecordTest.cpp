@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
+#include <optional>
 #include <sys/stat.h>
 #include <utility>
 #include <vector>
@@ -28,6 +30,8 @@ RegistroTransmissao sample()
             .autenticacao = "A1B2C3D4",
             .modoParametros = false};
 }
+
+void expectSame(const RegistroTransmissao& a, const RegistroTransmissao& b);
 
 // The record is read by other programs as it is (in parameter-file mode it is
 // their response file): exactly the eight elements, whatever the mode, on
@@ -51,35 +55,95 @@ TEST(TransmissionRecord, ExactBytesWithEscapingAndUtf8InBothModes)
     }
 }
 
-TEST(TransmissionRecord, TheReceiptsOwnValuesGoInACompanionBesideTheRecord)
+TEST(TransmissionRecord, TheReceiptsOwnValuesGoInACompanionOfTheProgramsOwn)
 {
-    const std::vector<std::pair<std::string, std::string>> names{
+    const std::vector<std::pair<std::string, std::string>> beside{
         {"/p/VEK-a.xml-1.xml", "/p/VEK-a.xml-1.recibo"},
         {"/p/RESPOSTA.XML", "/p/RESPOSTA.recibo"},
         {"/p/a.zip.registro.xml", "/p/a.zip.registro.recibo"},
         {"/p/resposta.txt", "/p/resposta.txt.recibo"},
         {"/p/resposta", "/p/resposta.recibo"},
     };
-    for (const auto& [record, companion] : names) {
-        EXPECT_EQ(caminhoRecibo(record), std::filesystem::path(companion)) << record;
+    for (const auto& [record, companion] : beside) {
+        EXPECT_EQ(caminhoReciboAoLado(record), std::filesystem::path(companion)) << record;
+    }
+    const std::vector<std::pair<std::string, std::optional<std::string>>> kept{
+        {"/b/Protocolos/VEK-a.xml-1.xml", "/b/.recibos/VEK-a.xml-1.xml"},
+        {"/b/Protocolos/r2.recibo", "/b/.recibos/r2.recibo"},
+        {"/b/Protocolos/sub/../resposta", "/b/.recibos/resposta"},
+        {"/b/enviados/a.xml.registro.xml", std::nullopt},
+        {"/b/protocolos/r.xml", std::nullopt},
+    };
+    for (const auto& [record, companion] : kept) {
+        const auto found = caminhoReciboGuardado(record);
+        EXPECT_EQ(found ? std::optional(found->string()) : std::nullopt, companion) << record;
     }
 
     test::Sandbox box;
     auto r = sample();
     r.modoParametros = true;
     ASSERT_TRUE(gravarRegistroTransmissao(r, box.path(), "resposta.xml"));
-    EXPECT_EQ(box.read("Protocolos/resposta.recibo"),
+    EXPECT_EQ(box.read(".recibos/resposta.xml"),
               "<recibo><protocoloTX>2026000001</protocoloTX><enderecoIP>192.168.10.20</enderecoIP>"
               "<autenticacao>A1B2C3D4</autenticacao><modo>parametros</modo></recibo>");
+    EXPECT_EQ(companheiroDoRegistro(box.path() / "Protocolos" / "resposta.xml"),
+              box.path() / ".recibos" / "resposta.xml");
+    // Nothing but the record goes in Protocolos, whose names are the caller's.
+    std::vector<std::string> inProtocolos;
+    for (const auto& e : std::filesystem::directory_iterator(box.path() / "Protocolos")) {
+        inProtocolos.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(inProtocolos, std::vector<std::string>{"resposta.xml"});
 }
 
-// A companion that does not belong to the record beside it is never read with
-// it: the record then prints as one written before companions existed.
+// In parameter-file mode the calling program names the response file; no
+// record's companion may take the place of a file it named, whatever the
+// names of later runs.
+TEST(TransmissionRecord, NoCompanionReplacesAFileTheCallerNamed)
+{
+    struct Case
+    {
+        const char* first;
+        const char* second;
+    };
+    const std::array<Case, 4> cases{{
+        {"r2.recibo", "r2.xml"},
+        {"r2.recibo", "r2.XML"},
+        {"r2.txt.recibo", "r2.txt"},
+        {"r2.recibo", "r2"},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.first) + " then " + c.second);
+        test::Sandbox box;
+        auto primeiro = sample();
+        primeiro.modoParametros = true;
+        auto segundo = sample();
+        segundo.protocoloTX = "2026000002";
+        segundo.enderecoIP = "10.0.0.2";
+        ASSERT_TRUE(gravarRegistroTransmissao(primeiro, box.path(), c.first));
+        ASSERT_TRUE(gravarRegistroTransmissao(segundo, box.path(), c.second));
+        EXPECT_EQ(box.read(std::string("Protocolos/") + c.first), registroXml(primeiro));
+        EXPECT_EQ(box.read(std::string("Protocolos/") + c.second), registroXml(segundo));
+        expectSame(lerRegistroTransmissao(box.path() / "Protocolos" / c.first), primeiro);
+        expectSame(lerRegistroTransmissao(box.path() / "Protocolos" / c.second), segundo);
+    }
+
+    // A file of the caller's with a companion's name beside the record stays,
+    // also when the record cannot be written.
+    test::Sandbox box;
+    box.write("Protocolos/dados.recibo", "do chamador");
+    ASSERT_TRUE(gravarRegistroTransmissao(sample(), box.path(), "dados.xml"));
+    std::filesystem::create_directory(box.path() / "Protocolos" / "s.xml");
+    box.write("Protocolos/s.recibo", "também do chamador");
+    EXPECT_FALSE(gravarRegistroTransmissao(sample(), box.path(), "s.xml"));
+    EXPECT_EQ(box.read("Protocolos/dados.recibo"), "do chamador");
+    EXPECT_EQ(box.read("Protocolos/s.recibo"), "também do chamador");
+}
+
+// A companion that does not belong to the record is never read with it: the
+// record then prints as one written before companions existed.
 TEST(TransmissionRecord, AStaleOrUnsoundCompanionIsNotReadWithTheRecord)
 {
-    test::Sandbox box;
-    ASSERT_TRUE(gravarRegistroTransmissao(sample(), box.path(), "r.xml"));
-    const auto record = box.path() / "Protocolos" / "r.xml";
     const std::vector<std::pair<const char*, std::string>> cases{
         {"of another protocol",
          "<recibo><protocoloTX>1999</protocoloTX><enderecoIP>9.9.9.9</enderecoIP><autenticacao>X</autenticacao>"
@@ -87,15 +151,67 @@ TEST(TransmissionRecord, AStaleOrUnsoundCompanionIsNotReadWithTheRecord)
         {"not XML", "Protocolo: 1"},
         {"another root", "<VEK><protocoloTX>2026000001</protocoloTX><enderecoIP>9.9.9.9</enderecoIP></VEK>"},
     };
-    for (const auto& [name, content] : cases) {
-        SCOPED_TRACE(name);
-        box.write("Protocolos/r.recibo", content);
-        const auto read = lerRegistroTransmissao(record);
-        EXPECT_EQ(read.protocoloTX, "2026000001");
-        EXPECT_EQ(read.enderecoIP, "");
-        EXPECT_EQ(read.autenticacao, "");
-        EXPECT_FALSE(read.modoParametros);
+    // In the program's own place, and beside the record as earlier versions kept it.
+    for (const char* place : {".recibos/r.xml", "Protocolos/r.recibo"}) {
+        test::Sandbox box;
+        ASSERT_TRUE(gravarRegistroTransmissao(sample(), box.path(), "r.xml"));
+        std::filesystem::remove(box.path() / ".recibos" / "r.xml");
+        const auto record = box.path() / "Protocolos" / "r.xml";
+        for (const auto& [name, content] : cases) {
+            SCOPED_TRACE(std::string(place) + ", " + name);
+            box.write(place, content);
+            const auto read = lerRegistroTransmissao(record);
+            EXPECT_EQ(read.protocoloTX, "2026000001");
+            EXPECT_EQ(read.enderecoIP, "");
+            EXPECT_EQ(read.autenticacao, "");
+            EXPECT_FALSE(read.modoParametros);
+            EXPECT_EQ(companheiroDoRegistro(record), std::nullopt);
+        }
     }
+}
+
+// Records written by earlier versions keep their companion beside them; it
+// is read when the program's own place has none of the record's protocol.
+TEST(TransmissionRecord, ACompanionBesideTheRecordIsStillRead)
+{
+    const std::string besideXml = "<recibo><protocoloTX>2026000001</protocoloTX><enderecoIP>10.1.1.1</enderecoIP>"
+                                  "<autenticacao>ANTIGA</autenticacao><modo>parametros</modo></recibo>";
+    struct Case
+    {
+        const char* name;
+        std::optional<std::string> kept;  // what the program's own place holds
+        const char* address;
+        const char* companion;
+    };
+    const std::array<Case, 3> cases{{
+        {"none kept", std::nullopt, "10.1.1.1", "Protocolos/r.recibo"},
+        {"a stale one kept",
+         "<recibo><protocoloTX>1999</protocoloTX><enderecoIP>9.9.9.9</enderecoIP></recibo>",
+         "10.1.1.1",
+         "Protocolos/r.recibo"},
+        {"a sound one kept",
+         "<recibo><protocoloTX>2026000001</protocoloTX><enderecoIP>192.168.10.20</enderecoIP>"
+         "<autenticacao>A1B2C3D4</autenticacao><modo>interativo</modo></recibo>",
+         "192.168.10.20",
+         ".recibos/r.xml"},
+    }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Sandbox box;
+        const auto record = box.write("Protocolos/r.xml", registroXml(sample()));
+        box.write("Protocolos/r.recibo", besideXml);
+        if (c.kept) {
+            box.write(".recibos/r.xml", *c.kept);
+        }
+        EXPECT_EQ(lerRegistroTransmissao(record).enderecoIP, c.address);
+        EXPECT_EQ(companheiroDoRegistro(record), box.path() / c.companion);
+    }
+    // A record kept elsewhere, with its companion beside it.
+    test::Sandbox box;
+    const auto elsewhere = box.write("guardados/r.xml", registroXml(sample()));
+    box.write("guardados/r.recibo", besideXml);
+    EXPECT_EQ(lerRegistroTransmissao(elsewhere).autenticacao, "ANTIGA");
+    EXPECT_TRUE(lerRegistroTransmissao(elsewhere).modoParametros);
 }
 
 // A record rewritten under the same name (a parameter-file run writes its
@@ -114,8 +230,8 @@ TEST(TransmissionRecord, ARewrittenRecordKeepsOnlyItsOwnCompanion)
     EXPECT_EQ(lerRegistroTransmissao(record).autenticacao, "A1B2C3D4");
 
     // The companion's name taken by a directory: it cannot be written.
-    std::filesystem::remove(box.path() / "Protocolos" / "r.recibo");
-    std::filesystem::create_directory(box.path() / "Protocolos" / "r.recibo");
+    std::filesystem::remove(box.path() / ".recibos" / "r.xml");
+    std::filesystem::create_directory(box.path() / ".recibos" / "r.xml");
     auto outro = sample();
     outro.protocoloTX = "2026000002";
     EXPECT_TRUE(gravarRegistroTransmissao(outro, box.path(), "r.xml"));
@@ -123,12 +239,12 @@ TEST(TransmissionRecord, ARewrittenRecordKeepsOnlyItsOwnCompanion)
     EXPECT_EQ(lerRegistroTransmissao(record).enderecoIP, "");
 
     // The record itself not written: the old companion does not stay.
-    std::filesystem::remove(box.path() / "Protocolos" / "r.recibo");
     ASSERT_TRUE(gravarRegistroTransmissao(sample(), box.path(), "s.xml"));
+    ASSERT_TRUE(std::filesystem::exists(box.path() / ".recibos" / "s.xml"));
     std::filesystem::remove(box.path() / "Protocolos" / "s.xml");
     std::filesystem::create_directory(box.path() / "Protocolos" / "s.xml");
     EXPECT_FALSE(gravarRegistroTransmissao(outro, box.path(), "s.xml"));
-    EXPECT_FALSE(std::filesystem::exists(box.path() / "Protocolos" / "s.recibo"));
+    EXPECT_FALSE(std::filesystem::exists(box.path() / ".recibos" / "s.xml"));
 }
 
 void expectSame(const RegistroTransmissao& a, const RegistroTransmissao& b)

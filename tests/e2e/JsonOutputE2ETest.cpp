@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <regex>
 #include <sstream>
 
@@ -56,6 +57,19 @@ std::vector<PyObject> parsedByPython(const Sandbox& box, const std::string& text
     return objects;
 }
 
+// The rest of the first line of `text` that begins with `start`.
+std::optional<std::string> lineStarting(const std::string& text, const std::string& start)
+{
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(start, 0) == 0) {
+            return line.substr(start.size());
+        }
+    }
+    return std::nullopt;
+}
+
 std::uint16_t freePort()
 {
     platform::TcpListener l;
@@ -99,7 +113,9 @@ TEST_F(JsonOutputE2E, UploadsOneObjectPerFileAndTheSummary)
     EXPECT_TRUE(std::regex_match(objects[0].at("Registro"), std::regex("str:\".*/Protocolos/VEK-a.xml-.*\\.xml\"")));
     EXPECT_EQ(objects[0].at("Erro"), "NoneType:null");
 
-    objects = run({"enviar", "--registro", "123456", "--json", a.string(), b.string()}, 1);
+    const auto r = cli.run({"enviar", "--registro", "123456", "--json", a.string(), b.string()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    objects = parsedByPython(client, r.out);
     ASSERT_EQ(objects.size(), 3U);
     EXPECT_EQ(objects[0].at("Sucesso"), "bool:true");
     EXPECT_EQ(objects[1].keys, UploadKeys);
@@ -107,7 +123,13 @@ TEST_F(JsonOutputE2E, UploadsOneObjectPerFileAndTheSummary)
     for (const char* empty : {"Protocolo", "DataHora", "EnderecoIP", "Autenticacao"}) {
         EXPECT_EQ(objects[1].at(empty), "NoneType:null") << empty;
     }
-    EXPECT_TRUE(std::regex_match(objects[1].at("Erro"), std::regex("str:\".*QQQ.*\""))) << objects[1].at("Erro");
+    // The error text alone, while the "Erro: " line keeps it exactly as raised,
+    // with the blank left where the message prefix was cut off.
+    const auto raised = lineStarting(r.err, "Erro: ");
+    ASSERT_TRUE(raised) << r.err;
+    EXPECT_EQ(raised->rfind(" O servidor reportou", 0), 0U) << r.err;
+    EXPECT_TRUE(std::regex_match(objects[1].at("Erro"), std::regex("str:\"[^ ].*QQQ.*[^ ]\"")))
+        << objects[1].at("Erro");
     EXPECT_TRUE(std::regex_match(objects[1].at("Registro"), std::regex("str:\".*/Protocolos/VEK-b.qqq-.*\"")));
     EXPECT_EQ(objects[2].keys, "Resumo");
     EXPECT_EQ(objects[2].at("Resumo"),

@@ -332,13 +332,17 @@ private slots:
         QVERIFY(!ticked(rowNamed("Retorno do processamento de maio/2024")));
     }
 
-    void cancelledSaveLeavesTheDownloadInTemp()
+    // A declined save leaves no deciphered file, nor its enciphered
+    // temporary one, behind in temp/.
+    void cancelledSaveRemovesTheDownloadFromTemp()
     {
         openFileList("REL");
         ui::FileDialog::instance().setTestAnswers({QString()});
         click(ui::Botao::Concluir);
         QVERIFY(sandbox_->ui().messages().empty());
-        QVERIFY(fs::exists(temp() / "relatorio-processamento.txt"));
+        QCOMPARE(ui::FileDialog::instance().pathsSeen().size(), 1);
+        QVERIFY(!fs::exists(temp() / "relatorio-processamento.txt"));
+        QVERIFY(!fs::exists(temp() / "relatorio-processamento.tmp"));
         QVERIFY(!ticked(0));
         QVERIFY(window_->tabelaLista().downloadedIds().empty());
         QCOMPARE(visibleButtons(), QString("inicio,anterior,concluir,sair"));
@@ -378,7 +382,7 @@ private slots:
         QCOMPARE(texts.size(), saved ? 2 : 1);
         QCOMPARE(test::readFile(existing) == "não apagar", !replace);
         QCOMPARE(fs::exists(other), pickAnother);
-        QCOMPARE(fs::exists(temp() / "relatorio-processamento.txt"), !saved);
+        QVERIFY(!fs::exists(temp() / "relatorio-processamento.txt"));
         QCOMPARE(ticked(0), saved);
     }
 
