@@ -4,9 +4,11 @@
 #include "platform/Error.h"
 #include "platform/Socket.h"
 #include "tests/fixtures/FakeFtpServer.h"
+#include "tests/fixtures/PublishedFile.h"
 #include "tests/fixtures/RecordingSleeper.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
+#include "tests/fixtures/SocketPair.h"
 
 #include <gtest/gtest.h>
 
@@ -17,28 +19,14 @@ using namespace std::chrono_literals;
 using ftp::test::FakeFtpServer;
 using ftp::test::FtpScript;
 using ftp::test::FtpStep;
+using test::freePort;
 
 constexpr const char* Chave = "chave-do-arquivo";
-
-std::uint16_t freePort()
-{
-    platform::TcpListener l;
-    l.listen("127.0.0.1", 0);
-    return l.localPort();
-}
 
 // The bytes the server sends for a file: enciphered with its listed key.
 std::string enciphered(const test::Sandbox& box, const std::string& content)
 {
-    const auto plain = box.write("publicado.bin", content);
-    crypto::TEncryptFile enc;
-    enc.SetArquivoOriginal(plain.string());
-    enc.SetArquivoDestino((box.path() / "publicado.cpt").string());
-    enc.SetSenha(Chave);
-    enc.UsarSenha = true;
-    enc.ExcecaoErro = true;
-    enc.Executar();
-    return box.read("publicado.cpt");
+    return test::encipheredForDownload(box, content, Chave);
 }
 
 FtpScript login()

@@ -15,6 +15,7 @@
 #include "platform/UiServices.h"
 #include "tests/fixtures/FakeFtpServer.h"
 #include "tests/fixtures/FakeZebServer.h"
+#include "tests/fixtures/PublishedFile.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
 #include "wire/MessageCodes.h"
@@ -570,17 +571,7 @@ TEST(FaultMatrix, Download)
     constexpr const char* Chave = "chave-do-arquivo";
     const test::Sandbox files(false);
     const std::string content(1000, 'z');
-    std::string wireBytes;
-    {
-        crypto::TEncryptFile enc;
-        enc.SetArquivoOriginal(files.write("publicado.bin", content).string());
-        enc.SetArquivoDestino((files.path() / "publicado.cpt").string());
-        enc.SetSenha(Chave);
-        enc.UsarSenha = true;
-        enc.ExcecaoErro = true;
-        enc.Executar();
-        wireBytes = files.read("publicado.cpt");
-    }
+    const std::string wireBytes = test::encipheredForDownload(files, content, Chave);
 
     enum class Phase
     {

@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 #include "tests/e2e/E2E.h"
+#include "tests/fixtures/SocketPair.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,6 @@ using namespace std::chrono_literals;
 
 // Only against a hang: the walk-through builds nothing and takes seconds.
 constexpr auto HangGuard = 300s;
-
-std::uint16_t freePort()
-{
-    platform::TcpListener l;
-    l.listen("127.0.0.1", 0);
-    return l.localPort();
-}
 
 // The walk-through's output cut at its command lines ("$ ..."): each
 // command line with what followed it.

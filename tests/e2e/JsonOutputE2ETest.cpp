@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 #include "tests/e2e/E2E.h"
+#include "tests/fixtures/SocketPair.h"
 
 #include <gtest/gtest.h>
 
@@ -68,13 +69,6 @@ std::optional<std::string> lineStarting(const std::string& text, const std::stri
         }
     }
     return std::nullopt;
-}
-
-std::uint16_t freePort()
-{
-    platform::TcpListener l;
-    l.listen("127.0.0.1", 0);
-    return l.localPort();
 }
 
 constexpr const char* UploadKeys = "Arquivo|Sucesso|Protocolo|DataHora|EnderecoIP|Autenticacao|Registro|Erro";

@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 #include "tests/e2e/E2E.h"
+#include "tests/fixtures/SocketPair.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +9,6 @@
 
 namespace vek::test {
 namespace {
-
-std::uint16_t freePort()
-{
-    platform::TcpListener l;
-    l.listen("127.0.0.1", 0);
-    return l.localPort();
-}
 
 std::vector<std::vector<std::string>> tsv(const std::string& text)
 {

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "tests/fixtures/Process.h"
+#include "tests/fixtures/SocketPair.h"
 #include "tests/server/ServerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,13 +19,6 @@ namespace vek::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::uint16_t freePort()
-{
-    platform::TcpListener l;
-    l.listen("127.0.0.1", 0);
-    return l.localPort();
-}
 
 // A vek-cli base directory pointed at the server.
 struct CliBase
