@@ -53,7 +53,7 @@ const std::vector<Command>& commands()
         {"recibo",
          "recibo REGISTRO.xml [-o RECIBO.pdf]\n\n"
          "Sem -o, o PDF é Recibo-PROTOCOLO.pdf no diretório atual. Um registro de envio que não foi concluído\n"
-         "(protocolo vazio) não tem recibo: saída 1.",
+         "(protocolo vazio) não tem recibo: saída 1. O desenho é o da janela, feito pelo vek-recibo do pacote vek.",
          "Gera em PDF o recibo de um envio anterior a partir do seu registro em Protocolos/; mostra o caminho.",
          cmdRecibo},
         {"tipos-envio",

@@ -1,34 +1,43 @@
-# What an installation holds besides the three programs (their install() rules
-# sit beside their targets), and the two Debian packages CPack makes of it:
-# vek (the window and vek-cli, component "vek") and zebd (component "zebd").
+# What an installation holds besides the programs (their install() rules sit
+# beside their targets), and the three Debian packages CPack makes of it:
+# vek-cli (component "cli": the client without a window, no Qt), vek (the
+# window and the receipt's drawing; depends on vek-cli) and zebd.
 #   cpack --config build/CPackConfig.cmake -B build      (or: bash scripts/package.sh)
+#
+# One version: project() in the top CMakeLists.txt sets the product's
+# version; the programs' --version, the packages, the manual pages, the
+# changelog entry and the AppStream release all take it from there, with the
+# release date below. The protocol's "VEK-4.0.8" on the wire is the design's
+# own and does not follow it.
 
 set(VEK_PACKAGE_MAINTAINER "Equipe VEK <vek@zeb.example.org>" CACHE STRING "Maintainer field of the Debian packages")
 set(VEK_HOMEPAGE "https://vek.zeb.example.org/" CACHE STRING
     "Home page of the packages and the AppStream metainfo (screenshots under capturas/), ending in /")
 # The AppStream component id is the home page's domain reversed.
 set(VEK_APPSTREAM_ID "org.example.zeb.vek")
+# The release: its date (the changelog entry, the AppStream release, the
+# manual pages' footer) and the Debian revision of this packaging.
 set(VEK_RELEASE_DATE "2026-12-10")
-set(VEK_RELEASE_DATE_RFC2822 "Thu, 10 Dec 2026 12:00:00 -0300")
-
-# The installed programs resolve every symbol at start, so their whole
-# relocation table is read-only (full RELRO, as Debian's hardening asks).
-foreach(_program IN ITEMS vek vek-cli zebd)
-    if(TARGET ${_program})
-        set_property(TARGET ${_program} APPEND PROPERTY LINK_OPTIONS "LINKER:-z,relro,-z,now")
-    endif()
-endforeach()
+set(VEK_DEBIAN_REVISION 1)
+set(VEK_DEBIAN_VERSION "${PROJECT_VERSION}-${VEK_DEBIAN_REVISION}")
+execute_process(COMMAND date -u -d "${VEK_RELEASE_DATE} 15:00:00" "+%a, %d %b %Y %H:%M:%S +0000"
+                OUTPUT_VARIABLE VEK_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND date -u -d "${VEK_RELEASE_DATE}" "+%B %Y"
+                OUTPUT_VARIABLE VEK_RELEASE_MONTH OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 
 set(_src ${CMAKE_SOURCE_DIR}/packaging)
 set(_gen ${CMAKE_BINARY_DIR}/packaging)
 
 configure_file(${_src}/vek.metainfo.xml.in ${_gen}/${VEK_APPSTREAM_ID}.metainfo.xml @ONLY)
 configure_file(${_src}/changelog.in ${_gen}/changelog @ONLY)
+foreach(_page IN ITEMS vek.1 vek-cli.1 zebd.8)
+    configure_file(${_src}/man/${_page} ${_gen}/man/${_page} @ONLY)
+endforeach()
 
 # Manual pages and changelogs go in compressed with gzip -9n, as Debian wants
 # them, and without a time stamp so the packages come out the same each time.
 set(_gzipped)
-foreach(_source IN ITEMS ${_src}/man/vek.1 ${_src}/man/vek-cli.1 ${_src}/man/zebd.8 ${_gen}/changelog)
+foreach(_source IN ITEMS ${_gen}/man/vek.1 ${_gen}/man/vek-cli.1 ${_gen}/man/zebd.8 ${_gen}/changelog)
     get_filename_component(_name ${_source} NAME)
     set(_output ${_gen}/${_name}.gz)
     add_custom_command(OUTPUT ${_output}
@@ -39,8 +48,15 @@ foreach(_source IN ITEMS ${_src}/man/vek.1 ${_src}/man/vek-cli.1 ${_src}/man/zeb
 endforeach()
 add_custom_target(vek_packaging_files ALL DEPENDS ${_gzipped})
 
-# vek: the window and vek-cli
+# vek-cli: the client without a window
 set(_doc ${CMAKE_INSTALL_DATADIR}/doc)
+install(FILES ${_gen}/vek-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
+install(FILES ${_src}/completion/vek-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        COMPONENT cli)
+install(FILES ${_src}/copyright ${_gen}/changelog.gz DESTINATION ${_doc}/vek-cli COMPONENT cli)
+install(FILES ${_src}/vek.INI.exemplo DESTINATION ${_doc}/vek-cli/examples RENAME vek.INI COMPONENT cli)
+
+# vek: the window and the receipt's drawing
 install(FILES ${_src}/vek.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT vek)
 install(FILES ${_gen}/${VEK_APPSTREAM_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT vek)
 install(FILES ${_src}/vek-parametros.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME vek.xml
@@ -52,11 +68,8 @@ foreach(_size IN ITEMS 16 24 32 48 64 128 256)
             RENAME vek.png
             COMPONENT vek)
 endforeach()
-install(FILES ${_gen}/vek.1.gz ${_gen}/vek-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vek)
-install(FILES ${_src}/completion/vek-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
-        COMPONENT vek)
+install(FILES ${_gen}/vek.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vek)
 install(FILES ${_src}/copyright ${_gen}/changelog.gz DESTINATION ${_doc}/vek COMPONENT vek)
-install(FILES ${_src}/vek.INI.exemplo DESTINATION ${_doc}/vek/examples RENAME vek.INI COMPONENT vek)
 
 # zebd: the server counterpart and its service
 install(FILES ${_src}/zebd/zebd.service DESTINATION lib/systemd/system COMPONENT zebd)
@@ -67,10 +80,11 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vek)
 set(CPACK_PACKAGE_VENDOR ZEB)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${VEK_DEBIAN_REVISION})
 set(CPACK_PACKAGE_CONTACT ${VEK_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL vek zebd)
+set(CPACK_COMPONENTS_ALL cli vek zebd)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VEK_PACKAGE_MAINTAINER})
@@ -80,22 +94,43 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME vek-cli)
+set(CPACK_DEBIAN_CLI_DESCRIPTION [=[ZEB agency file transmission client, command line - cliente VEK sem janela
+vek-cli is the VEK client without a window, for scripts, servers and
+terminals: it sends data files to the ZEB agency and gets the receipt,
+lists and downloads the files made available, consults the transmission
+history, changes the transmission password, sends the files a folder
+receives and fetches the files of a type as they are published. It needs
+no display and no graphical library. An installed client keeps its files
+in ~/.local/share/vek. The receipt's PDF (vek-cli recibo) is drawn by the
+window's package, vek.
+
+O vek-cli é o cliente VEK sem janela, para scripts, servidores e
+terminais: envia arquivos de dados à ZEB e recebe o recibo, lista e baixa
+os arquivos disponibilizados, consulta o histórico de transmissões,
+altera a senha de transmissão, envia os arquivos que chegam a uma pasta e
+recebe os arquivos de um tipo à medida que são publicados. Não precisa de
+tela nem de biblioteca gráfica. Um cliente instalado guarda seus arquivos
+em ~/.local/share/vek. O PDF do recibo (vek-cli recibo) é desenhado pelo
+pacote da janela, vek.]=])
+
 set(CPACK_DEBIAN_VEK_PACKAGE_NAME vek)
 # The window maps its fonts to DejaVu and Liberation, and shows Qt's own
 # dialogs in Portuguese.
-set(CPACK_DEBIAN_VEK_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-liberation, qt6-translations-l10n")
+set(CPACK_DEBIAN_VEK_PACKAGE_DEPENDS
+    "vek-cli (= ${VEK_DEBIAN_VERSION}), fonts-dejavu-core, fonts-liberation, qt6-translations-l10n")
 set(CPACK_DEBIAN_VEK_DESCRIPTION [=[ZEB agency file transmission client - cliente de transmissão à ZEB
 VEK is the desktop client through which operators send data files to the
 ZEB agency and get a receipt, list and download the files made available
 to them, consult their transmission history and change their transmission
-password. vek-cli runs the same operations without a window, for scripts
-and servers. An installed client keeps its files in ~/.local/share/vek.
+password. The command-line client, vek-cli, comes with it. An installed
+client keeps its files in ~/.local/share/vek.
 
 O VEK é o cliente pelo qual as operadoras enviam arquivos de dados à ZEB
 e recebem o recibo, listam e baixam os arquivos disponibilizados a elas,
 consultam o histórico de transmissões e alteram a senha de transmissão.
-O vek-cli faz as mesmas operações sem janela, para scripts e servidores.
-Um cliente instalado guarda seus arquivos em ~/.local/share/vek.]=])
+O cliente de linha de comando, vek-cli, vem com ele. Um cliente
+instalado guarda seus arquivos em ~/.local/share/vek.]=])
 
 set(CPACK_DEBIAN_ZEBD_PACKAGE_NAME zebd)
 set(CPACK_DEBIAN_ZEBD_PACKAGE_DEPENDS "adduser")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the Debian packages vek_*.deb (the window and vek-cli) and zebd_*.deb
-# (the server counterpart and its service) in build/: set-up and build as
+# Makes the Debian packages vek-cli_*.deb (the client without a window),
+# vek_*.deb (the window) and zebd_*.deb (the server counterpart and its
+# service) in build/: set-up and build as
 # scripts/setup.sh does, then CPack on that tree, then lintian.
 #   bash scripts/package.sh
 #   bash scripts/package.sh --tree DIR [--out DIR] [--no-lintian]   # an already built tree, no set-up
@@ -30,11 +31,11 @@ for tool in cpack dpkg-shlibdeps dpkg-deb; do
 done
 
 mkdir -p "$out"
-rm -f "$out"/vek_*.deb "$out"/zebd_*.deb
+rm -f "$out"/vek-cli_*.deb "$out"/vek_*.deb "$out"/zebd_*.deb
 cpack --config "$tree/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 || { cat "$out/cpack.log" >&2; exit 1; }
 rm -rf "$out/_CPack_Packages"
 
-debs=("$out"/vek_*.deb "$out"/zebd_*.deb)
+debs=("$out"/vek-cli_*.deb "$out"/vek_*.deb "$out"/zebd_*.deb)
 if ((lint)) && command -v lintian >/dev/null; then
     lintian --fail-on error "${debs[@]}"
 fi

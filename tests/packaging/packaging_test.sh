@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks of the Debian packages made from a build tree, one check per call:
 #   packaging_test.sh CHECK DEBS_DIR
-# CHECK: build TREE | lintian | contents | desktop | manpages | completion | systemd | run
+# CHECK: build TREE | lintian | contents | hardening | desktop | manpages | completion | systemd | run
 # Each check unpacks what it needs into a temporary folder of its own and
 # removes it at the end; exit 77 means the machine cannot run the check.
 set -euo pipefail
@@ -18,6 +18,7 @@ fail() {
 }
 
 vek_deb() { ls "$debs"/vek_*.deb; }
+vek_cli_deb() { ls "$debs"/vek-cli_*.deb; }
 zebd_deb() { ls "$debs"/zebd_*.deb; }
 
 work=""
@@ -60,14 +61,14 @@ require() {
 check_build() {
     local tree=$3
     bash "$source_dir/scripts/package.sh" --tree "$tree" --out "$debs" --no-lintian
-    [[ -f $(vek_deb) && -f $(zebd_deb) ]] || fail "the packages were not made"
+    [[ -f $(vek_cli_deb) && -f $(vek_deb) && -f $(zebd_deb) ]] || fail "the packages were not made"
 }
 
 check_lintian() {
     require lintian
     local out
     # Errors and warnings fail; informational tags are listed.
-    out=$(lintian --fail-on error,warning --info --display-info "$(vek_deb)" "$(zebd_deb)" 2>&1) ||
+    out=$(lintian --fail-on error,warning --info --display-info "$(vek_cli_deb)" "$(vek_deb)" "$(zebd_deb)" 2>&1) ||
         { printf '%s\n' "$out"; fail "lintian found errors or warnings"; }
     printf '%s\n' "$out"
 }
@@ -76,7 +77,7 @@ check_lintian() {
 # kept beside this script.
 check_contents() {
     local package deb listed
-    for package in vek zebd; do
+    for package in vek-cli vek zebd; do
         deb=$(ls "$debs/${package}"_*.deb)
         listed=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort)
         if ! diff -u "$here/$package.contents" <(printf '%s\n' "$listed"); then
@@ -85,15 +86,58 @@ check_contents() {
         dpkg-deb --contents "$deb" | awk '$2 != "root/root" { bad = 1 } END { exit bad }' ||
             fail "$package: an entry not owned by root"
     done
+    # One version: the project's, with the packaging's Debian revision.
     local version
-    version=$(sed -n 's/^project(VEK VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
-    for package in vek zebd; do
-        [[ $(dpkg-deb -f "$(ls "$debs/${package}"_*.deb)" Version) == "$version" ]] ||
-            fail "$package: version differs from the project's $version"
+    version=$(project_version)
+    for package in vek-cli vek zebd; do
+        [[ $(dpkg-deb -f "$(ls "$debs/${package}"_*.deb)" Version) == "$version-"[1-9]* ]] ||
+            fail "$package: version $(dpkg-deb -f "$(ls "$debs/${package}"_*.deb)" Version) is not the project's $version with a Debian revision"
     done
+    dpkg-deb -f "$(vek_deb)" Depends | grep -qF "vek-cli (= $(dpkg-deb -f "$(vek_cli_deb)" Version))" ||
+        fail "vek does not depend on its own vek-cli"
+    # vek-cli installs on a host without a display: no Qt GUI, no X, in its
+    # dependencies or in what the program loads.
+    local cli_depends
+    cli_depends=$(dpkg-deb -f "$(vek_cli_deb)" Depends)
+    [[ -n $cli_depends ]] || fail "vek-cli: no computed dependency"
+    ! grep -qiE 'qt|libx11|libxcb|libgl|fonts' <<<"$cli_depends" || fail "vek-cli depends on a graphical library: $cli_depends"
+    unpack "$(vek_cli_deb)"
+    local libs
+    libs=$(ldd "$root/usr/bin/vek-cli")
+    ! grep -qiE 'libQt6|libX11|libxcb|libGL' <<<"$libs" || fail "vek-cli loads a graphical library: $libs"
+    # Alone, it says which package draws a receipt.
+    local err status=0
+    mkdir "$work/base"
+    err=$(VEK_DIR=$work/base "$root/usr/bin/vek-cli" recibo "$work/registro.xml" 2>&1 >/dev/null) || status=$?
+    ((status == 1)) && grep -q 'pacote vek' <<<"$err" || fail "vek-cli recibo without vek: status $status, $err"
     dpkg-deb -f "$(vek_deb)" Depends | grep -q 'libqt6widgets6' || fail "vek: no computed Qt dependency"
     dpkg-deb -f "$(vek_deb)" Depends | grep -q 'fonts-dejavu-core, fonts-liberation' || fail "vek: fonts missing"
     dpkg-deb -f "$(zebd_deb)" Depends | grep -q 'libsqlite3-0' || fail "zebd: no computed SQLite dependency"
+}
+
+# The product's version, as project() in the top CMakeLists.txt sets it.
+project_version() {
+    sed -n 's/^project(VEK VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt"
+}
+
+# Debian's hardening flags reached every installed program. The ELF mark of
+# control-flow protection cannot be there on Debian 12: glibc's start files
+# (crt1.o, crti.o) are built without it, so the linker rightly leaves it out
+# of every program, Debian's own included. What the flag does to our code,
+# an end-branch instruction at each indirect-branch target, is checked instead.
+check_hardening() {
+    require hardening-check objdump
+    unpack "$(vek_cli_deb)" "$(vek_deb)" "$(zebd_deb)"
+    local program out checked=0
+    for program in "$root"/usr/bin/* "$root"/usr/sbin/* "$root"/usr/libexec/vek/*; do
+        [[ -f $program ]] || continue
+        out=$(hardening-check --nocfprotection "$program" 2>&1) ||
+            { printf '%s\n' "$out"; fail "hardening-check: $program"; }
+        printf '%s\n' "$out"
+        (($(objdump -d "$program" | grep -c endbr64) > 100)) || fail "$program: built without -fcf-protection"
+        ((++checked))
+    done
+    ((checked == 4)) || fail "$checked programs checked, not vek, vek-cli, vek-recibo and zebd"
 }
 
 check_desktop() {
@@ -110,7 +154,7 @@ check_desktop() {
     grep -qx 'Exec=vek %f' "$desktop" || fail "Exec must open a parameter file"
     grep -qx 'Icon=vek' "$desktop" || fail "Icon"
     grep -q '<launchable type="desktop-id">vek.desktop</launchable>' "$metainfo" || fail "launchable"
-    grep -q "<release version=\"$(dpkg-deb -f "$(vek_deb)" Version)\"" "$metainfo" || fail "release version"
+    grep -q "<release version=\"$(project_version)\"" "$metainfo" || fail "release version"
     grep -q '<screenshot type="default">' "$metainfo" || fail "screenshot"
     python3 - "$root" <<'EOF' || fail "icons"
 import struct, sys, pathlib, xml.etree.ElementTree as ET
@@ -136,13 +180,27 @@ EOF
 
 check_manpages() {
     require man
-    unpack "$(vek_deb)" "$(zebd_deb)"
+    unpack "$(vek_cli_deb)" "$(vek_deb)" "$(zebd_deb)"
     local page warnings
     for page in man1/vek.1.gz man1/vek-cli.1.gz man8/zebd.8.gz; do
         [[ -f $root/usr/share/man/$page ]] || fail "$page is not installed"
         warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$root/usr/share/man/$page" 2>&1 >/dev/null)
         [[ -z $warnings ]] || fail "$page: $warnings"
     done
+    # Each page's footer and each package's changelog carry the project's version.
+    local version
+    version=$(project_version)
+    for page in man1/vek.1.gz man1/vek-cli.1.gz man8/zebd.8.gz; do
+        LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/usr/share/man/$page" 2>/dev/null | tail -1 |
+            grep -q "^VEK $version " || fail "$page: the footer does not carry VEK $version"
+    done
+    for package in vek-cli vek zebd; do
+        zcat "$root/usr/share/doc/$package/changelog.gz" | head -1 | grep -q "^vek ($version-[1-9][0-9]*) " ||
+            fail "$package: the changelog's entry is not for $version"
+    done
+    LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/usr/share/man/man1/vek.1.gz" 2>/dev/null |
+        grep -q '(Recibos anteriores)' || fail "vek(1): the help window's link is not rendered as its caption"
+
     local text
     text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/usr/share/man/man1/vek-cli.1.gz" 2>&1)
     grep -q '^NAME' <<<"$text" || fail "vek-cli(1) does not render"
@@ -155,6 +213,10 @@ check_manpages() {
     [[ -n $commands ]] || fail "vek-cli --help lists no command"
     for command in $commands; do
         grep -qE "^       $command( |$)" <<<"$text" || fail "vek-cli(1) lacks the command $command"
+        # A command that takes --json says so in its synopsis.
+        if "$cli" "$command" --help | head -1 | grep -q -- '--json'; then
+            grep -qE -- "^       $command( .*)?\[--json\]" <<<"$text" || fail "vek-cli(1): the synopsis of $command lacks [--json]"
+        fi
         for option in $("$cli" "$command" --help | grep -oE -- '(^|[^A-Za-z0-9_-])--?[a-z][a-z0-9-]*' | sed 's/^[^-]*//' | sort -u); do
             grep -qE -- "(^|[^a-z-])$option([^a-z-]|$)" <<<"$text" || fail "vek-cli(1) lacks $command $option"
         done
@@ -169,7 +231,7 @@ check_manpages() {
 }
 
 check_completion() {
-    unpack "$(vek_deb)"
+    unpack "$(vek_cli_deb)"
     local script=$root/usr/share/bash-completion/completions/vek-cli
     mkdir "$work/arquivos"
     touch "$work/arquivos/movimento.xml" "$work/arquivos/outro.txt"
@@ -296,7 +358,7 @@ write_template() {
 
 check_run() {
     require setpriv python3
-    unpack "$(vek_deb)" "$(zebd_deb)"
+    unpack "$(vek_cli_deb)" "$(vek_deb)" "$(zebd_deb)"
     local bin=$root/usr/bin
     if (($(id -u) != 0)); then
         # An ordinary user owns the unpacked files: take the write bit away as
@@ -429,6 +491,7 @@ case $check in
     build) check_build "$@" ;;
     lintian) check_lintian ;;
     contents) check_contents ;;
+    hardening) check_hardening ;;
     desktop) check_desktop ;;
     manpages) check_manpages ;;
     completion) check_completion ;;
