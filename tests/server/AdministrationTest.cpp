@@ -1,0 +1,341 @@
+// zebd's administration as a program: who owns what the commands create, a
+// store the server cannot write, the password asked on a terminal.
+
+#include "server/Store.h"
+#include "server/StoreAccess.h"
+#include "server/ZebServer.h"
+#include "tests/fixtures/Process.h"
+#include "tests/fixtures/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vek::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uid_t Nobody = 65534;
+
+// A folder under /tmp that every user may reach (a private TMPDIR may not
+// be), removed with what it holds.
+class SharedDir
+{
+public:
+    SharedDir()
+    {
+        std::string pattern = "/tmp/vek-adm-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+        std::filesystem::permissions(path_, std::filesystem::perms(0755));
+    }
+    ~SharedDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    SharedDir(const SharedDir&) = delete;
+    SharedDir& operator=(const SharedDir&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// zebd with `args`, as the user 65534 when the test runs as root (as this
+// user otherwise); a generous guard ends a server that should have refused
+// to start.
+ProcessResult zebdAsOrdinaryUser(const std::vector<std::string>& args, const std::map<std::string, std::string>& env)
+{
+    std::vector<std::string> argv;
+    if (geteuid() == 0) {
+        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    argv.push_back(binPath("zebd"));
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcessGroup(argv, env, {"ZEB_SENHA"}, 120s);
+}
+
+void chownTree(const std::filesystem::path& root, uid_t uid, gid_t gid)
+{
+    ASSERT_EQ(::lchown(root.c_str(), uid, gid), 0);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        ASSERT_EQ(::lchown(e.path().c_str(), uid, gid), 0) << e.path();
+    }
+}
+
+TEST(ZebdStorePlace, TheInstalledProgramUsesTheServiceDirectory)
+{
+    struct Case
+    {
+        const char* executable;
+        const char* store;
+    };
+    const Case cases[] = {
+        {"/usr/sbin/zebd", "/var/lib/zebd"},
+        {"/tmp/pacote/root/usr/sbin/zebd", "/tmp/pacote/root/var/lib/zebd"},
+        {"/work/build/bin/zebd", "zeb-dados"},
+        {"/usr/local/bin/zebd", "zeb-dados"},
+        {"/opt/sbin/zebd", "zeb-dados"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(server::defaultDataDirFor(c.executable), std::filesystem::path(c.store)) << c.executable;
+    }
+}
+
+// Run as root on a store of another user, every command leaves files of that
+// user with no more permission than the store directory has; the file to
+// publish is read as root, from where the store's owner may not look.
+TEST(ZebdAdministration, RootWritesAsTheStoreOwner)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    SharedDir dir;
+    const auto dados = dir.path() / "dados";
+    ASSERT_EQ(::mkdir(dados.c_str(), 0750), 0);
+    ASSERT_EQ(::chown(dados.c_str(), Nobody, Nobody), 0);
+    const auto privateDir = dir.path() / "privado";
+    ASSERT_EQ(::mkdir(privateDir.c_str(), 0700), 0);
+    writeFile(privateDir / "retorno.txt", "retorno\n");
+
+    const std::string d = dados.string();
+    const std::vector<std::vector<std::string>> commands = {
+        {"criar", "--dados", d},
+        {"operadora", "--dados", d, "--registro", "123456"},
+        {"tipos", "--dados", d, "--envio", "XML#Arquivo XML", "--download", "RET#Retorno"},
+        {"disponibilizar",
+         "--dados",
+         d,
+         "--registro",
+         "123456",
+         "--tipo",
+         "RET",
+         "--arquivo",
+         (privateDir / "retorno.txt").string(),
+         "--descricao",
+         "Retorno"},
+        {"recebidos", "--dados", d},
+    };
+    for (const auto& args : commands) {
+        std::vector<std::string> argv{binPath("zebd")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto r = runProcess(argv, {{"ZEB_SENHA", "segredo"}});
+        ASSERT_EQ(r.exitCode, 0) << args[0] << ": " << r.err;
+    }
+    int files = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dados)) {
+        struct stat st
+        {
+        };
+        ASSERT_EQ(::lstat(e.path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, Nobody) << e.path();
+        EXPECT_EQ(st.st_gid, Nobody) << e.path();
+        EXPECT_EQ(st.st_mode & 07027, 0U) << e.path() << " mode " << std::oct << (st.st_mode & 07777);
+        ++files;
+    }
+    EXPECT_GE(files, 3);  // the database, disponiveis/ and the enciphered file
+    server::Store store(dados / server::StoreFileName);
+    EXPECT_TRUE(store.checkOperator("123456", "segredo"));
+    ASSERT_EQ(store.availableFiles().size(), 1U);
+}
+
+// The server refuses, at start and naming the file, a store its user cannot
+// write, instead of serving and failing every upload afterwards.
+TEST(ZebdAdministration, TheServerRefusesAStoreItCannotWrite)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> spoil;
+        const char* named;  // the file the message names
+        bool rootOnly;
+    };
+    const Case cases[] = {
+        {"read-only database",
+         [](const auto& d) { std::filesystem::permissions(d / server::StoreFileName, std::filesystem::perms(0444)); },
+         server::StoreFileName,
+         false},
+        {"directory it may not write in",
+         [](const auto& d) { std::filesystem::permissions(d, std::filesystem::perms(0555)); },
+         "dados",
+         false},
+        {"database left by root in the store of another user",
+         [](const auto& d) { ASSERT_EQ(::chown((d / server::StoreFileName).c_str(), 0, 0), 0); },
+         server::StoreFileName,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.rootOnly && geteuid() != 0) {
+            continue;
+        }
+        SharedDir dir;
+        const auto dados = dir.path() / "dados";
+        const auto made = runProcess({binPath("zebd"), "criar", "--dados", dados.string()});
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+        if (geteuid() == 0) {
+            chownTree(dados, Nobody, Nobody);
+        }
+        c.spoil(dados);
+        // Run as root or as the store's user: either way the server ends up
+        // writing as that user.
+        const std::vector<std::string> serve{"--dados", dados.string(), "--porta", "0", "--porta-ftp", "0"};
+        const auto r = c.rootOnly ? runProcessGroup(
+                                        [&] {
+                                            std::vector<std::string> argv{binPath("zebd")};
+                                            argv.insert(argv.end(), serve.begin(), serve.end());
+                                            return argv;
+                                        }(),
+                                        {},
+                                        {},
+                                        120s)
+                                  : zebdAsOrdinaryUser(serve, {});
+        EXPECT_FALSE(r.hung) << "zebd served a store it cannot write";
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("não pode escrever"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("zebd: mensagens"), std::string::npos) << r.out;
+    }
+}
+
+// A terminal as zebd's standard input: what it printed so far and a way to
+// type, each read waiting for a text (a generous guard ends a stuck run).
+class Terminal
+{
+public:
+    explicit Terminal(const std::vector<std::string>& argv)
+    {
+        // Built before the fork: the child only execs.
+        std::vector<std::string> env{"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
+        std::vector<char*> args;
+        for (const auto& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& e : env) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+        if (pid_ == 0) {
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+    }
+    ~Terminal()
+    {
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0) {
+            ::close(master_);
+        }
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    // Reads until `text` has appeared after what earlier calls consumed.
+    bool waitFor(const std::string& text)
+    {
+        for (;;) {
+            if (const auto at = seen_.find(text, consumed_); at != std::string::npos) {
+                consumed_ = at + text.size();
+                return true;
+            }
+            if (!readMore()) {
+                return false;
+            }
+        }
+    }
+    void type(const std::string& line) { ASSERT_EQ(::write(master_, line.data(), line.size()), ssize_t(line.size())); }
+    // Everything printed until the program ends, then its exit status.
+    int finish()
+    {
+        while (readMore()) {
+        }
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    [[nodiscard]] const std::string& seen() const { return seen_; }
+
+private:
+    bool readMore()
+    {
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, 120000) <= 0) {
+            return false;  // the hang guard
+        }
+        char buf[512];
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n <= 0) {
+            return false;  // EIO once the program has ended
+        }
+        seen_.append(buf, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    int master_ = -1;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    std::string seen_;
+    std::size_t consumed_ = 0;
+};
+
+// On a terminal and without ZEB_SENHA, `zebd operadora` asks twice, shows
+// nothing of what is typed, and changes nothing when the answers differ.
+TEST(ZebdAdministration, OperadoraAsksThePasswordTwiceWithoutEcho)
+{
+    struct Case
+    {
+        const char* name;
+        const char* first;
+        const char* second;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"same twice", "Pa55-palavra", "Pa55-palavra", 0, "Operadora 654321 criada."},
+        {"different", "Pa55-palavra", "Pa55-palavrA", 1, "não conferem; nada foi alterado"},
+        {"empty", "", "", 1, "Senha vazia; nada foi alterado"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox dir(false);
+        const auto dados = dir.path() / "dados";
+        ASSERT_EQ(runProcess({binPath("zebd"), "criar", "--dados", dados.string()}).exitCode, 0);
+        Terminal terminal({binPath("zebd"), "operadora", "--dados", dados.string(), "--registro", "654321"});
+        ASSERT_TRUE(terminal.waitFor("Senha da operadora 654321: ")) << terminal.seen();
+        terminal.type(std::string(c.first) + "\n");
+        ASSERT_TRUE(terminal.waitFor("Repita a senha: ")) << terminal.seen();
+        terminal.type(std::string(c.second) + "\n");
+        EXPECT_EQ(terminal.finish(), c.code) << terminal.seen();
+        EXPECT_NE(terminal.seen().find(c.message), std::string::npos) << terminal.seen();
+        if (*c.first != '\0') {
+            EXPECT_EQ(terminal.seen().find(c.first), std::string::npos) << "echoed: " << terminal.seen();
+        }
+        server::Store store(dados / server::StoreFileName);
+        EXPECT_EQ(store.hasOperator("654321"), c.code == 0);
+        if (c.code == 0) {
+            EXPECT_TRUE(store.checkOperator("654321", c.first));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vek::test
