@@ -317,6 +317,45 @@ int recebidos(const std::vector<std::string>& args, std::ostream& out)
     return ExitOk;
 }
 
+// The bytes behind `fd` into a new file `to`.
+void copyDescriptor(int fd, const std::filesystem::path& to)
+{
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        throw Error("Não foi possível criar " + to.string() + ": " + std::strerror(errno), errno);
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int code = errno;
+            ::close(out);
+            throw Error("Não foi possível ler o arquivo: " + std::string(std::strerror(code)), code);
+        }
+        if (n == 0) {
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buf + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            if (w < 0) {
+                const int code = errno;
+                ::close(out);
+                throw Error("Não foi possível gravar " + to.string() + ": " + std::strerror(code), code);
+            }
+            done += w;
+        }
+    }
+    if (::close(out) != 0) {
+        throw Error("Não foi possível gravar " + to.string() + ": " + std::strerror(errno), errno);
+    }
+}
+
 int disponibilizar(const std::vector<std::string>& args, std::ostream& out)
 {
     const Options o = parseOptions(args, 1, {"dados", "registro", "tipo", "arquivo", "descricao", "competencia"}, {});
@@ -327,7 +366,8 @@ int disponibilizar(const std::vector<std::string>& args, std::ostream& out)
     request.descricao = o.required("descricao");
     request.competencia = o.get("competencia");
     // Opened as the caller: after a switch to the store's owner the file may
-    // no longer be reachable by its path.
+    // no longer be readable by that user, so its bytes are copied into the
+    // store first.
     const int source = ::open(request.arquivo.c_str(), O_RDONLY | O_CLOEXEC);
     struct Closer
     {
@@ -339,9 +379,25 @@ int disponibilizar(const std::vector<std::string>& args, std::ostream& out)
             }
         }
     } closer{source};
+    const uid_t caller = ::geteuid();
     const std::filesystem::path dir = existingStore(o);
-    if (source >= 0) {
-        request.conteudo = "/proc/self/fd/" + std::to_string(source);
+    std::optional<std::filesystem::path> copy;
+    struct Remover
+    {
+        std::optional<std::filesystem::path>& path;
+        ~Remover()
+        {
+            if (path) {
+                std::error_code ignored;
+                std::filesystem::remove(*path, ignored);
+            }
+        }
+    } remover{copy};
+    if (source >= 0 && ::geteuid() != caller) {
+        std::filesystem::create_directories(dir / AvailableDirName);
+        copy = dir / AvailableDirName / (".origem-" + std::to_string(::getpid()));
+        copyDescriptor(source, *copy);
+        request.conteudo = *copy;
     }
     Store store(dir / StoreFileName, Store::Open::MustExist);
     out << makeFileAvailable(store, dir, request).id << "\n";

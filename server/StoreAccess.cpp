@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,9 +104,6 @@ std::optional<std::string> adoptStoreOwner(const std::filesystem::path& dir)
     if (::setuid(0) == 0) {
         throw Error("Não foi possível deixar os privilégios de root ao passar ao usuário " + name);
     }
-    // Files opened before the switch (a file to make available) stay
-    // reachable through /proc/self/fd, which belongs to root otherwise.
-    ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
     return name;
 }
 

@@ -488,19 +488,20 @@ check_syscalls() {
     unit_syscalls "$unit" >"$work/allowed" || fail "cannot read the unit's system-call filter"
     user_dir "$work/tmp"
     user_dir "$work/zeb-dados"
+    user_dir "$work/trace"
 
-    serve_as_user "$work" strace -f -qq -o "$work/strace.log" "$sbin/zebd" --dados "$work/zeb-dados" \
+    serve_as_user "$work" strace -f -qq -o "$work/trace/strace.log" "$sbin/zebd" --dados "$work/zeb-dados" \
         --porta 0 --porta-ftp 0 --demo >"$work/zebd.out" 2>&1 &
     local strace_pid=$!
     cleanup_steps+=("kill -TERM $strace_pid 2>/dev/null; wait $strace_pid 2>/dev/null")
     local tries=0
-    until grep -q '^zebd: mensagens ' "$work/zebd.out"; do
+    until grep -qs '^zebd: mensagens ' "$work/zebd.out"; do
         kill -0 "$strace_pid" 2>/dev/null || { cat "$work/zebd.out"; fail "zebd under strace ended"; }
         ((++tries < 1200)) || fail "zebd under strace does not listen"
         sleep 0.1
     done
     local zebd_pid message_port ftp_port
-    zebd_pid=$(awk 'NR == 1 { print $1 }' "$work/strace.log")
+    zebd_pid=$(awk 'NR == 1 { print $1 }' "$work/trace/strace.log")
     [[ $zebd_pid =~ ^[0-9]+$ ]] || fail "no process id in the trace"
     read -r message_port ftp_port < <(sed -n 's/^zebd: mensagens [0-9.]*:\([0-9]*\) ftp [0-9.]*:\([0-9]*\).*/\1 \2/p' "$work/zebd.out")
 
@@ -522,8 +523,8 @@ check_syscalls() {
     kill -TERM "$zebd_pid"
     wait "$strace_pid" || fail "zebd under strace did not end cleanly: $(cat "$work/zebd.out")"
     cleanup_steps=()
-    grep -q ' execve(' "$work/strace.log" || fail "strace recorded nothing"
-    sed -nE 's/^[0-9]+ +([a-z_0-9]+)\(.*/\1/p' "$work/strace.log" | sort -u >"$work/used"
+    grep -q ' execve(' "$work/trace/strace.log" || fail "strace recorded nothing"
+    sed -nE 's/^[0-9]+ +([a-z_0-9]+)\(.*/\1/p' "$work/trace/strace.log" | sort -u >"$work/used"
     local outside
     outside=$(comm -23 "$work/used" "$work/allowed")
     [[ -z $outside ]] || fail "zebd made system calls the unit denies: $(tr '\n' ' ' <<<"$outside")"
@@ -552,7 +553,7 @@ check_firstsetup() {
     ((${#lines[@]} >= 7)) || fail "README's first-setup block has ${#lines[@]} command lines"
     local page
     page=$(LC_ALL=C.UTF-8 MANWIDTH=400 man -l "$root/usr/share/man/man8/zebd.8.gz" 2>/dev/null |
-        sed -n '/^FIRST SETUP/,/^[A-Z]/p' | sed -nE 's/^[[:space:]]+((sudo )?(zebd|vek-cli) .*)$/\1/p')
+        sed -n '/^FIRST SETUP/,/^[A-Z]/p' | sed -nE 's/^ {10,}((sudo )?(zebd|vek-cli) .*)$/\1/p')
     [[ $page == "$(printf '%s\n' "${lines[@]}")" ]] ||
         fail "zebd(8)'s FIRST SETUP differs from README's: $(diff <(printf '%s\n' "$page") <(printf '%s\n' "${lines[@]}"))"
 
@@ -562,7 +563,7 @@ check_firstsetup() {
     local zebd_pid=$!
     cleanup_steps+=("kill -TERM $zebd_pid 2>/dev/null; wait $zebd_pid 2>/dev/null")
     local tries=0
-    until grep -q '^zebd: mensagens ' "$work/zebd.out"; do
+    until grep -qs '^zebd: mensagens ' "$work/zebd.out"; do
         kill -0 "$zebd_pid" 2>/dev/null || fail "zebd ended: $(cat "$work/zebd.out" "$work/zebd.err")"
         ((++tries < 1200)) || fail "zebd does not listen"
         sleep 0.1

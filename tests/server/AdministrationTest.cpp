@@ -109,6 +109,7 @@ TEST(ZebdAdministration, RootWritesAsTheStoreOwner)
     const auto privateDir = dir.path() / "privado";
     ASSERT_EQ(::mkdir(privateDir.c_str(), 0700), 0);
     writeFile(privateDir / "retorno.txt", "retorno\n");
+    std::filesystem::permissions(privateDir / "retorno.txt", std::filesystem::perms(0600));
 
     const std::string d = dados.string();
     const std::vector<std::vector<std::string>> commands = {
@@ -149,6 +150,13 @@ TEST(ZebdAdministration, RootWritesAsTheStoreOwner)
     server::Store store(dados / server::StoreFileName);
     EXPECT_TRUE(store.checkOperator("123456", "segredo"));
     ASSERT_EQ(store.availableFiles().size(), 1U);
+    // Only the enciphered file stays beside the store's own files.
+    std::vector<std::string> available;
+    for (const auto& e : std::filesystem::directory_iterator(dados / server::AvailableDirName)) {
+        available.push_back(e.path().filename().string());
+    }
+    ASSERT_EQ(available.size(), 1U);
+    EXPECT_EQ(std::filesystem::path(available[0]).extension(), ".cpt");
 }
 
 // The server refuses, at start and naming the file, a store its user cannot
