@@ -42,7 +42,16 @@ public:
     }
     ~SharedDir()
     {
+        // A folder a case made read-only must not keep its files.
         std::error_code ignored;
+        for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+             it != std::filesystem::recursive_directory_iterator();
+             it.increment(ignored)) {
+            if (it->is_directory(ignored)) {
+                std::filesystem::permissions(
+                    it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+            }
+        }
         std::filesystem::remove_all(path_, ignored);
     }
     SharedDir(const SharedDir&) = delete;
