@@ -17,6 +17,7 @@
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace vek::test {
@@ -290,6 +291,12 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     [[nodiscard]] const std::string& seen() const { return seen_; }
+    // Whether the terminal echoes what is typed.
+    [[nodiscard]] bool echoes() const
+    {
+        termios t{};
+        return ::tcgetattr(master_, &t) == 0 && (t.c_lflag & ECHO) != 0;
+    }
 
 private:
     bool readMore()
@@ -315,41 +322,43 @@ private:
 };
 
 // On a terminal and without ZEB_SENHA, `zebd operadora` asks twice, shows
-// nothing of what is typed, and changes nothing when the answers differ.
+// nothing of what is typed, changes nothing unless both answers agree, and
+// leaves the terminal echoing again however it ends (Ctrl-C included).
 TEST(ZebdAdministration, OperadoraAsksThePasswordTwiceWithoutEcho)
 {
     struct Case
     {
         const char* name;
-        const char* first;
-        const char* second;
+        std::vector<std::string> answers;  // typed after each prompt in turn
         int code;
         const char* message;
     };
     const Case cases[] = {
-        {"same twice", "Pa55-palavra", "Pa55-palavra", 0, "Operadora 654321 criada."},
-        {"different", "Pa55-palavra", "Pa55-palavrA", 1, "não conferem; nada foi alterado"},
-        {"empty", "", "", 1, "Senha vazia; nada foi alterado"},
+        {"same twice", {"Pa55-palavra\n", "Pa55-palavra\n"}, 0, "Operadora 654321 criada."},
+        {"different", {"Pa55-palavra\n", "Pa55-palavrA\n"}, 1, "não conferem; nada foi alterado"},
+        {"empty", {"\n", "\n"}, 1, "Senha vazia; nada foi alterado"},
+        {"Ctrl-C at the first prompt", {"Pa55\x03"}, 1, "Interrompido; nada foi alterado"},
+        {"input ends at the second prompt", {"Pa55-palavra\n", "\x04"}, 1, "A entrada terminou antes da senha"},
     };
+    const char* const prompts[] = {"Senha da operadora 654321: ", "Repita a senha: "};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Sandbox dir(false);
         const auto dados = dir.path() / "dados";
         ASSERT_EQ(runProcess({binPath("zebd"), "criar", "--dados", dados.string()}).exitCode, 0);
         Terminal terminal({binPath("zebd"), "operadora", "--dados", dados.string(), "--registro", "654321"});
-        ASSERT_TRUE(terminal.waitFor("Senha da operadora 654321: ")) << terminal.seen();
-        terminal.type(std::string(c.first) + "\n");
-        ASSERT_TRUE(terminal.waitFor("Repita a senha: ")) << terminal.seen();
-        terminal.type(std::string(c.second) + "\n");
+        for (std::size_t i = 0; i < c.answers.size(); ++i) {
+            ASSERT_TRUE(terminal.waitFor(prompts[i])) << terminal.seen();
+            terminal.type(c.answers[i]);
+        }
         EXPECT_EQ(terminal.finish(), c.code) << terminal.seen();
         EXPECT_NE(terminal.seen().find(c.message), std::string::npos) << terminal.seen();
-        if (*c.first != '\0') {
-            EXPECT_EQ(terminal.seen().find(c.first), std::string::npos) << "echoed: " << terminal.seen();
-        }
+        EXPECT_EQ(terminal.seen().find("Pa55"), std::string::npos) << "echoed: " << terminal.seen();
+        EXPECT_TRUE(terminal.echoes());
         server::Store store(dados / server::StoreFileName);
         EXPECT_EQ(store.hasOperator("654321"), c.code == 0);
         if (c.code == 0) {
-            EXPECT_TRUE(store.checkOperator("654321", c.first));
+            EXPECT_TRUE(store.checkOperator("654321", "Pa55-palavra"));
         }
     }
 }
