@@ -70,7 +70,7 @@ struct Published
         config.demoContent = false;
         server.start(config);
         file = vek::server::makeFileAvailable(
-            server.store(), config.dataDir, {"123456", "RET", sourceFile(), "Arquivo de teste", ""});
+            server.store(), config.dataDir, {"123456", "RET", sourceFile(), "Arquivo de teste", "", {}});
         login = server.store().issueDownloadCredentials("123456", std::chrono::hours(1));
         request = "123456|demo|" + file.fileName + "|" + std::to_string(file.id) + "|RET|" +
                   vek::server::serverPathOf(file) + "|" + login.identifier;

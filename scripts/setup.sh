@@ -13,7 +13,7 @@ PACKAGES=(
     python3 python3-pyftpdlib python3-openpyxl openssl curl poppler-utils rhash gzip
     fonts-liberation fonts-dejavu-core ccache clang-format-14
     clang-14 libclang-rt-14-dev
-    dpkg-dev lintian desktop-file-utils appstream shared-mime-info man-db systemd devscripts
+    dpkg-dev lintian desktop-file-utils appstream shared-mime-info man-db systemd devscripts strace
 )
 
 missing=()

@@ -94,7 +94,8 @@ AvailableFile makeFileAvailable(Store& store, const std::filesystem::path& dataD
     if (r.descricao.empty() || platform::utf8Length(r.descricao) > MaxDescriptionLength) {
         throw Error("A descrição deve ter de 1 a " + std::to_string(MaxDescriptionLength) + " caracteres.");
     }
-    if (!std::filesystem::is_regular_file(r.arquivo)) {
+    const std::filesystem::path& source = r.conteudo.empty() ? r.arquivo : r.conteudo;
+    if (!std::filesystem::is_regular_file(source)) {
         throw Error("Arquivo não encontrado: " + r.arquivo.string());
     }
 
@@ -104,7 +105,7 @@ AvailableFile makeFileAvailable(Store& store, const std::filesystem::path& dataD
     f.fileName = name;
     f.description = r.descricao;
     f.competence = r.competencia;
-    f.size = static_cast<std::int64_t>(std::filesystem::file_size(r.arquivo));
+    f.size = static_cast<std::int64_t>(std::filesystem::file_size(source));
     f.cipherKey = freshCipherKey();
 
     const std::filesystem::path dir = dataDir / AvailableDirName;
@@ -114,7 +115,7 @@ AvailableFile makeFileAvailable(Store& store, const std::filesystem::path& dataD
     const std::filesystem::path final = dir / (tag + ".cpt");
     try {
         crypto::TEncryptFile cipher;
-        cipher.SetArquivoOriginal(r.arquivo.string());
+        cipher.SetArquivoOriginal(source.string());
         cipher.SetArquivoDestino(temp.string());
         cipher.SetSenha(platform::toWin1252(f.cipherKey));
         cipher.UsarSenha = true;

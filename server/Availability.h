@@ -14,6 +14,9 @@ struct AvailabilityRequest
     std::filesystem::path arquivo;
     std::string descricao;
     std::string competencia;  // "MM/AAAA" or empty
+    // Where the bytes are read from when not from `arquivo` (a copy made
+    // before the process gave up root); the name is still arquivo's.
+    std::filesystem::path conteudo;
 };
 
 // Enciphers a copy of the file with the download file cipher under a fresh

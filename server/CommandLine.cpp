@@ -5,33 +5,54 @@
 #include "platform/Win1252.h"
 #include "server/Availability.h"
 #include "server/Demo.h"
+#include "server/PasswordPrompt.h"
 #include "server/Store.h"
+#include "server/StoreAccess.h"
 #include "server/ZebServer.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <ostream>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vek::server {
 namespace {
 
 constexpr const char* Usage =
     "Uso: zebd [--dados DIR] [--endereco IP] [--porta N] [--porta-ftp N] [--demo] [--limite-envio BYTES]\n"
-    "     zebd operadora --dados DIR --registro R      (senha em ZEB_SENHA)\n"
-    "     zebd tipos --dados DIR [--envio LISTA] [--download LISTA]\n"
-    "     zebd recebidos --dados DIR\n"
-    "     zebd --version\n"
-    "     zebd disponibilizar --dados DIR --registro R --tipo T --arquivo CAMINHO --descricao TEXTO\n"
+    "     zebd criar [--dados DIR]\n"
+    "     zebd operadora [--dados DIR] --registro R\n"
+    "     zebd tipos [--dados DIR] [--envio LISTA] [--download LISTA]\n"
+    "     zebd disponibilizar [--dados DIR] --registro R --tipo T --arquivo CAMINHO --descricao TEXTO\n"
     "                         [--competencia MM/AAAA]\n"
+    "     zebd recebidos [--dados DIR]\n"
+    "     zebd --version\n"
     "\n"
     "Sem subcomando, serve até receber SIGINT ou SIGTERM. --porta 0 e --porta-ftp 0 escolhem portas livres;\n"
     "a linha \"zebd: mensagens IP:PORTA ftp IP:PORTA\" mostra as portas em uso; com --demo seguem as linhas\n"
     "do vek.INI de um cliente (ServidorInternet, PortaServico, PortaFTP).\n"
+    "Banco de dados (--dados): padrão %s. O servidor cria o banco que falta; os comandos de\n"
+    "administração só usam um banco que já existe (crie-o com \"zebd criar\"). Rodados como root num banco\n"
+    "de outro usuário, passam a esse usuário antes de gravar.\n"
+    "Senha da operadora: a variável ZEB_SENHA, ou perguntada duas vezes, sem eco, no terminal.\n"
     "Listas de tipos: itens COD#Descrição separados por \"|\", código de 3 caracteres.\n";
+
+// The usage text with the default store of this program.
+std::string usageText()
+{
+    std::string text = Usage;
+    const std::filesystem::path dir = defaultDataDir();
+    text.replace(text.find("%s"), 2, (dir.is_relative() ? "./" : "") + dir.string());
+    return text;
+}
 
 struct UsageError : Error
 {
@@ -133,11 +154,36 @@ std::string cell(std::string value)
     return value;
 }
 
-std::filesystem::path dataDirOf(const Options& o)
+// The store directory, and how a hint names it again ("" for the default).
+struct StorePlace
 {
-    const std::filesystem::path dir = o.get("dados", "zeb-dados");
-    std::filesystem::create_directories(dir);
-    return dir;
+    std::filesystem::path dir;
+    std::string option;
+};
+
+StorePlace storePlaceOf(const Options& o)
+{
+    if (!o.has("dados")) {
+        return {defaultDataDir(), ""};
+    }
+    const std::string dir = o.required("dados");
+    return {dir, " --dados " + dir};
+}
+
+// The store of an administration command: it must exist already, so that a
+// command run with a wrong or missing --dados does not report success into a
+// store no server reads. Run as root on another user's store, the process
+// becomes that user first.
+std::filesystem::path existingStore(const Options& o)
+{
+    const StorePlace place = storePlaceOf(o);
+    if (!storeExists(place.dir)) {
+        throw Error("Não há banco do zebd em " + place.dir.string() + " (falta " + StoreFileName +
+                    "). Crie-o com \"zebd criar" + place.option + "\" ou indique o banco com --dados DIR.");
+    }
+    adoptStoreOwner(place.dir);
+    checkStoreWritable(place.dir);
+    return place.dir;
 }
 
 int serve(const std::vector<std::string>& args,
@@ -147,8 +193,9 @@ int serve(const std::vector<std::string>& args,
 {
     const Options o =
         parseOptions(args, 0, {"dados", "endereco", "porta", "porta-ftp", "limite-envio"}, {"demo", "help"});
+    const StorePlace place = storePlaceOf(o);
     ServerConfig config;
-    config.dataDir = o.get("dados", "zeb-dados");
+    config.dataDir = place.dir;
     config.address = o.get("endereco", "127.0.0.1");
     config.messagePort = static_cast<std::uint16_t>(parseNumber(o.get("porta", "8080"), "porta", 0, 65535));
     config.ftpPort = static_cast<std::uint16_t>(parseNumber(o.get("porta-ftp", "2121"), "porta-ftp", 0, 65535));
@@ -162,8 +209,12 @@ int serve(const std::vector<std::string>& args,
         err << "zebd: " << line << std::endl;
     };
 
+    adoptStoreOwner(config.dataDir);
     ZebServer server;
     server.start(config);
+    for (const std::string& line : storeLacks(server.store(), place.option)) {
+        config.log(line);
+    }
     // One write, so whoever waits for the lines finds them complete.
     std::string started = server.listeningLine() + "\n";
     if (config.demo) {
@@ -175,16 +226,49 @@ int serve(const std::vector<std::string>& args,
     return ExitOk;
 }
 
-int operadora(const std::vector<std::string>& args, std::ostream& out)
+int criar(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    const Options o = parseOptions(args, 1, {"dados"}, {});
+    const StorePlace place = storePlaceOf(o);
+    const bool existed = storeExists(place.dir);
+    if (!std::filesystem::exists(place.dir)) {
+        if (place.dir.has_parent_path()) {
+            std::filesystem::create_directories(place.dir.parent_path());
+        }
+        // The store holds password hashes and the server's key.
+        if (::mkdir(place.dir.c_str(), 0700) != 0 && errno != EEXIST) {
+            throw Error("Não foi possível criar " + place.dir.string() + ": " + std::strerror(errno), errno);
+        }
+    }
+    adoptStoreOwner(place.dir);
+    checkStoreWritable(place.dir);
+    Store store(place.dir / StoreFileName);
+    out << (existed ? "O banco em " + place.dir.string() + " já existia; nada mudou."
+                    : "Banco criado em " + place.dir.string() + ".")
+        << "\n";
+    for (const std::string& line : storeLacks(store, place.option)) {
+        err << "zebd: " << line << "\n";
+    }
+    return ExitOk;
+}
+
+int operadora(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, int terminal)
 {
     const Options o = parseOptions(args, 1, {"dados", "registro"}, {});
     const std::string registro = o.required("registro");
     if (registro.size() != 6 || registro.find_first_not_of("0123456789") != std::string::npos) {
         throw UsageError("o registro da operadora tem seis dígitos: " + registro);
     }
-    const char* senha = std::getenv("ZEB_SENHA");
-    if (senha == nullptr || *senha == '\0') {
-        throw UsageError("informe a senha da operadora na variável de ambiente ZEB_SENHA");
+    const char* fromEnvironment = std::getenv("ZEB_SENHA");
+    const bool inEnvironment = fromEnvironment != nullptr && *fromEnvironment != '\0';
+    if (!inEnvironment && terminal < 0) {
+        throw UsageError("sem terminal para perguntar a senha da operadora: informe-a na variável de ambiente "
+                         "ZEB_SENHA");
+    }
+    const std::filesystem::path dir = existingStore(o);
+    const std::string senha = inEnvironment ? fromEnvironment : askNewPassword(terminal, err, registro);
+    if (senha.empty()) {
+        throw Error("Senha vazia; nada foi alterado.");
     }
     // The client's password travels enciphered as Windows-1252 bytes and is
     // trimmed of blanks when deciphered; a password that differs from its
@@ -193,7 +277,7 @@ int operadora(const std::vector<std::string>& args, std::ostream& out)
     if (static_cast<unsigned char>(password.front()) <= ' ' || static_cast<unsigned char>(password.back()) <= ' ') {
         throw UsageError("a senha não pode começar nem terminar com espaço ou caractere de controle");
     }
-    Store store(dataDirOf(o) / StoreFileName);
+    Store store(dir / StoreFileName, Store::Open::MustExist);
     const bool existed = store.hasOperator(registro);
     store.setOperator(registro, password);
     out << "Operadora " << registro << (existed ? " atualizada." : " criada.") << "\n";
@@ -209,7 +293,7 @@ int tipos(const std::vector<std::string>& args, std::ostream& out)
     if (o.has("download")) {
         checkTypeList(o.get("download"), "download");
     }
-    Store store(dataDirOf(o) / StoreFileName);
+    Store store(existingStore(o) / StoreFileName, Store::Open::MustExist);
     if (o.has("envio")) {
         store.setTiposEnvio(o.get("envio"));
     }
@@ -224,13 +308,52 @@ int tipos(const std::vector<std::string>& args, std::ostream& out)
 int recebidos(const std::vector<std::string>& args, std::ostream& out)
 {
     const Options o = parseOptions(args, 1, {"dados"}, {});
-    Store store(dataDirOf(o) / StoreFileName);
+    Store store(existingStore(o) / StoreFileName, Store::Open::MustExist);
     out << "PROTOCOLO\tOPERADORA\tTIPO\tNOME\tTAMANHO\tCAMINHO\n";
     for (const UploadRecord& r : store.uploads()) {
         out << r.protocol << '\t' << cell(r.operatorId) << '\t' << cell(r.fileType) << '\t' << cell(r.fileName) << '\t'
             << r.size << '\t' << cell(r.storedPath) << '\n';
     }
     return ExitOk;
+}
+
+// The bytes behind `fd` into a new file `to`.
+void copyDescriptor(int fd, const std::filesystem::path& to)
+{
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        throw Error("Não foi possível criar " + to.string() + ": " + std::strerror(errno), errno);
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int code = errno;
+            ::close(out);
+            throw Error("Não foi possível ler o arquivo: " + std::string(std::strerror(code)), code);
+        }
+        if (n == 0) {
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buf + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            if (w < 0) {
+                const int code = errno;
+                ::close(out);
+                throw Error("Não foi possível gravar " + to.string() + ": " + std::strerror(code), code);
+            }
+            done += w;
+        }
+    }
+    if (::close(out) != 0) {
+        throw Error("Não foi possível gravar " + to.string() + ": " + std::strerror(errno), errno);
+    }
 }
 
 int disponibilizar(const std::vector<std::string>& args, std::ostream& out)
@@ -242,8 +365,41 @@ int disponibilizar(const std::vector<std::string>& args, std::ostream& out)
     request.arquivo = o.required("arquivo");
     request.descricao = o.required("descricao");
     request.competencia = o.get("competencia");
-    const std::filesystem::path dir = dataDirOf(o);
-    Store store(dir / StoreFileName);
+    // Opened as the caller: after a switch to the store's owner the file may
+    // no longer be readable by that user, so its bytes are copied into the
+    // store first.
+    const int source = ::open(request.arquivo.c_str(), O_RDONLY | O_CLOEXEC);
+    struct Closer
+    {
+        int fd;
+        ~Closer()
+        {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    } closer{source};
+    const uid_t caller = ::geteuid();
+    const std::filesystem::path dir = existingStore(o);
+    std::optional<std::filesystem::path> copy;
+    struct Remover
+    {
+        std::optional<std::filesystem::path>& path;
+        ~Remover()
+        {
+            if (path) {
+                std::error_code ignored;
+                std::filesystem::remove(*path, ignored);
+            }
+        }
+    } remover{copy};
+    if (source >= 0 && ::geteuid() != caller) {
+        std::filesystem::create_directories(dir / AvailableDirName);
+        copy = dir / AvailableDirName / (".origem-" + std::to_string(::getpid()));
+        copyDescriptor(source, *copy);
+        request.conteudo = *copy;
+    }
+    Store store(dir / StoreFileName, Store::Open::MustExist);
     out << makeFileAvailable(store, dir, request).id << "\n";
     return ExitOk;
 }
@@ -253,15 +409,23 @@ int disponibilizar(const std::vector<std::string>& args, std::ostream& out)
 int runZebd(const std::vector<std::string>& args,
             std::ostream& out,
             std::ostream& err,
-            const std::function<void()>& waitForStop)
+            const std::function<void()>& waitForStop,
+            int terminal)
 {
+    // The store's umask is this run's only; the caller's comes back after.
+    struct UmaskGuard
+    {
+        mode_t saved = ::umask(0);
+        UmaskGuard() { ::umask(saved); }
+        ~UmaskGuard() { ::umask(saved); }
+    } umaskGuard;
     try {
         if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "ajuda")) {
-            out << Usage;
+            out << usageText();
             return ExitOk;
         }
         if (args.size() > 1 && args[1] == "--help") {
-            out << Usage;
+            out << usageText();
             return ExitOk;
         }
         if (!args.empty() && args[0] == "--version") {
@@ -272,8 +436,11 @@ int runZebd(const std::vector<std::string>& args,
         if (command.empty()) {
             return serve(args, out, err, waitForStop);
         }
+        if (command == "criar") {
+            return criar(args, out, err);
+        }
         if (command == "operadora") {
-            return operadora(args, out);
+            return operadora(args, out, err, terminal);
         }
         if (command == "tipos") {
             return tipos(args, out);
@@ -286,7 +453,7 @@ int runZebd(const std::vector<std::string>& args,
         }
         throw UsageError("comando desconhecido: " + command);
     } catch (const UsageError& e) {
-        err << "Erro: " << e.what() << "\n" << Usage;
+        err << "Erro: " << e.what() << "\n" << usageText();
         return ExitUsage;
     } catch (const Error& e) {
         err << "Erro: " << e.what() << "\n";

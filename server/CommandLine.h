@@ -14,10 +14,13 @@ inline constexpr int ExitUsage = 2;
 
 // zebd with its arguments (without the program name). Serving prints the
 // listening line on `out` once both ports listen, then blocks in
-// `waitForStop` and stops cleanly when it returns.
+// `waitForStop` and stops cleanly when it returns. `terminal` is the
+// descriptor of the terminal that `zebd operadora` may ask a password on, or
+// -1 when there is none.
 int runZebd(const std::vector<std::string>& args,
             std::ostream& out,
             std::ostream& err,
-            const std::function<void()>& waitForStop);
+            const std::function<void()>& waitForStop,
+            int terminal = -1);
 
 }  // namespace vek::server

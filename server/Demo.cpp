@@ -127,7 +127,7 @@ void seedDemoContent(Store& store, const std::filesystem::path& dataDir, const A
         for (const DemoFile& f : files) {
             const auto source = sources / f.name;
             writeFile(source, f.content);
-            (void)makeFileAvailable(store, dataDir, {DemoOperator, f.type, source, f.description, f.competence});
+            (void)makeFileAvailable(store, dataDir, {DemoOperator, f.type, source, f.description, f.competence, {}});
         }
     } catch (...) {
         std::error_code ignored;

@@ -340,17 +340,25 @@ struct Store::Impl
     }
 };
 
-Store::Store(const std::filesystem::path& file)
+Store::Store(const std::filesystem::path& file, Open open)
     : impl_(std::make_unique<Impl>())
 {
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(
-        file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    const int flags =
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (open == Open::CreateWhenMissing ? SQLITE_OPEN_CREATE : 0);
+    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
     impl_->db.reset(raw);
     if (rc != SQLITE_OK) {
         fail(raw, "abrir " + file.string());
     }
     sqlite3* db = impl_->db.get();
+    // SQLite falls back to reading only; every later write would then fail
+    // with the client seeing nothing but an internal error.
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        throw Error("Banco de dados " + file.string() +
+                    ": este usuário não pode escrever nele (dono ou modo do "
+                    "arquivo); corrija-os ou rode o zebd como o dono do banco.");
+    }
     sqlite3_busy_timeout(db, BusyTimeoutMs);
     checkIntegrity(db, file);
     exec(db, "PRAGMA journal_mode=WAL");
@@ -398,6 +406,13 @@ bool Store::seedDemo()
     }
     setOperator(DemoOperator, DemoPassword);
     return true;
+}
+
+bool Store::hasOperators() const
+{
+    std::lock_guard lock(impl_->mutex);
+    Statement s(impl_->db.get(), "SELECT EXISTS(SELECT 1 FROM operators)");
+    return s.step() && s.integer(0) != 0;
 }
 
 std::string Store::tiposEnvio() const

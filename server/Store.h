@@ -65,10 +65,17 @@ public:
     // PBKDF2-SHA256 rounds for new password hashes.
     static constexpr unsigned long DefaultKdfIterations = 50000;
 
-    // Opens (creating when missing) and brings the schema up to date. Throws
-    // vek::Error when the file cannot be opened or was written by a newer
-    // schema than this program knows.
-    explicit Store(const std::filesystem::path& file);
+    enum class Open
+    {
+        CreateWhenMissing,
+        MustExist,
+    };
+
+    // Opens (creating when missing, unless told otherwise) and brings the
+    // schema up to date. Throws vek::Error when the file cannot be opened,
+    // cannot be written by this process, or was written by a newer schema
+    // than this program knows.
+    explicit Store(const std::filesystem::path& file, Open open = Open::CreateWhenMissing);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -92,6 +99,7 @@ public:
                      unsigned long iterations = DefaultKdfIterations);
     [[nodiscard]] bool checkOperator(const std::string& registro, const std::string& password) const;
     [[nodiscard]] bool hasOperator(const std::string& registro) const;
+    [[nodiscard]] bool hasOperators() const;
 
     // A fresh protocol number, larger than every one handed out before (also
     // by other processes on the same file). A number whose upload then fails

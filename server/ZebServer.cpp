@@ -8,6 +8,7 @@
 #include "server/ServerKey.h"
 #include "server/Session.h"
 #include "server/Store.h"
+#include "server/StoreAccess.h"
 
 #include <array>
 #include <atomic>
@@ -141,6 +142,9 @@ void ZebServer::start(ServerConfig config)
     }
     Impl& s = *impl_;
     s.config = std::move(config);
+    // A store this process cannot write is refused now, not at the first
+    // upload with a receipt that can never be sent.
+    checkStoreWritable(s.config.dataDir);
     std::error_code ec;
     std::filesystem::create_directories(s.config.dataDir / ReceivedDirName, ec);
     if (ec) {

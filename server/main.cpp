@@ -4,6 +4,7 @@
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
@@ -17,8 +18,14 @@ int main(int argc, char** argv)
     vek::platform::ignoreWriteSignals();
 
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return vek::server::runZebd(args, std::cout, std::cerr, [&stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-    });
+    const int terminal = isatty(STDIN_FILENO) == 1 ? STDIN_FILENO : -1;
+    return vek::server::runZebd(
+        args,
+        std::cout,
+        std::cerr,
+        [&stopSignals] {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+        },
+        terminal);
 }

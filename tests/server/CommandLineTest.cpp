@@ -72,6 +72,7 @@ TEST(CommandLine, OperadoraSetsThePasswordFromTheEnvironment)
 {
     Sandbox dir(false);
     const std::string dados = dir.path().string();
+    ASSERT_EQ(zebd({"criar", "--dados", dados}).code, server::ExitOk);
     struct Case
     {
         const char* name;
@@ -102,6 +103,7 @@ TEST(CommandLine, TiposSetsTheListsAndRefusesMalformedItems)
 {
     Sandbox dir(false);
     const std::string dados = dir.path().string();
+    ASSERT_EQ(zebd({"criar", "--dados", dados}).code, server::ExitOk);
     CommandRun r =
         zebd({"tipos", "--dados", dados, "--envio", "ABC#Primeiro|DEF#Segundo", "--download", "RET#Retorno"});
     ASSERT_EQ(r.code, server::ExitOk) << r.err;
@@ -187,6 +189,92 @@ TEST(CommandLine, DisponibilizarEnciphersACopyThatTheListedKeyRestores)
     decipher.ExcecaoErro = true;
     decipher.Executar();
     EXPECT_EQ(readFile(dir.path() / "restaurado.txt"), original);
+}
+
+// An administration command aimed at a place without a store ends with an
+// error that says how to make one, and leaves nothing behind; only "criar"
+// makes a store, once.
+TEST(CommandLine, AdministrationNeedsAStoreThatCriarMakes)
+{
+    Sandbox dir(false);
+    const auto source = dir.write("retorno.txt", "retorno");
+    EnvVar senha("ZEB_SENHA", "segredo");
+    for (const auto& dados : {dir.path() / "vazio", dir.path() / "nao-existe"}) {
+        std::filesystem::create_directories(dir.path() / "vazio");
+        const std::string d = dados.string();
+        const std::vector<std::vector<std::string>> commands = {
+            {"operadora", "--dados", d, "--registro", "123456"},
+            {"tipos", "--dados", d, "--envio", "XML#Arquivo XML"},
+            {"recebidos", "--dados", d},
+            {"disponibilizar",
+             "--dados",
+             d,
+             "--registro",
+             "123456",
+             "--tipo",
+             "RET",
+             "--arquivo",
+             source.string(),
+             "--descricao",
+             "Retorno"},
+        };
+        for (const auto& args : commands) {
+            SCOPED_TRACE(args[0] + " on " + d);
+            const CommandRun r = zebd(args);
+            EXPECT_EQ(r.code, server::ExitFailure);
+            EXPECT_NE(r.err.find("Não há banco do zebd em " + d), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("\"zebd criar --dados " + d + "\""), std::string::npos) << r.err;
+            EXPECT_FALSE(std::filesystem::exists(dados / server::StoreFileName));
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "nao-existe"));
+
+    const std::string d = (dir.path() / "novo" / "dados").string();
+    CommandRun r = zebd({"criar", "--dados", d});
+    ASSERT_EQ(r.code, server::ExitOk) << r.err;
+    EXPECT_EQ(r.out, "Banco criado em " + d + ".\n");
+    EXPECT_EQ(std::filesystem::status(d).permissions(), std::filesystem::perms(0700));
+    ASSERT_EQ(zebd({"operadora", "--dados", d, "--registro", "123456"}).code, server::ExitOk);
+    r = zebd({"criar", "--dados", d});
+    ASSERT_EQ(r.code, server::ExitOk) << r.err;
+    EXPECT_EQ(r.out, "O banco em " + d + " já existia; nada mudou.\n");
+    EXPECT_TRUE(server::Store(std::filesystem::path(d) / server::StoreFileName).hasOperator("123456"));
+}
+
+// At start, one line for each thing an operator still lacks, with the
+// command that sets it; none once the store is complete.
+TEST(CommandLine, TheServerSaysWhatTheStoreLacks)
+{
+    Sandbox dir(false);
+    std::filesystem::copy_file(sharedServerKey(), dir.path() / server::KeyFileName);
+    const std::string d = dir.path().string();
+    auto startOnce = [&] {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(server::runZebd({"--dados", d, "--porta", "0", "--porta-ftp", "0"}, out, err, [] {}), server::ExitOk);
+        return err.str();
+    };
+    const std::string lacks = startOnce();
+    for (const std::string& line :
+         {"zebd: o banco não tem nenhuma operadora; crie uma com \"zebd operadora --dados " + d + " --registro R\"\n",
+          "zebd: a lista de tipos de envio está vazia e todo envio será recusado; defina-a com \"zebd tipos --dados " +
+              d + " --envio LISTA\"\n",
+          "zebd: a lista de tipos de download está vazia e nenhum arquivo pode ser disponibilizado; defina-a com "
+          "\"zebd tipos --dados " +
+              d + " --download LISTA\"\n"}) {
+        EXPECT_NE(lacks.find(line), std::string::npos) << lacks;
+    }
+    {
+        EnvVar senha("ZEB_SENHA", "segredo");
+        ASSERT_EQ(zebd({"operadora", "--dados", d, "--registro", "123456"}).code, server::ExitOk);
+    }
+    ASSERT_EQ(zebd({"tipos", "--dados", d, "--envio", "XML#Arquivo XML"}).code, server::ExitOk);
+    const std::string some = startOnce();
+    EXPECT_EQ(some.find("operadora"), std::string::npos) << some;
+    EXPECT_EQ(some.find("tipos de envio"), std::string::npos) << some;
+    EXPECT_NE(some.find("tipos de download está vazia"), std::string::npos) << some;
+    ASSERT_EQ(zebd({"tipos", "--dados", d, "--download", "RET#Retorno"}).code, server::ExitOk);
+    EXPECT_EQ(startOnce(), "");
 }
 
 TEST(CommandLine, UsageErrorsExitWithTwo)

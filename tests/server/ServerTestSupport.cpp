@@ -182,7 +182,7 @@ server::AvailableFile publish(RunningServer& zebd,
     std::filesystem::create_directories(dir);
     writeFile(dir / name, content);
     return server::makeFileAvailable(
-        zebd.server().store(), zebd.dataDir(), {registro, type, dir / name, "Arquivo " + name, competence});
+        zebd.server().store(), zebd.dataDir(), {registro, type, dir / name, "Arquivo " + name, competence, {}});
 }
 
 platform::TcpSocket connectTo(std::uint16_t port)
