@@ -3,7 +3,6 @@
 #include "platform/Error.h"
 #include "platform/IniFile.h"
 
-#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdlib>
