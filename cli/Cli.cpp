@@ -160,7 +160,7 @@ void printHelp(std::ostream& out)
            "um diretório de programas do sistema; senão (programa instalado) $XDG_DATA_HOME/vek, por padrão\n"
            "~/.local/share/vek, onde /etc/vek/vek.INI vale por baixo do vek.INI do usuário, chave a chave (as\n"
            "chaves do usuário valem); sem ServidorInternet em nenhum dos dois, os comandos que falam com o\n"
-           "servidor terminam com a saída 2.\n"
+           "servidor terminam sem conectar, com a saída 2 (parametros: 4).\n"
            "Senhas: VEK_SENHA (atual) e VEK_NOVA_SENHA (nova); sem elas, num terminal, o programa pergunta.\n\n"
            "Comandos:\n";
     for (const auto& c : commands()) {
