@@ -86,6 +86,17 @@ TEST(InstalledConfiguration, TheMessageSaysWhereTheServerKeyGoes)
     EXPECT_NE(text->find(machine.userConfig("op1").string()), std::string::npos) << *text;
     EXPECT_NE(text->find(machine.templatePath().string()), std::string::npos) << *text;
 
+    EXPECT_EQ(text->find("não pode lê-lo"), std::string::npos) << *text;
+
+    // A template this user cannot read is named as such.
+    std::filesystem::create_directories(machine.templatePath());
+    const auto unreadable = message("op1");
+    ASSERT_TRUE(unreadable);
+    EXPECT_NE(unreadable->find(machine.templatePath().string() + " existe, mas este usuário não pode lê-lo."),
+              std::string::npos)
+        << *unreadable;
+    std::filesystem::remove(machine.templatePath());
+
     // An empty key is no server either, wherever it lies; a user's own key
     // is enough without a template.
     machine.writeTemplate("ServidorInternet=\r\n");
