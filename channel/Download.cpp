@@ -159,6 +159,7 @@ std::unique_ptr<ftp::TZebFTP> TCanalZEBCliente::makeFtpClient(std::int32_t taman
 // Four attempts back to back; the failure lists each one's error code.
 void TCanalZEBCliente::connectFtp(ftp::TZebFTP& cliente)
 {
+    recusarSemConfiguracao();
     std::string erros = "Código de erro -> ";
     int tentativa = 0;
     while (tentativa < TentativasConexao && !cliente.connected()) {

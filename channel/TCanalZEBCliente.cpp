@@ -1,11 +1,12 @@
 #include "channel/TCanalZEBCliente.h"
 
+#include "channel/ConfigurationCheck.h"
 #include "crypto/TBlowfishQv.h"
 #include "platform/BaseDir.h"
 #include "platform/Clock.h"
+#include "platform/Configuration.h"
 #include "platform/Error.h"
 #include "platform/File.h"
-#include "platform/IniFile.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 #include "wire/MessageCodes.h"
@@ -123,18 +124,16 @@ std::string TCanalZEBCliente::NomeSistemaOperacional() const
 
 void TCanalZEBCliente::LerConfiguracao()
 {
-    platform::IniFile ini(platform::baseDir() / NomeArquivoConfiguracao);
+    auto ini = platform::Configuration::current();
     // The two connection keys are written on first use so that the file shows
-    // where to point the client; a file that cannot be written changes nothing.
+    // where to point the client (not where the system-wide template lies
+    // under it); a file that cannot be written changes nothing.
     try {
-        if (!ini.read(SecaoConfiguracao, "ServidorInternet")) {
-            ini.write(SecaoConfiguracao, "ServidorInternet", ServidorPadrao);
-        }
-        if (!ini.read(SecaoConfiguracao, "PortaServico")) {
-            ini.write(SecaoConfiguracao, "PortaServico", std::to_string(PortaServicoPadrao));
-        }
+        ini.writeDefault(SecaoConfiguracao, "ServidorInternet", ServidorPadrao);
+        ini.writeDefault(SecaoConfiguracao, "PortaServico", std::to_string(PortaServicoPadrao));
     } catch (const Error&) {
     }
+    naoConfigurado_ = unconfiguredMessage(ini);
     host_ = ini.readString(SecaoConfiguracao, "ServidorInternet", ServidorPadrao);
     const auto port = [&](const char* key, int fallback) {
         const int value = ini.readInteger(SecaoConfiguracao, key, fallback);
@@ -236,6 +235,13 @@ void TCanalZEBCliente::ReportarDownload(std::int32_t percent, const std::string&
     platform::ui().processEvents();
 }
 
+void TCanalZEBCliente::recusarSemConfiguracao() const
+{
+    if (naoConfigurado_) {
+        throw Error(wire::userMessage(*naoConfigurado_));
+    }
+}
+
 void TCanalZEBCliente::tentarConexao()
 {
     reader_.discard();
@@ -244,6 +250,7 @@ void TCanalZEBCliente::tentarConexao()
 
 void TCanalZEBCliente::Conectar()
 {
+    recusarSemConfiguracao();
     std::int64_t spent = 0;
     bool answered = false;
     int unconnectedAttempts = 0;

@@ -290,6 +290,8 @@ protected:
     void aplicarNomeTraceLinhaComando();
 
 private:
+    // Ends the operation before any connection when no server is configured.
+    void recusarSemConfiguracao() const;
     // The steps of the exchanges, each in the file of its exchange.
     // Upload.cpp
     void reportConnectionStep(TTipoStatusEtapa status, int percent, const std::string& texto);
@@ -363,6 +365,9 @@ private:
     int tamanhoBloco_ = crypto::UploadBlockSize;
     int janelaConfiguracao_ = 1;
     std::string janelaInvalida_;  // the JanelaEnvio text refused, if any
+    // Set by LerConfiguracao when no server is configured anywhere: no
+    // connection is tried, the operation ends with this text.
+    std::optional<std::string> naoConfigurado_;
 
     platform::TcpSocket socket_;
     // Replies are read through a buffer: a window's acknowledgements that

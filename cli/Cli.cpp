@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include "channel/ConfigurationCheck.h"
 #include "cli/CliContext.h"
 #include "cli/CliUiServices.h"
 #include "platform/Error.h"
@@ -138,13 +139,28 @@ std::string readPassword(const char* variable, const char* prompt)
 
 namespace {
 
+// Commands that never reach the server. `parametros` does, but says every
+// failure in its own exit codes and response file: an unconfigured client is
+// its connection error.
+bool startsWithoutServer(const std::string& command)
+{
+    for (const char* name : {"gerar-parametros", "recibo", "decifrar-trace", "crc32", "tiger", "parametros"}) {
+        if (command == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void printHelp(std::ostream& out)
 {
     out << "Uso: vek-cli COMANDO [opções] [argumentos]\n\n"
            "O cliente VEK sem janela. Configuração, rastreamento, temp/ e Protocolos/ ficam no\n"
            "diretório base: VEK_DIR; senão o diretório do programa, se ele puder ser gravado e não for\n"
            "um diretório de programas do sistema; senão (programa instalado) $XDG_DATA_HOME/vek, por padrão\n"
-           "~/.local/share/vek, que na primeira vez recebe as chaves de /etc/vek/vek.INI (as do usuário valem).\n"
+           "~/.local/share/vek, onde /etc/vek/vek.INI vale por baixo do vek.INI do usuário, chave a chave (as\n"
+           "chaves do usuário valem); sem ServidorInternet em nenhum dos dois, os comandos que falam com o\n"
+           "servidor terminam sem conectar, com a saída 2 (parametros: 4).\n"
            "Senhas: VEK_SENHA (atual) e VEK_NOVA_SENHA (nova); sem elas, num terminal, o programa pergunta.\n\n"
            "Comandos:\n";
     for (const auto& c : commands()) {
@@ -199,6 +215,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     CliUiServices ui(errors);
     platform::ScopedUi scope(ui);
     try {
+        if (!startsWithoutServer(command->name)) {
+            if (const auto message = channel::unconfiguredMessage()) {
+                printError(errors, *message);
+                return ExitUsage;
+            }
+        }
         return command->run(ctx);
     } catch (const UsageError& e) {
         err << "vek-cli " << command->name << ": " << e.what() << "\nUso: vek-cli " << command->usage << "\n";

@@ -4,6 +4,7 @@
 #include "platform/IniFile.h"
 
 #include <array>
+#include <cctype>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace vek::platform {
 namespace {
@@ -145,51 +148,133 @@ std::filesystem::path systemConfigTemplate()
     return "/etc/vek/vek.INI";
 }
 
-void seedFromTemplate(const std::filesystem::path& base, const std::filesystem::path& templatePath)
+namespace {
+
+std::optional<BaseLocation>& locationForTests()
+{
+    static std::optional<BaseLocation> location;
+    return location;
+}
+
+bool sameText(const std::optional<std::string>& a, const char* b)
+{
+    return a && *a == b;
+}
+
+// The values earlier versions wrote into a missing key, with the rule that
+// tells them from a user's own: a local server with a port of its own was set
+// by hand.
+bool writtenDefault(const IniFile& config, const std::string& section, const std::string& key)
+{
+    const auto lower = [](std::string text) {
+        for (auto& c : text) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        return text;
+    };
+    if (lower(section) != "defaults") {
+        return false;
+    }
+    const auto port = config.read(section, "PortaServico");
+    if (lower(key) == "portaservico") {
+        return sameText(port, "80");
+    }
+    return lower(key) == "servidorinternet" && sameText(config.read(section, key), "127.0.0.1") &&
+           (!port || *port == "80");
+}
+
+}  // namespace
+
+void adoptTemplateLayer(const std::filesystem::path& base, const std::filesystem::path& templatePath)
 {
     std::error_code ec;
-    const auto marker = base / TemplateMarkerName;
-    if (std::filesystem::exists(marker, ec)) {
-        return;
-    }
-    const auto templateText = readWholeFile(templatePath);
-    if (!templateText) {
+    const auto record = base / TemplateLayerRecordName;
+    if (std::filesystem::exists(record, ec)) {
         return;
     }
     const auto config = base / ConfigFileName;
-    if (!std::filesystem::exists(config, ec)) {
-        if (!writeWholeFile(config, *templateText)) {
-            return;
+    const auto marker = base / CopiedTemplateMarkerName;
+    if (std::filesystem::is_regular_file(config, ec)) {
+        IniFile user(config);
+        const IniFile layer(templatePath);
+        const bool copied = std::filesystem::exists(marker, ec);
+        // The copy wrote the configuration, then the marker; a configuration
+        // written later holds someone's changes.
+        bool writtenSinceCopy = true;
+        if (copied) {
+            std::error_code configError;
+            std::error_code markerError;
+            const auto configTime = std::filesystem::last_write_time(config, configError);
+            const auto markerTime = std::filesystem::last_write_time(marker, markerError);
+            writtenSinceCopy = configError || markerError || configTime > markerTime;
         }
-    } else {
-        const IniFile source(templatePath);
-        IniFile target(config);
-        try {
-            for (const auto& [section, key] : source.entries()) {
-                if (!target.read(section, key)) {
-                    target.write(section, key, source.readString(section, key, {}));
+        std::vector<std::pair<std::string, std::string>> taken;
+        for (const auto& [section, key] : user.entries()) {
+            bool take = writtenDefault(user, section, key);
+            if (!take && copied) {
+                const auto fromTemplate = layer.read(section, key);
+                take = fromTemplate && (!writtenSinceCopy || fromTemplate == user.read(section, key));
+            }
+            if (take) {
+                taken.emplace_back(section, key);
+            }
+        }
+        if (!taken.empty()) {
+            const auto backup = base / TemplateLayerBackupName;
+            // An earlier attempt that failed half-way already kept the original.
+            if (!std::filesystem::exists(backup, ec)) {
+                const auto original = readWholeFile(config);
+                if (!original || !writeWholeFile(backup, *original)) {
+                    return;
                 }
             }
-        } catch (const Error&) {
-            return;
+            try {
+                user.remove(taken);
+            } catch (const Error&) {
+                return;
+            }
         }
     }
-    writeWholeFile(marker, templatePath.string() + "\n");
+    if (!writeWholeFile(record,
+                        "vek.INI lido sobre " + templatePath.string() +
+                            ", chave a chave (as chaves do usuário valem).\n")) {
+        return;
+    }
+    std::filesystem::remove(marker, ec);
+}
+
+BaseLocation baseLocation()
+{
+    if (const auto& forTests = locationForTests()) {
+        return *forTests;
+    }
+    if (auto dir = environment("VEK_DIR")) {
+        return {.dir = *dir, .perUser = false};
+    }
+    auto exeDir = executablePath().parent_path();
+    if (executableDirServes(exeDir)) {
+        return {.dir = exeDir, .perUser = false};
+    }
+    auto dir = userDataDir();
+    createPrivateDirectories(dir);
+    adoptTemplateLayer(dir, systemConfigTemplate());
+    return {.dir = dir, .perUser = true};
 }
 
 std::filesystem::path baseDir()
 {
-    if (auto dir = environment("VEK_DIR")) {
-        return *dir;
-    }
-    auto exeDir = executablePath().parent_path();
-    if (executableDirServes(exeDir)) {
-        return exeDir;
-    }
-    auto dir = userDataDir();
-    createPrivateDirectories(dir);
-    seedFromTemplate(dir, systemConfigTemplate());
-    return dir;
+    return baseLocation().dir;
+}
+
+ScopedBaseLocation::ScopedBaseLocation(BaseLocation location)
+    : previous_(locationForTests())
+{
+    locationForTests() = std::move(location);
+}
+
+ScopedBaseLocation::~ScopedBaseLocation()
+{
+    locationForTests() = previous_;
 }
 
 std::filesystem::path tempDir()

@@ -184,6 +184,35 @@ void IniFile::write(const std::string& section, const std::string& key, const st
         }
     }
 
+    save(lines);
+}
+
+void IniFile::remove(const std::vector<std::pair<std::string, std::string>>& keys)
+{
+    const auto listed = [&](const std::string& section, const std::string& key) {
+        return std::any_of(keys.begin(), keys.end(), [&](const auto& k) {
+            return equalsNoCase(k.first, section) && equalsNoCase(k.second, key);
+        });
+    };
+    std::vector<std::string> kept;
+    std::optional<std::string> section;
+    bool removed = false;
+    for (auto& line : loadLines()) {
+        if (auto name = sectionOf(line)) {
+            section = std::move(name);
+        } else if (auto entry = entryOf(line); entry && section && listed(*section, entry->first)) {
+            removed = true;
+            continue;
+        }
+        kept.push_back(std::move(line));
+    }
+    if (removed) {
+        save(kept);
+    }
+}
+
+void IniFile::save(const std::vector<std::string>& lines)
+{
     std::string text;
     for (const auto& line : lines) {
         text += line;

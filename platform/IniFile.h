@@ -32,9 +32,14 @@ public:
 
     // Throws vek::Error when the file cannot be written.
     void write(const std::string& section, const std::string& key, const std::string& value);
+    // Removes every entry of the listed (section, key) pairs, keeping the
+    // other lines; writes nothing when none is there. Throws vek::Error when
+    // the file cannot be written.
+    void remove(const std::vector<std::pair<std::string, std::string>>& keys);
 
 private:
     [[nodiscard]] std::vector<std::string> loadLines() const;
+    void save(const std::vector<std::string>& lines);
 
     std::filesystem::path path_;
 };

@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/DownloadRow.h"
 #include "app/UploadFlow.h"
+#include "channel/ConfigurationCheck.h"
 #include "platform/BaseDir.h"
 #include "platform/UiServices.h"
 #include "ui/AccessPage.h"
@@ -85,6 +86,15 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
     } else {
         irPara(pgAcesso);
         paginaAcesso()->focarRegistro();
+        // Said once the window shows, before the operator types anything.
+        QMetaObject::invokeMethod(this, &TfrmPrincipal::avisarSeNaoConfigurado, Qt::QueuedConnection);
+    }
+}
+
+void TfrmPrincipal::avisarSeNaoConfigurado()
+{
+    if (const auto aviso = channel::unconfiguredMessage()) {
+        platform::ui().showMessage(*aviso, platform::MessageKind::Warning);
     }
 }
 

@@ -133,6 +133,9 @@ private:
     // upload posted to run once the window shows.
     void iniciarModoParametros(const std::string& arquivoParametros);
     void executarEnvioParametros();
+    // An installed program with no server configured anywhere says so at
+    // once, and where the key goes.
+    void avisarSeNaoConfigurado();
 
     app::AppState estado_;
     channel::TCanalZEBCliente canal_;

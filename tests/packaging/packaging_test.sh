@@ -396,12 +396,34 @@ check_run() {
     local message_port ftp_port
     read -r message_port ftp_port < <(sed -n 's/^zebd: mensagens [0-9.]*:\([0-9]*\) ftp [0-9.]*:\([0-9]*\).*/\1 \2/p' "$work/zebd.out")
 
+    # caio starts before the administrator wrote any template: with no server
+    # named anywhere, a command that talks to the server says so at once and
+    # connects nowhere (his own PortaServico names zebd's port: a connection
+    # would have listed the files), and nothing is written into his file.
+    local caio=$work/caio caio_base=$work/caio/.local/share/vek
+    user_dir "$caio"
+    user_dir "$caio/.local"
+    user_dir "$caio/.local/share"
+    user_dir "$caio_base"
+    printf '[Defaults]\r\nPortaServico=%s\r\n' "$message_port" >"$caio_base/vek.INI"
+    (($(id -u) != 0)) || chown 65534:65534 "$caio_base/vek.INI"
+    cp "$caio_base/vek.INI" "$work/caio-own"
+    local status=0
+    as_user "$caio" "$bin/vek-cli" listar --registro 123456 --tipo RET >"$work/caio.out" 2>"$work/caio.err" ||
+        status=$?
+    ((status == 2)) || fail "an unconfigured listar ended with $status: $(cat "$work/caio.out" "$work/caio.err")"
+    grep -q '^Erro: O VEK não está configurado' "$work/caio.err" || fail "no 'not configured' error: $(cat "$work/caio.err")"
+    grep -qF "$caio_base/vek.INI" "$work/caio.err" || fail "the error does not name the user's file"
+    grep -qF "$work/etc/vek/vek.INI" "$work/caio.err" || fail "the error does not name the template"
+    [[ ! -s $work/caio.out ]] || fail "an unconfigured listar printed a list"
+    as_user "$caio" "$bin/vek-cli" crc32 "$bin/vek-cli" >/dev/null || fail "crc32 needs no server"
+    cmp -s "$work/caio-own" "$caio_base/vek.INI" || fail "the client wrote into caio's configuration"
+
     # ana: no files of her own yet; the administrator's template points at zebd.
     local ana=$work/ana base=$work/ana/.local/share/vek
     user_dir "$ana"
     write_template "ServidorInternet=127.0.0.1" "PortaServico=$message_port" "PortaFTP=$ftp_port" \
         "PortaDados=$(free_port)"
-    cp "$work/etc/vek/vek.INI" "$work/template-as-given"
     printf '<?xml version="1.0" encoding="UTF-8"?>\n<declaracao operadora="123456"/>\n' >"$work/movimento.xml"
     chmod 644 "$work/movimento.xml"
 
@@ -411,8 +433,10 @@ check_run() {
     grep -q "^Registro: $base/Protocolos/VEK-movimento" "$work/enviar.out" ||
         fail "the record is not in the per-user directory: $(cat "$work/enviar.out")"
     [[ $(stat -c %a "$base") == 700 ]] || fail "the per-user directory is not private"
-    cmp -s "$work/template-as-given" "$base/vek.INI" || fail "the template was not copied as it is"
-    [[ -f $base/.modelo-copiado ]] || fail "no marker of the copied template"
+    [[ ! -e $base/vek.INI ]] || fail "the template or defaults were written into ana's configuration"
+    # caio follows the template as soon as it is there.
+    as_user "$caio" "$bin/vek-cli" listar --registro 123456 --tipo RET >/dev/null ||
+        fail "caio's listar once the template names the server"
 
     # That upload's receipt again, drawn from its record by the installed
     # vek-cli in an environment without a display.
@@ -464,28 +488,64 @@ protocol = ET.parse(sys.argv[1]).getroot().findtext(".//protocoloTX")
 sys.exit(0 if protocol and protocol.strip() else 1)
 PY
 
-    # Copied once: a later template changes nothing for ana.
-    cp "$base/vek.INI" "$work/ana-before"
-    write_template "ServidorInternet=127.0.0.1" "PortaServico=1" "Depuracao=S"
-    as_user "$ana" "$bin/vek-cli" listar --registro 123456 --tipo RET >/dev/null || fail "listar after a new template"
-    cmp -s "$work/ana-before" "$base/vek.INI" || fail "a later template changed ana's configuration"
+    # A changed template reaches both at their next command; the key caio sets
+    # by hand stays his. The new template turns plain trace lines on; caio
+    # keeps his traces enciphered.
+    [[ ! -e $base/vek.INI ]] || fail "the client wrote into ana's configuration"
+    printf '[Defaults]\r\nPortaServico=%s\r\nArquivoDepuracaoCript=S\r\n' "$message_port" >"$caio_base/vek.INI"
+    cp "$caio_base/vek.INI" "$work/caio-own"
+    write_template "ServidorInternet=127.0.0.1" "PortaServico=$message_port" "PortaFTP=$ftp_port" \
+        "PortaDados=$(free_port)" "Depuracao=S" "ArquivoDepuracaoCript=N"
+    local who
+    for who in ana caio; do
+        as_user "$work/$who" "$bin/vek-cli" listar --registro 123456 --tipo RET >/dev/null ||
+            fail "$who's listar after a new template"
+    done
+    local traced='Recebida a resposta do servidor'
+    grep -aq "$traced" "$base/TraceVEK.log" || fail "ana does not trace in plain lines as the template says"
+    [[ -s $caio_base/TraceVEK.log ]] || fail "caio does not trace as the template says"
+    ! grep -aq "$traced" "$caio_base/TraceVEK.log" || fail "caio's own ArquivoDepuracaoCript was lost"
+    as_user "$caio" "$bin/vek-cli" decifrar-trace >"$work/caio-trace.txt" || fail "decifrar-trace"
+    grep -q "$traced" "$work/caio-trace.txt" || fail "caio's enciphered trace does not decipher"
+    cmp -s "$work/caio-own" "$caio_base/vek.INI" || fail "the client changed caio's configuration"
+    [[ ! -e $base/vek.INI ]] || fail "the client wrote into ana's configuration"
+
+    # dani used an earlier version: it wrote the defaults into her file before
+    # the template existed, then added the template's keys and its marker. The
+    # first start takes those keys out (keeping a backup) and her own key stays.
+    local dani=$work/dani dani_base=$work/dani/.local/share/vek
+    user_dir "$dani"
+    user_dir "$dani/.local"
+    user_dir "$dani/.local/share"
+    user_dir "$dani_base"
+    printf '[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=80\r\nPortaFTP=%s\r\nJanelaEnvio=8\r\n' \
+        "$ftp_port" >"$dani_base/vek.INI"
+    printf '%s\n' /etc/vek/vek.INI >"$dani_base/.modelo-copiado"
+    touch -r "$dani_base/vek.INI" "$dani_base/.modelo-copiado"
+    (($(id -u) != 0)) || chown 65534:65534 "$dani_base/vek.INI" "$dani_base/.modelo-copiado"
+    cp "$dani_base/vek.INI" "$work/dani-before"
+    as_user "$dani" "$bin/vek-cli" listar --registro 123456 --tipo RET >/dev/null ||
+        fail "dani's listar after the upgrade"
+    [[ $(cat "$dani_base/vek.INI") == $'[Defaults]\r\nJanelaEnvio=8\r' ]] ||
+        fail "dani's configuration after the upgrade: $(cat -A "$dani_base/vek.INI")"
+    cmp -s "$work/dani-before" "$dani_base/vek.INI.antes-da-camada" || fail "no backup of dani's configuration"
+    [[ -f $dani_base/.camada-modelo && ! -e $dani_base/.modelo-copiado ]] || fail "the upgrade was not recorded"
 
     # bia: her own vek.INI (under XDG_DATA_HOME) already points at the message
-    # port; the template adds the FTP keys and loses on PortaServico.
+    # port; the template gives the FTP keys and loses on PortaServico.
     local bia=$work/bia bia_base=$work/bia/dados/vek
     user_dir "$bia"
     user_dir "$bia/dados"
     user_dir "$bia_base"
     printf '[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=%s\r\n' "$message_port" >"$bia_base/vek.INI"
     (($(id -u) != 0)) || chown 65534:65534 "$bia_base/vek.INI"
+    cp "$bia_base/vek.INI" "$work/bia-own"
     write_template "ServidorInternet=192.0.2.1" "PortaServico=1" "PortaFTP=$ftp_port" "PortaDados=$(free_port)"
     user_dir "$bia/baixados"
     baixado=$(as_user "$bia" env XDG_DATA_HOME="$bia/dados" "$bin/vek-cli" baixar --registro 123456 --tipo RET \
         --id "$id" --destino "$bia/baixados") || fail "bia's download"
     cmp -s "$work/retorno.xml" "$baixado" || fail "bia's download differs"
-    grep -qx $'ServidorInternet=127.0.0.1\r' "$bia_base/vek.INI" || fail "bia's server was replaced"
-    grep -qx "PortaServico=$message_port"$'\r' "$bia_base/vek.INI" || fail "bia's port was replaced"
-    grep -qx "PortaFTP=$ftp_port"$'\r' "$bia_base/vek.INI" || fail "the template's FTP port was not added"
+    cmp -s "$work/bia-own" "$bia_base/vek.INI" || fail "the client changed bia's configuration"
     [[ ! -e $bia/.local ]] || fail "bia's files went to ~/.local despite XDG_DATA_HOME"
 
     # Nothing was written beside the programs.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <grp.h>
@@ -177,94 +178,128 @@ const std::string Template = "; endereço da agência\r\n"
                              "[Defaults]\r\n"
                              "ServidorInternet=zeb.example.org\r\n"
                              "PortaServico=8080\r\n"
-                             "PortaFTP=2121\r\n"
-                             "[Outra]\r\n"
-                             "Chave=\"com aspas\"\r\n";
+                             "PortaFTP=2121\r\n";
 
-TEST(BaseDir, MissingConfigurationBecomesACopyOfTheTemplateOnce)
+// A per-user directory as an earlier version left it: its configuration,
+// and, when the template was copied in, the marker written after the copy
+// (`touchedAfterCopy`: the configuration was written again later).
+struct EarlierState
 {
-    test::Sandbox etc(false);
-    test::Sandbox user(false);
-    const auto templatePath = etc.write("vek.INI", Template);
+    std::string config;
+    bool copied = false;
+    bool touchedAfterCopy = false;
+};
 
-    seedFromTemplate(user.path(), templatePath);
-    EXPECT_EQ(user.read("vek.INI"), Template);
-    EXPECT_TRUE(std::filesystem::exists(user.path() / TemplateMarkerName));
-
-    // Neither a changed template nor the user's own changes are touched again.
-    etc.write("vek.INI", "[Defaults]\r\nServidorInternet=outro\r\nPortaDados=3000\r\n");
-    user.write("vek.INI", "[Defaults]\r\nPortaServico=9\r\n");
-    seedFromTemplate(user.path(), templatePath);
-    EXPECT_EQ(user.read("vek.INI"), "[Defaults]\r\nPortaServico=9\r\n");
-
-    // Without the marker the template is taken again, the user's keys winning.
-    std::filesystem::remove(user.path() / TemplateMarkerName);
-    seedFromTemplate(user.path(), templatePath);
-    EXPECT_EQ(user.read("vek.INI"), "[Defaults]\r\nPortaServico=9\r\nServidorInternet=outro\r\nPortaDados=3000\r\n");
+void arrange(const test::Sandbox& user, const EarlierState& state)
+{
+    const auto config = user.write(ConfigFileName, state.config);
+    if (state.copied) {
+        const auto marker = user.write(CopiedTemplateMarkerName, "/etc/vek/vek.INI\n");
+        const auto copyTime = std::filesystem::last_write_time(config);
+        std::filesystem::last_write_time(marker, copyTime);
+        if (state.touchedAfterCopy) {
+            std::filesystem::last_write_time(config, copyTime + std::chrono::seconds(5));
+        }
+    }
 }
 
-TEST(BaseDir, ExistingConfigurationGainsOnlyTheKeysItLacks)
+TEST(BaseDir, TheUpgradeTakesOutWhatEarlierVersionsWroteAndKeepsTheUsersOwnKeys)
 {
-    test::Sandbox etc(false);
-    test::Sandbox user(false);
-    const auto templatePath = etc.write("vek.INI", Template);
-    user.write("vek.INI", "; minha configuração\n[defaults]\nservidorinternet=meu.servidor\nDepuracao=S\n");
-
-    seedFromTemplate(user.path(), templatePath);
-    EXPECT_EQ(user.read("vek.INI"),
-              "; minha configuração\r\n[defaults]\r\nservidorinternet=meu.servidor\r\nDepuracao=S\r\n"
-              "PortaServico=8080\r\nPortaFTP=2121\r\n[Outra]\r\nChave=com aspas\r\n");
-}
-
-TEST(BaseDir, NothingHappensUntilATemplateCanBeRead)
-{
-    test::Sandbox etc(false);
-    test::Sandbox user(false);
-    const auto templatePath = etc.path() / "vek.INI";
-
     struct Case
     {
         const char* name;
-        std::function<void()> arrange;
+        EarlierState before;
+        std::string after;
     };
     const std::array cases{
-        Case{.name = "no template", .arrange = [] {}},
-        Case{.name = "a directory in its place", .arrange = [&] { std::filesystem::create_directory(templatePath); }},
+        Case{.name = "defaults written before any template",
+             .before = {.config = "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=80\r\nDepuracao=S\r\n"},
+             .after = "[Defaults]\r\nDepuracao=S\r\n"},
+        Case{.name = "a local server with a port set by hand",
+             .before = {.config = "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=8080\r\n"},
+             .after = "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=8080\r\n"},
+        Case{.name = "the user's own keys, no template ever copied",
+             .before = {.config = "[Defaults]\r\nServidorInternet=meu.servidor\r\nPortaServico=8080\r\n"},
+             .after = "[Defaults]\r\nServidorInternet=meu.servidor\r\nPortaServico=8080\r\n"},
+        Case{.name = "an older template's copy, untouched since: the template's keys go, whatever their value",
+             .before = {.config = "[Defaults]\r\nServidorInternet=antigo.example.org\r\nPortaServico=8080\r\n"
+                                  "PortaDados=3000\r\n",
+                        .copied = true},
+             .after = "[Defaults]\r\nPortaDados=3000\r\n"},
+        Case{.name = "a copy changed by hand afterwards: only the keys with the template's value go",
+             .before = {.config = "[Defaults]\r\nServidorInternet=outro.example.org\r\nPortaServico=8080\r\n"
+                                  "PortaFTP=21\r\n",
+                        .copied = true,
+                        .touchedAfterCopy = true},
+             .after = "[Defaults]\r\nServidorInternet=outro.example.org\r\nPortaFTP=21\r\n"},
+        Case{.name = "defaults, then the template's missing keys added, then a key set by hand",
+             .before = {.config = "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=80\r\nPortaFTP=2121\r\n"
+                                  "Depuracao=S\r\n",
+                        .copied = true,
+                        .touchedAfterCopy = true},
+             .after = "[Defaults]\r\nDepuracao=S\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        c.arrange();
-        seedFromTemplate(user.path(), templatePath);
-        EXPECT_TRUE(std::filesystem::is_empty(user.path()));
-    }
+        test::Sandbox etc(false);
+        test::Sandbox user(false);
+        const auto templatePath = etc.write("vek.INI", Template);
+        arrange(user, c.before);
 
-    // The first template that appears later is the one taken.
-    std::filesystem::remove(templatePath);
-    etc.write("vek.INI", Template);
-    seedFromTemplate(user.path(), templatePath);
-    EXPECT_EQ(user.read("vek.INI"), Template);
+        adoptTemplateLayer(user.path(), templatePath);
+        EXPECT_EQ(user.read(ConfigFileName), c.after);
+        if (c.after != c.before.config) {
+            EXPECT_EQ(user.read(TemplateLayerBackupName), c.before.config);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(user.path() / TemplateLayerBackupName));
+        }
+        EXPECT_TRUE(std::filesystem::exists(user.path() / TemplateLayerRecordName));
+        EXPECT_FALSE(std::filesystem::exists(user.path() / CopiedTemplateMarkerName));
+    }
 }
 
-TEST(BaseDir, AFailedWriteLeavesNoMarkerSoTheNextRunTriesAgain)
+TEST(BaseDir, TheUpgradeRunsOnceSoADefaultValueSetLaterStays)
 {
     test::Sandbox etc(false);
     test::Sandbox user(false);
     const auto templatePath = etc.write("vek.INI", Template);
-    // A configuration that cannot be replaced: a directory in its place.
-    std::filesystem::create_directory(user.path() / "vek.INI");
 
-    seedFromTemplate(user.path(), templatePath);
-    EXPECT_FALSE(std::filesystem::exists(user.path() / TemplateMarkerName));
+    // A first start with nothing there records the upgrade all the same.
+    adoptTemplateLayer(user.path(), templatePath);
+    EXPECT_TRUE(std::filesystem::exists(user.path() / TemplateLayerRecordName));
+    EXPECT_FALSE(std::filesystem::exists(user.path() / ConfigFileName));
 
-    std::filesystem::remove(user.path() / "vek.INI");
-    seedFromTemplate(user.path(), templatePath);
-    EXPECT_EQ(user.read("vek.INI"), Template);
-    EXPECT_TRUE(std::filesystem::exists(user.path() / TemplateMarkerName));
+    const std::string byHand = "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=80\r\n";
+    user.write(ConfigFileName, byHand);
+    adoptTemplateLayer(user.path(), templatePath);
+    EXPECT_EQ(user.read(ConfigFileName), byHand);
+}
+
+TEST(BaseDir, AFailedUpgradeChangesNothingAndTheNextStartTriesAgain)
+{
+    test::Sandbox etc(false);
+    test::Sandbox user(false);
+    const auto templatePath = etc.write("vek.INI", Template);
+    const EarlierState before{.config = Template, .copied = true};
+    arrange(user, before);
+    // The configuration cannot be replaced: a directory where its new copy goes.
+    std::filesystem::create_directory(user.path() / "vek.INI.tmp");
+
+    adoptTemplateLayer(user.path(), templatePath);
+    EXPECT_EQ(user.read(ConfigFileName), Template);
+    EXPECT_TRUE(std::filesystem::exists(user.path() / CopiedTemplateMarkerName));
+    EXPECT_FALSE(std::filesystem::exists(user.path() / TemplateLayerRecordName));
+
+    std::filesystem::remove(user.path() / "vek.INI.tmp");
+    adoptTemplateLayer(user.path(), templatePath);
+    EXPECT_EQ(user.read(ConfigFileName), "; endereço da agência\r\n[Defaults]\r\n");
+    EXPECT_EQ(user.read(TemplateLayerBackupName), Template);
+    EXPECT_TRUE(std::filesystem::exists(user.path() / TemplateLayerRecordName));
 }
 
 // The whole rule, as an ordinary user runs a program from a directory it
 // cannot write (the test executable's own, owned by root): the per-user
-// directory, created private, seeded from the template.
+// directory, created private; the template is not copied in.
 TEST(BaseDir, AnOrdinaryUserOfAnUnwritableProgramDirectoryGetsThePerUserDirectory)
 {
     if (geteuid() != 0 && executableDirServes(executablePath().parent_path())) {
@@ -292,8 +327,9 @@ TEST(BaseDir, AnOrdinaryUserOfAnUnwritableProgramDirectoryGetsThePerUserDirector
                                           {"XDG_DATA_HOME", c.xdg},
                                           {"VEK_TEST_SYSTEM_INI", templatePath.string()}});
         EXPECT_EQ(runAsOrdinaryUser([&] {
-                      if (baseDir() != c.expected) {
-                          std::fprintf(stderr, "baseDir() = %s\n", baseDir().c_str());
+                      const auto location = baseLocation();
+                      if (location.dir != c.expected || !location.perUser) {
+                          std::fprintf(stderr, "baseLocation() = %s\n", location.dir.c_str());
                           return 1;
                       }
                       struct stat st
@@ -302,7 +338,10 @@ TEST(BaseDir, AnOrdinaryUserOfAnUnwritableProgramDirectoryGetsThePerUserDirector
                       if (stat(c.expected.c_str(), &st) != 0 || (st.st_mode & 0777) != 0700) {
                           return 2;
                       }
-                      return test::readFile(c.expected / ConfigFileName) == Template ? 0 : 3;
+                      if (std::filesystem::exists(c.expected / ConfigFileName)) {
+                          return 3;
+                      }
+                      return std::filesystem::exists(c.expected / TemplateLayerRecordName) ? 0 : 4;
                   }),
                   0);
     }

@@ -44,5 +44,22 @@ TEST(IniFile, ReadsCaseInsensitivelyTrimmedAndIntegersStrictly)
     EXPECT_FALSE(ini.read("Outra", "depuracao"));
 }
 
+TEST(IniFile, RemoveTakesTheListedKeysOutOfEverySectionOfThatName)
+{
+    test::Sandbox box;
+    box.write("a.ini",
+              "; comentário\n[Defaults]\nservidorinternet = a\nPortaFTP=21\n[Outra]\nPortaServico=1\n"
+              "[DEFAULTS]\nPortaServico=2\n");
+    IniFile ini(box.path() / "a.ini");
+    ini.remove({{"defaults", "ServidorInternet"}, {"Defaults", "PortaServico"}, {"Defaults", "Ausente"}});
+    EXPECT_EQ(box.read("a.ini"),
+              "; comentário\r\n[Defaults]\r\nPortaFTP=21\r\n[Outra]\r\nPortaServico=1\r\n[DEFAULTS]\r\n");
+
+    // Nothing to remove: the file is not written (nor created).
+    IniFile missing(box.path() / "b.ini");
+    missing.remove({{"Defaults", "PortaFTP"}});
+    EXPECT_FALSE(std::filesystem::exists(box.path() / "b.ini"));
+}
+
 }  // namespace
 }  // namespace vek::platform

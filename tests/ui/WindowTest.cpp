@@ -1,5 +1,6 @@
 #include "app/AppState.h"
 #include "platform/BaseDir.h"
+#include "tests/fixtures/InstalledClient.h"
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/UiTests.h"
 #include "ui/QtUiServices.h"
@@ -51,6 +52,49 @@ private:
 private slots:
     void init() { sandbox_ = std::make_unique<test::UiSandbox>(); }
     void cleanup() { sandbox_.reset(); }
+
+    // An installed client with no server named anywhere says so once the
+    // window shows; one with a server named in either file says nothing.
+    void anInstalledClientWithNoServerSaysSoAtOnce()
+    {
+        struct Case
+        {
+            const char* name;
+            std::string templateLines;
+            std::string userFile;
+            bool warned;
+        };
+        const std::vector<Case> cases{
+            {"nothing configured", "", "", true},
+            {"only a port", "PortaServico=8080\r\n", "[Defaults]\r\nPortaFTP=2121\r\n", true},
+            {"the template's server", "ServidorInternet=zeb.example.org\r\n", "", false},
+            {"the user's own server", "", "[Defaults]\r\nServidorInternet=meu.servidor\r\n", false},
+        };
+        for (const auto& c : cases) {
+            test::InstalledClient machine;
+            if (!c.templateLines.empty()) {
+                machine.writeTemplate(c.templateLines);
+            }
+            if (!c.userFile.empty()) {
+                test::writeFile(machine.userConfig("op1"), c.userFile);
+            }
+            const auto run = machine.runAs("op1");
+            sandbox_->ui().clear();
+            ui::TfrmPrincipal w({});
+            w.show();
+            // The warning is posted to run once the event loop takes over.
+            QCoreApplication::processEvents();
+            const auto messages = sandbox_->ui().messages();
+            QVERIFY2(messages.size() == (c.warned ? 1U : 0U), c.name);
+            if (c.warned) {
+                const QString text = QString::fromStdString(messages.front().text);
+                QVERIFY2(text.startsWith("O VEK não está configurado"), qPrintable(text));
+                QVERIFY(text.contains(QString::fromStdString(machine.userConfig("op1").string())));
+                QVERIFY(text.contains(QString::fromStdString(machine.templatePath().string())));
+                QVERIFY(messages.front().kind == platform::MessageKind::Warning);
+            }
+        }
+    }
 
     void fixedWindowWithTheSameFrameOnEveryPage()
     {
