@@ -30,7 +30,10 @@ using namespace std::chrono_literals;
 class RunningCli
 {
 public:
-    RunningCli(const CliClient& cli, const fs::path& logs, std::vector<std::string> args)
+    RunningCli(const CliClient& cli,
+               const fs::path& logs,
+               std::vector<std::string> args,
+               const std::map<std::string, std::string>& env = {})
         : out_(logs / "saida.log")
         , err_(logs / "erros.log")
     {
@@ -46,6 +49,9 @@ public:
             dup2(err, 2);
             setenv("VEK_DIR", cli.dir.c_str(), 1);
             setenv("VEK_SENHA", "demo", 1);
+            for (const auto& [name, value] : env) {
+                setenv(name.c_str(), value.c_str(), 1);
+            }
             std::vector<char*> argv;
             for (auto& a : args) {
                 argv.push_back(a.data());
@@ -413,6 +419,80 @@ TEST_F(WatchFolderE2E, AFileRemovedDuringItsUploadDoesNotEndTheWatch)
     expectPlaced({{"depois.xml", "<depois/>"}}, {});
     EXPECT_FALSE(fs::exists(enviados / "some.zip"));
     EXPECT_FALSE(fs::exists(enviados / "some.zip.registro.xml"));
+}
+
+// vigiar dies (as with kill -9) at each point of a file's way; a restart
+// places every file exactly once, byte for byte, and a file whose receipt
+// was kept is not sent again. Only a crash after the receipt arrived and
+// before it reached the disk cannot be told from a lost upload: that file is
+// sent (and receipted) twice.
+TEST_F(WatchFolderE2E, AfterACrashAFileWhoseReceiptWasKeptIsNotSentAgain)
+{
+    struct Case
+    {
+        const char* point;
+        std::size_t receipts;  // zebd's receipts for the file once the restart is done
+    };
+    const Case cases[] = {
+        {"antes-da-conexao", 1},
+        {"durante-os-blocos", 1},
+        {"apos-o-recibo", 2},
+        {"apos-o-registro", 1},
+        {"apos-mover", 1},
+    };
+    unsigned seed = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.point);
+        Sandbox box{false};
+        const CliClient own{box, zebd.messagePort()};
+        const fs::path in = box.path() / "entrada";
+        const fs::path sent = box.path() / "enviados";
+        const fs::path failed = box.path() / "falhas";
+        fs::create_directories(in);
+        const std::vector<std::string> args{"vigiar",
+                                            "--registro",
+                                            "123456",
+                                            "--pasta",
+                                            in.string(),
+                                            "--enviados",
+                                            sent.string(),
+                                            "--falhas",
+                                            failed.string()};
+        const std::string name = std::string(c.point) + ".zip";
+        const std::string content = randomBytes(200000, ++seed);
+        writeFile(in / name, content);
+        {
+            RunningCli crashing(own, box.path() / "logs1", args, {{"VEK_TESTE_QUEDA", c.point}});
+            ASSERT_EQ(crashing.wait(), 86) << crashing.err();
+        }
+        RunningCli restarted(own, box.path() / "logs2", args);
+        // Taken only after whatever the crash left was dealt with.
+        writeFile(in / "depois.xml", "<depois/>");
+        ASSERT_TRUE(restarted.waitForLine("depois.xml")) << restarted.err();
+        restarted.signal(SIGTERM);
+        EXPECT_EQ(restarted.wait(), 0) << restarted.err();
+
+        EXPECT_FALSE(fs::exists(in / name));
+        EXPECT_FALSE(fs::exists(failed / name));
+        ASSERT_TRUE(fs::exists(sent / name));
+        EXPECT_TRUE(readFile(sent / name) == content);
+        EXPECT_FALSE(fs::exists(sent / (fs::path(name).stem().string() + "-2.zip")));
+        std::size_t receipts = 0;
+        for (const auto& u : receivedUploads(server.path() / "dados")) {
+            if (u.nome == name) {
+                ++receipts;
+                EXPECT_TRUE(readFile(u.caminho) == content);
+            }
+        }
+        EXPECT_EQ(receipts, c.receipts);
+        // The record beside the file is of one of those receipts.
+        const std::string protocolo = protocolOf(readFile(sent / (name + ".registro.xml")));
+        EXPECT_NE(storedPath(server.path() / "dados", protocolo), "") << protocolo;
+        EXPECT_NE(readFile(sent / (name + ".registro.recibo")).find("<protocoloTX>" + protocolo + "</protocoloTX>"),
+                  std::string::npos);
+        // Nothing kept for a file that was placed.
+        EXPECT_TRUE(fs::is_empty(in / ".vek-recibos")) << c.point;
+    }
 }
 
 }  // namespace
