@@ -166,9 +166,14 @@ struct Watch
 
 int cmdVigiar(Context& ctx)
 {
-    const auto args = parseOptions(
-        ctx.args,
-        {{"registro", true}, {"pasta", true}, {"enviados", true}, {"falhas", true}, {"tipo", true}, {"json", false}});
+    const auto args = parseOptions(ctx.args,
+                                   {{"registro", true},
+                                    {"pasta", true},
+                                    {"enviados", true},
+                                    {"falhas", true},
+                                    {"tipo", true},
+                                    {"senha-arquivo", true},
+                                    {"json", false}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }
@@ -190,7 +195,7 @@ int cmdVigiar(Context& ctx)
             throw Error("Não foi possível criar a pasta " + dir.string());
         }
     }
-    watch.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    watch.senha = readCurrentPassword(args);
     watch.recibos.emplace(watch.pastas.entrada);
 
     StopSignals stop;
