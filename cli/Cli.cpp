@@ -145,7 +145,9 @@ void printHelp(std::ostream& out)
            "diretório base: VEK_DIR; senão o diretório do programa, se ele puder ser gravado e não for\n"
            "um diretório de programas do sistema; senão (programa instalado) $XDG_DATA_HOME/vek, por padrão\n"
            "~/.local/share/vek, que na primeira vez recebe as chaves de /etc/vek/vek.INI (as do usuário valem).\n"
-           "Senhas: VEK_SENHA (atual) e VEK_NOVA_SENHA (nova); sem elas, num terminal, o programa pergunta.\n\n"
+           "Senha atual, nesta ordem: --senha-arquivo ARQ (a primeira linha; recusado se o grupo ou outros podem\n"
+           "lê-lo), a credencial do systemd $CREDENTIALS_DIRECTORY/vek-senha, VEK_SENHA, e num terminal a pergunta.\n"
+           "Senha nova: VEK_NOVA_SENHA, senão a pergunta.\n\n"
            "Comandos:\n";
     for (const auto& c : commands()) {
         out << "  " << c.name;
@@ -157,8 +159,8 @@ void printHelp(std::ostream& out)
     out << "\n`vek-cli COMANDO --help` mostra o uso de cada comando; `vek-cli --version`, a versão.\n"
            "Saída: 0 sucesso; 1 a operação falhou ou o servidor recusou; 2 erro de uso ou de entrada\n"
            "(parametros tem códigos próprios: vek-cli parametros --help).\n"
-           "--json (enviar, listar, baixar, historico, tipos-envio, tipos-download, parametros, vigiar): um objeto\n"
-           "JSON por resultado, um por linha, com os nomes de campo descritos em vek-cli(1).\n";
+           "--json (enviar, listar, baixar, historico, tipos-envio, tipos-download, parametros, vigiar, receber): um\n"
+           "objeto JSON por resultado, um por linha, com os nomes de campo descritos em vek-cli(1).\n";
 }
 
 }  // namespace

@@ -100,6 +100,7 @@ int cmdTiger(Context& ctx);
 int cmdParametros(Context& ctx);
 int cmdGerarParametros(Context& ctx);
 int cmdVigiar(Context& ctx);
+int cmdReceber(Context& ctx);
 int cmdRecibo(Context& ctx);
 
 }  // namespace vek::cli
