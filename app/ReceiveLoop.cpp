@@ -226,6 +226,13 @@ std::vector<ArquivoRecebido> ReceiveLoop::retomar()
     std::vector<std::pair<std::string, fs::path>> pendentes;
     for (const auto& entry : fs::directory_iterator(pasta_, ec)) {
         const std::string nome = entry.path().filename().string();
+        // A copy from another file system cut short on its way to a
+        // temporary name ("." + that name + ".tmp"): nothing refers to it.
+        if (nome.rfind("." + std::string(PrefixoTemporario), 0) == 0 && nome.size() > 9 &&
+            nome.compare(nome.size() - 9, 9, ".part.tmp") == 0) {
+            fs::remove(entry.path(), ec);
+            continue;
+        }
         if (nome.size() <= PrefixoTemporario.size() + SufixoTemporario.size() ||
             nome.compare(0, PrefixoTemporario.size(), PrefixoTemporario) != 0 ||
             nome.compare(nome.size() - SufixoTemporario.size(), SufixoTemporario.size(), SufixoTemporario) != 0) {

@@ -188,15 +188,16 @@ TEST_F(ReceiveLoopTest, WhatACrashLeftIsFinishedOrDoneAgainNeverDoubled)
     struct Case
     {
         const char* what;
-        bool temporaryLeft;          // the downloaded file under its hidden name
+        const char* left;            // the hidden file left ("7" is "37" in hex), or nullptr
         bool recorded;               // its identifier in the record
         bool renamed;                // already under its final name
         std::size_t downloadsAfter;  // downloads the next round makes
     };
     const Case cases[] = {
-        {"after the download, before the record", true, false, false, 1},
-        {"after the record, before the rename", true, true, false, 0},
-        {"after the rename", false, true, true, 0},
+        {"copying from another file system", "..vek-37.part.tmp", false, false, 1},
+        {"after the download, before the record", ".vek-37.part", false, false, 1},
+        {"after the record, before the rename", ".vek-37.part", true, false, 0},
+        {"after the rename", nullptr, true, true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -205,9 +206,8 @@ TEST_F(ReceiveLoopTest, WhatACrashLeftIsFinishedOrDoneAgainNeverDoubled)
         fs::remove(record);
         source = ScriptedSource(box.path() / "temp");
         source.publish("7", "r.xml", "conteudo inteiro");
-        const fs::path hidden = pasta / ".vek-37.part";  // "7" in hex
-        if (c.temporaryLeft) {
-            test::writeFile(hidden, "conteudo inteiro");
+        if (c.left != nullptr) {
+            test::writeFile(pasta / c.left, c.recorded ? "conteudo inteiro" : "conteudo in");
         }
         if (c.renamed) {
             test::writeFile(pasta / "r.xml", "conteudo inteiro");
