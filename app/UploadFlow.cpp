@@ -119,11 +119,16 @@ UploadOutcome runInteractiveUpload(AppState& estado, channel::TCanalZEBCliente& 
     return outcome;
 }
 
-UploadOutcome runRecordedUpload(AppState& estado, channel::TCanalZEBCliente& canal)
+UploadOutcome runRecordedUpload(AppState& estado,
+                                channel::TCanalZEBCliente& canal,
+                                const std::function<void(const UploadOutcome&)>& aoReceberRecibo)
 {
     configure(estado, canal);
     UploadOutcome outcome = send(estado, canal);
     estado.nomeArquivoRegistro = freeRecordName(estado.arquivo);
+    if (outcome.sent() && aoReceberRecibo) {
+        aoReceberRecibo(outcome);
+    }
     outcome.record = gravarRegistroEnvio(dadosRegistro(estado), outcome.resultado, canal, estado.nomeArquivoRegistro);
     return outcome;
 }

@@ -4,6 +4,7 @@
 #include "channel/TCanalZEBCliente.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -46,8 +47,12 @@ UploadOutcome runInteractiveUpload(AppState& estado, channel::TCanalZEBCliente& 
 // folder): the send page's upload, and a record whatever the outcome, so that
 // every file tried leaves one in Protocolos (a failure's protocol and date
 // empty). The record's name is the send page's, on a later tick when that
-// name is already taken.
-UploadOutcome runRecordedUpload(AppState& estado, channel::TCanalZEBCliente& canal);
+// name is already taken. `aoReceberRecibo`, when given, is called as soon as
+// the receipt is in, before anything else is written (the state already
+// holds the record's name); an error it raises goes to the caller.
+UploadOutcome runRecordedUpload(AppState& estado,
+                                channel::TCanalZEBCliente& canal,
+                                const std::function<void(const UploadOutcome&)>& aoReceberRecibo = {});
 
 // The parameter-file mode of the window and `vek-cli parametros`, once
 // startUnattendedRun let it go ahead. First the checksum check: a difference

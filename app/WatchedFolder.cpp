@@ -1,14 +1,19 @@
 #include "app/WatchedFolder.h"
 
 #include "app/Text.h"
+#include "channel/TCanalZEBCliente.h"
+#include "crypto/THashFunctions.h"
 #include "dataset/TransmissionRecord.h"
 #include "platform/AsciiText.h"
+#include "platform/BaseDir.h"
 #include "platform/DurableFile.h"
 #include "platform/Error.h"
 
 #include <cerrno>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace vek::app {
 namespace fs = std::filesystem;
@@ -194,6 +199,243 @@ Colocacao colocarArquivo(const PastasVigiadas& pastas, const std::string& name, 
     }
     platform::moveDurably(pastas.entrada / name, colocacao.destino);
     return colocacao;
+}
+
+IdentidadeArquivo identificarArquivo(const fs::path& entrada, const std::string& nome)
+{
+    const fs::path caminho = entrada / nome;
+    struct stat antes
+    {
+    };
+    if (::stat(caminho.c_str(), &antes) != 0) {
+        const int code = errno;
+        throw Error("Não foi possível ler " + caminho.string(), code);
+    }
+    IdentidadeArquivo id;
+    id.nome = nome;
+    id.tamanho = static_cast<std::uintmax_t>(antes.st_size);
+    id.modificacao = static_cast<std::int64_t>(antes.st_mtim.tv_sec) * 1000000000 + antes.st_mtim.tv_nsec;
+    id.hash = crypto::THashFunctions::TigerFileHash(caminho.string());
+    return id;
+}
+
+namespace {
+
+constexpr const char* PastaRecibosPendentes = ".vek-recibos";
+
+std::string hex(const std::string& text)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const unsigned char c : text) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::optional<std::string> unhex(const std::string& text)
+{
+    if (text.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    const auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int hi = value(text[i]);
+        const int lo = value(text[i + 1]);
+        if (hi < 0 || lo < 0) {
+            return std::nullopt;
+        }
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return out;
+}
+
+// One "key<TAB>hex of the value" line per field: any byte of a file name or a
+// server's text survives the round trip.
+std::string serializar(const ReciboPendente& r)
+{
+    const std::pair<const char*, std::string> campos[] = {
+        {"nome", r.arquivo.nome},
+        {"tamanho", std::to_string(r.arquivo.tamanho)},
+        {"modificacao", std::to_string(r.arquivo.modificacao)},
+        {"hash", r.arquivo.hash},
+        {"protocolo", r.resultado.Protocolo},
+        {"dataHora", r.resultado.DataHora},
+        {"enderecoIP", r.resultado.EnderecoIP},
+        {"autenticacao", r.resultado.Autenticacao},
+        {"operadora", r.dados.registro},
+        {"tipo", r.dados.tipoArquivo},
+        {"arquivo", r.dados.arquivo},
+        {"informacoes", r.dados.informacoes},
+        {"nomeRegistro", r.nomeRegistro},
+    };
+    std::string text;
+    for (const auto& [chave, valor] : campos) {
+        text += std::string(chave) + '\t' + hex(valor) + '\n';
+    }
+    text += "fim\n";
+    return text;
+}
+
+std::optional<ReciboPendente> desserializar(const std::string& text)
+{
+    std::map<std::string, std::string> campos;
+    std::istringstream in(text);
+    bool inteiro = false;
+    for (std::string linha; std::getline(in, linha);) {
+        if (linha == "fim") {
+            inteiro = true;
+            break;
+        }
+        const auto tab = linha.find('\t');
+        if (tab == std::string::npos) {
+            return std::nullopt;
+        }
+        auto valor = unhex(linha.substr(tab + 1));
+        if (!valor) {
+            return std::nullopt;
+        }
+        campos[linha.substr(0, tab)] = std::move(*valor);
+    }
+    for (const char* chave : {"nome", "tamanho", "modificacao", "hash", "protocolo", "nomeRegistro"}) {
+        if (campos.count(chave) == 0) {
+            return std::nullopt;
+        }
+    }
+    if (!inteiro) {
+        return std::nullopt;
+    }
+    ReciboPendente r;
+    try {
+        r.arquivo.nome = campos["nome"];
+        r.arquivo.tamanho = std::stoull(campos["tamanho"]);
+        r.arquivo.modificacao = std::stoll(campos["modificacao"]);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    r.arquivo.hash = campos["hash"];
+    r.resultado.Sucesso = true;
+    r.resultado.Protocolo = campos["protocolo"];
+    r.resultado.DataHora = campos["dataHora"];
+    r.resultado.EnderecoIP = campos["enderecoIP"];
+    r.resultado.Autenticacao = campos["autenticacao"];
+    r.dados.registro = campos["operadora"];
+    r.dados.tipoArquivo = campos["tipo"];
+    r.dados.arquivo = campos["arquivo"];
+    r.dados.informacoes = campos["informacoes"];
+    r.nomeRegistro = campos["nomeRegistro"];
+    return r;
+}
+
+// Whether the record at `path` is the one of the receipt `protocolo`.
+bool registroDoProtocolo(const fs::path& path, const std::string& protocolo)
+{
+    try {
+        return dataset::lerRegistroTransmissao(path).protocoloTX == protocolo;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+RecibosPendentes::RecibosPendentes(fs::path entrada)
+    : dir_(std::move(entrada) / PastaRecibosPendentes)
+{}
+
+fs::path RecibosPendentes::caminho(const std::string& nome) const
+{
+    // A name of any length and any bytes gives a short plain file name.
+    const std::string bytes = nome;
+    const auto digest =
+        crypto::THashFunctions::tiger(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    return dir_ / (hex(std::string(digest.begin(), digest.end())) + ".recibo");
+}
+
+void RecibosPendentes::gravar(const ReciboPendente& recibo) const
+{
+    std::error_code ec;
+    if (!fs::is_directory(dir_, ec)) {
+        fs::create_directory(dir_, ec);
+        if (ec) {
+            throw Error("Não foi possível criar a pasta " + dir_.string() + ": " + ec.message(), ec.value());
+        }
+        platform::syncPath(dir_.parent_path());
+    }
+    platform::writeFileDurably(caminho(recibo.arquivo.nome), serializar(recibo));
+}
+
+void RecibosPendentes::apagar(const std::string& nome) const
+{
+    std::error_code ec;
+    fs::remove(caminho(nome), ec);
+}
+
+std::vector<ReciboPendente> RecibosPendentes::todos() const
+{
+    std::vector<ReciboPendente> all;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!endsWith(name, ".recibo") || name[0] == '.' || !entry.is_regular_file(ec)) {
+            continue;
+        }
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::ostringstream content;
+        content << in.rdbuf();
+        if (auto recibo = desserializar(content.str())) {
+            all.push_back(std::move(*recibo));
+        }
+    }
+    return all;
+}
+
+std::vector<Retomado> retomarRecibos(const PastasVigiadas& pastas, const RecibosPendentes& recibos)
+{
+    std::vector<Retomado> retomados;
+    for (const ReciboPendente& recibo : recibos.todos()) {
+        const std::string& nome = recibo.arquivo.nome;
+        std::error_code ec;
+        std::optional<IdentidadeArquivo> atual;
+        if (fs::is_regular_file(pastas.entrada / nome, ec)) {
+            try {
+                atual = identificarArquivo(pastas.entrada, nome);
+            } catch (const Error&) {
+                // Gone meanwhile: nothing of it to place.
+            }
+        }
+        if (!atual || !(*atual == recibo.arquivo)) {
+            recibos.apagar(nome);
+            continue;
+        }
+        Retomado r{nome, {}, {}};
+        r.outcome.end = UploadEnd::Sent;
+        r.outcome.resultado = recibo.resultado;
+        const fs::path registro = platform::baseDir() / "Protocolos" / recibo.nomeRegistro;
+        // A record cut short before its companion is written again whole.
+        if (fs::exists(registro, ec) && registroDoProtocolo(registro, recibo.resultado.Protocolo) &&
+            dataset::companheiroDoRegistro(registro)) {
+            r.outcome.record = registro;
+        } else {
+            const channel::TCanalZEBCliente canal;
+            r.outcome.record = gravarRegistroEnvio(recibo.dados, recibo.resultado, canal, recibo.nomeRegistro);
+        }
+        r.colocacao = colocarArquivo(pastas, nome, r.outcome);
+        recibos.apagar(nome);
+        retomados.push_back(std::move(r));
+    }
+    return retomados;
 }
 
 }  // namespace vek::app

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/UploadFlow.h"
+#include "app/UploadRecord.h"
 
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vek::app {
 
@@ -83,5 +85,70 @@ struct Colocacao
 // either still in the input folder or moved with its record. Throws
 // vek::Error when any step fails; the file then stays where it was.
 Colocacao colocarArquivo(const PastasVigiadas& pastas, const std::string& name, const UploadOutcome& outcome);
+
+// What tells a file of the input folder apart from another one of the same
+// name: its size, modification time and the Tiger hash of its content.
+struct IdentidadeArquivo
+{
+    std::string nome;
+    std::uintmax_t tamanho = 0;
+    std::int64_t modificacao = 0;  // the file clock's ticks
+    std::string hash;
+
+    bool operator==(const IdentidadeArquivo&) const = default;
+};
+
+// Throws vek::Error when the file cannot be read.
+IdentidadeArquivo identificarArquivo(const std::filesystem::path& entrada, const std::string& nome);
+
+// A receipt the server gave for a file that may still be in the input folder.
+struct ReciboPendente
+{
+    IdentidadeArquivo arquivo;
+    channel::TResultadoEnvio resultado;
+    DadosRegistro dados;       // what the transmission record holds
+    std::string nomeRegistro;  // the record's name in Protocolos
+};
+
+// The receipts of the files not yet placed, one file each in the hidden
+// folder ".vek-recibos" of the input folder (which the watch ignores, as it
+// ignores every hidden name). A receipt is written as soon as it arrives and
+// removed once its file was placed, so that a watch started after a crash
+// places a file that was already sent instead of sending it again.
+class RecibosPendentes
+{
+public:
+    explicit RecibosPendentes(std::filesystem::path entrada);
+
+    // Through a temporary file, flushed and renamed into place, its folder
+    // flushed: once it returns, a crash no longer loses the receipt. Throws
+    // vek::Error when it cannot be written.
+    void gravar(const ReciboPendente& recibo) const;
+    void apagar(const std::string& nome) const;
+    // Every receipt kept; a damaged entry (a write cut short before its
+    // rename never leaves one) is skipped.
+    [[nodiscard]] std::vector<ReciboPendente> todos() const;
+
+private:
+    [[nodiscard]] std::filesystem::path caminho(const std::string& nome) const;
+
+    std::filesystem::path dir_;
+};
+
+// A file a watch started after a crash found already sent.
+struct Retomado
+{
+    std::string nome;
+    UploadOutcome outcome;
+    Colocacao colocacao;
+};
+
+// At the watch's start: each kept receipt whose file is still in the input
+// folder, unchanged, has its transmission record written into Protocolos
+// when it never got there, and the file is placed as sent; it is not sent
+// again. A receipt whose file is gone (it was placed before the crash) or
+// changed (another file of that name now, to be sent like any other) is
+// dropped. Throws vek::Error when a file cannot be placed; its receipt stays.
+std::vector<Retomado> retomarRecibos(const PastasVigiadas& pastas, const RecibosPendentes& recibos);
 
 }  // namespace vek::app

@@ -161,7 +161,9 @@ void printHelp(std::ostream& out)
            "~/.local/share/vek, onde /etc/vek/vek.INI vale por baixo do vek.INI do usuário, chave a chave (as\n"
            "chaves do usuário valem); sem ServidorInternet em nenhum dos dois, os comandos que falam com o\n"
            "servidor terminam sem conectar, com a saída 2 (parametros: 4).\n"
-           "Senhas: VEK_SENHA (atual) e VEK_NOVA_SENHA (nova); sem elas, num terminal, o programa pergunta.\n\n"
+           "Senha atual, nesta ordem: --senha-arquivo ARQ (a primeira linha; recusado se o grupo ou outros podem\n"
+           "lê-lo), a credencial do systemd $CREDENTIALS_DIRECTORY/vek-senha, VEK_SENHA, e num terminal a pergunta.\n"
+           "Senha nova: VEK_NOVA_SENHA, senão a pergunta.\n\n"
            "Comandos:\n";
     for (const auto& c : commands()) {
         out << "  " << c.name;
@@ -173,8 +175,8 @@ void printHelp(std::ostream& out)
     out << "\n`vek-cli COMANDO --help` mostra o uso de cada comando; `vek-cli --version`, a versão.\n"
            "Saída: 0 sucesso; 1 a operação falhou ou o servidor recusou; 2 erro de uso ou de entrada\n"
            "(parametros tem códigos próprios: vek-cli parametros --help).\n"
-           "--json (enviar, listar, baixar, historico, tipos-envio, tipos-download, parametros, vigiar): um objeto\n"
-           "JSON por resultado, um por linha, com os nomes de campo descritos em vek-cli(1).\n";
+           "--json (enviar, listar, baixar, historico, tipos-envio, tipos-download, parametros, vigiar, receber): um\n"
+           "objeto JSON por resultado, um por linha, com os nomes de campo descritos em vek-cli(1).\n";
 }
 
 }  // namespace

@@ -71,6 +71,17 @@ void printError(ErrorStream& err, const std::string& message);
 // on a terminal, else a usage error.
 std::string readPassword(const char* variable, const char* prompt);
 
+// The current password, from the first source there is: the first line of
+// the file given with --senha-arquivo (refused when its group or others may
+// read it, or another user owns it), the systemd credential
+// $CREDENTIALS_DIRECTORY/vek-senha, VEK_SENHA, a prompt on a terminal.
+std::string readCurrentPassword(const ParsedArgs& args, const char* prompt = "Senha de transmissão: ");
+
+// The first line of a password file, without its line end; with
+// `privateOnly`, refused (UsageError) unless only its owner (the user or
+// root) may read it.
+std::string readPasswordFile(const std::filesystem::path& path, bool privateOnly);
+
 // The receipt lines of a successful upload (enviar, parametros).
 void printReceipt(std::ostream& out,
                   const channel::TResultadoEnvio& resultado,
@@ -89,6 +100,7 @@ int cmdTiger(Context& ctx);
 int cmdParametros(Context& ctx);
 int cmdGerarParametros(Context& ctx);
 int cmdVigiar(Context& ctx);
+int cmdReceber(Context& ctx);
 int cmdRecibo(Context& ctx);
 
 }  // namespace vek::cli

@@ -7,13 +7,57 @@
 #include "crypto/TCrc32.h"
 #include "crypto/THashFunctions.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vek::cli {
+namespace {
+
+[[noreturn]] void falhaGravacao(const std::string& destino, const std::string& motivo, int codigo = 0)
+{
+    throw Error("Não foi possível gravar o arquivo de parâmetros " + destino + ": " + motivo, codigo);
+}
+
+// The parameter file carries the password: it is readable by its owner only
+// (0600, whatever the umask), and it is never written through a link or into
+// a file that belongs to another user.
+void gravarPrivado(const std::string& destino, const std::string& texto)
+{
+    platform::File out;
+    if (!out.open(destino, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY, 0600)) {
+        const int code = errno;
+        falhaGravacao(destino, code == ELOOP ? "é um link simbólico" : std::strerror(code), code);
+    }
+    struct stat st
+    {
+    };
+    if (fstat(out.fd(), &st) != 0) {
+        const int code = errno;
+        falhaGravacao(destino, std::strerror(code), code);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        falhaGravacao(destino, "não é um arquivo comum");
+    }
+    if (st.st_uid != geteuid()) {
+        falhaGravacao(destino, "o arquivo pertence a outro usuário");
+    }
+    if (fchmod(out.fd(), 0600) != 0 || ftruncate(out.fd(), 0) != 0 || !out.writeAll(texto.data(), texto.size()) ||
+        !out.close()) {
+        const int code = errno;
+        falhaGravacao(destino, std::strerror(code), code);
+    }
+}
+
+}  // namespace
 
 // The unattended upload without a window: the window's checks, messages,
 // response file and exit codes, ending as soon as the outcome is known.
@@ -64,7 +108,8 @@ int cmdGerarParametros(Context& ctx)
                                     {"versao", true},
                                     {"info", true},
                                     {"checksum", true},
-                                    {"validacao", true}});
+                                    {"validacao", true},
+                                    {"senha-arquivo", true}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }
@@ -95,7 +140,7 @@ int cmdGerarParametros(Context& ctx)
         }
     }
     (p.formato == "1" ? p.crcEsperado : p.hashEsperado) = checksum;
-    p.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    p.senha = readCurrentPassword(args);
 
     // A "|" inside a value would shift every field after it.
     for (const auto* valor : {&p.registro,
@@ -114,12 +159,7 @@ int cmdGerarParametros(Context& ctx)
 
     const std::string texto = app::cifrarParametros(p);
     if (const auto destino = args.get("o")) {
-        std::ofstream out(*destino, std::ios::binary | std::ios::trunc);
-        out << texto;
-        out.close();
-        if (!out) {
-            throw Error("Não foi possível gravar o arquivo de parâmetros " + *destino);
-        }
+        gravarPrivado(*destino, texto);
     } else {
         ctx.out << texto;
     }

@@ -24,15 +24,20 @@ struct ListArgs
     std::string tipo;
     std::string competencia;
     std::string disponibilizacao;
+    std::optional<std::string> senhaArquivo;
 };
 
 // The operator of a query: the registry number given and the password from
-// the environment or the terminal.
-app::AppState operadora(const std::string& registro)
+// its sources (readCurrentPassword).
+app::AppState operadora(const std::string& registro, const std::optional<std::string>& senhaArquivo)
 {
     app::AppState estado;
     estado.registro = registro;
-    estado.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    ParsedArgs fonte;
+    if (senhaArquivo) {
+        fonte.options["senha-arquivo"] = *senhaArquivo;
+    }
+    estado.senha = readCurrentPassword(fonte);
     return estado;
 }
 
@@ -47,7 +52,7 @@ bool consultarLista(
         return false;
     }
     canal.PrimeiroArgumento = ctx.firstArgument;
-    app::applyOperator(operadora(a.registro), canal);
+    app::applyOperator(operadora(a.registro, a.senhaArquivo), canal);
     ProgressBar progress(ctx.err);
     canal.AoConsultarListaDownload =
         [&progress](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t pct, const std::string& t) {
@@ -72,16 +77,21 @@ ListArgs listArgs(const ParsedArgs& args)
     return {args.required("registro"),
             args.required("tipo"),
             args.get("competencia").value_or(""),
-            args.get("disponibilizacao").value_or("")};
+            args.get("disponibilizacao").value_or(""),
+            args.get("senha-arquivo")};
 }
 
 }  // namespace
 
 int cmdListar(Context& ctx)
 {
-    const auto args = parseOptions(
-        ctx.args,
-        {{"registro", true}, {"tipo", true}, {"competencia", true}, {"disponibilizacao", true}, {"json", false}});
+    const auto args = parseOptions(ctx.args,
+                                   {{"registro", true},
+                                    {"tipo", true},
+                                    {"competencia", true},
+                                    {"disponibilizacao", true},
+                                    {"senha-arquivo", true},
+                                    {"json", false}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }
@@ -109,6 +119,7 @@ int cmdBaixar(Context& ctx)
                                     {"disponibilizacao", true},
                                     {"destino", true},
                                     {"substituir", false},
+                                    {"senha-arquivo", true},
                                     {"json", false}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
@@ -149,8 +160,13 @@ int cmdBaixar(Context& ctx)
 
 int cmdHistorico(Context& ctx)
 {
-    const auto args =
-        parseOptions(ctx.args, {{"registro", true}, {"inicio", true}, {"fim", true}, {"xlsx", true}, {"json", false}});
+    const auto args = parseOptions(ctx.args,
+                                   {{"registro", true},
+                                    {"inicio", true},
+                                    {"fim", true},
+                                    {"xlsx", true},
+                                    {"senha-arquivo", true},
+                                    {"json", false}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }
@@ -164,7 +180,7 @@ int cmdHistorico(Context& ctx)
     }
     channel::TCanalZEBCliente canal;
     canal.PrimeiroArgumento = ctx.firstArgument;
-    app::applyOperator(operadora(registro), canal);
+    app::applyOperator(operadora(registro, args.get("senha-arquivo")), canal);
     ProgressBar progress(ctx.err);
     canal.AoConsultaHistoricoTx =
         [&progress](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t pct, const std::string& t) {

@@ -101,6 +101,7 @@ int cmdEnviar(Context& ctx)
                                     {"hash", true},
                                     {"janela", true},
                                     {"parar-no-erro", false},
+                                    {"senha-arquivo", true},
                                     {"json", false}});
     if (args.positional.empty()) {
         throw UsageError("informe o arquivo a enviar");
@@ -116,7 +117,7 @@ int cmdEnviar(Context& ctx)
         req.janela = parseJanela(*janela);
     }
     // Asked or read once for every file.
-    req.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    req.senha = readCurrentPassword(args);
     const bool json = args.has("json");
 
     const auto& arquivos = args.positional;

@@ -1,3 +1,4 @@
+#include "app/CrashPoint.h"
 #include "app/SendRules.h"
 #include "app/Text.h"
 #include "app/UploadFlow.h"
@@ -6,6 +7,7 @@
 #include "cli/CliContext.h"
 #include "cli/JsonOutput.h"
 #include "cli/ProgressBar.h"
+#include "cli/StopSignals.h"
 #include "platform/Clock.h"
 #include "platform/DirectoryWatch.h"
 #include "platform/Error.h"
@@ -27,46 +29,6 @@ using Clock = app::WatchedFiles::Clock;
 
 // How long a file closed after writing must stay untouched before it is taken.
 constexpr std::chrono::milliseconds QuietPeriod{1000};
-
-// SIGINT and SIGTERM held back for the whole watch and read from a descriptor:
-// they end the watch between two files, never in the middle of one.
-class StopSignals
-{
-public:
-    StopSignals()
-    {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        sigprocmask(SIG_BLOCK, &set_, &previous_);
-        fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
-        if (fd_ < 0) {
-            const int code = errno;
-            sigprocmask(SIG_SETMASK, &previous_, nullptr);
-            throw Error(std::string("signalfd: ") + std::strerror(code), code);
-        }
-    }
-    ~StopSignals()
-    {
-        close(fd_);
-        sigprocmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    [[nodiscard]] int fd() const { return fd_; }
-    // Whether one arrived (without waiting).
-    bool arrived()
-    {
-        signalfd_siginfo info{};
-        return read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
-    }
-
-private:
-    sigset_t set_{};
-    sigset_t previous_{};
-    int fd_ = -1;
-};
 
 std::string oneLine(std::string text)
 {
@@ -95,8 +57,10 @@ struct Watch
     std::optional<std::string> tipo;
     std::string senha;
     bool json = false;
+    std::optional<app::RecibosPendentes> recibos;
 
-    app::UploadOutcome send(const fs::path& arquivo)
+    // The upload; its receipt is kept durably the moment it arrives.
+    app::UploadOutcome send(const fs::path& arquivo, const app::IdentidadeArquivo& identidade)
     {
         app::AppState estado;
         estado.arquivo = arquivo.string();
@@ -107,36 +71,32 @@ struct Watch
         canal.PrimeiroArgumento = ctx.firstArgument;
         ProgressBar progress(ctx.err);
         canal.AoEnviarArquivo = [&progress](channel::TCanalZEBCliente& c, const channel::TStatusUpload& s) {
+            if (s.StatusTransmissao == channel::tseExecutando && s.PercentTransmissao > 20) {
+                app::pontoDeQueda("durante-os-blocos");
+            }
             progress.upload(s, c.TamanhoCifrado);
         };
-        app::UploadOutcome outcome = app::runRecordedUpload(estado, canal);
+        app::UploadOutcome outcome = app::runRecordedUpload(estado, canal, [&](const app::UploadOutcome& enviado) {
+            app::pontoDeQueda("apos-o-recibo");
+            try {
+                recibos->gravar(
+                    {identidade, enviado.resultado, app::dadosRegistro(estado), estado.nomeArquivoRegistro});
+            } catch (const Error& e) {
+                // The file is still placed with its record below; only a crash
+                // before that would send it again.
+                printError(ctx.err, e.what());
+            }
+        });
         progress.finish();
         return outcome;
     }
 
-    // Sends one file, records its outcome and moves it; one line on standard output.
-    void take(const std::string& name)
+    // One line on standard output for a file placed.
+    void report(const fs::path& arquivo,
+                const std::string& name,
+                const app::UploadOutcome& outcome,
+                const std::optional<fs::path>& destino)
     {
-        const fs::path arquivo = pastas.entrada / name;
-        std::error_code ec;
-        if (!fs::is_regular_file(arquivo, ec)) {
-            return;  // removed by someone else before its turn
-        }
-        const app::UploadOutcome outcome = send(arquivo);
-        if (!outcome.sent()) {
-            printError(ctx.err, outcome.error);
-        }
-        std::optional<fs::path> destino;
-        try {
-            destino = app::colocarArquivo(pastas, name, outcome).destino;
-        } catch (const Error&) {
-            if (fs::exists(arquivo, ec)) {
-                throw;
-            }
-            // Removed by someone else during its upload: nothing left to move,
-            // and its record stays in Protocolos.
-            printError(ctx.err, "O arquivo " + arquivo.string() + " foi removido da pasta durante o envio.");
-        }
         if (json) {
             writeUploadJson(ctx.out,
                             arquivo.string(),
@@ -151,19 +111,73 @@ struct Watch
         }
         ctx.out.flush();
     }
+
+    // The files a crash left with their receipt kept: placed, not sent again.
+    void resume()
+    {
+        for (const auto& r : app::retomarRecibos(pastas, *recibos)) {
+            report(pastas.entrada / r.nome, r.nome, r.outcome, r.colocacao.destino);
+        }
+    }
+
+    // Sends one file, records its outcome and moves it; one line on standard output.
+    void take(const std::string& name)
+    {
+        const fs::path arquivo = pastas.entrada / name;
+        std::error_code ec;
+        if (!fs::is_regular_file(arquivo, ec)) {
+            return;  // removed by someone else before its turn
+        }
+        app::IdentidadeArquivo identidade;
+        try {
+            identidade = app::identificarArquivo(pastas.entrada, name);
+        } catch (const Error&) {
+            if (!fs::exists(arquivo, ec)) {
+                return;
+            }
+            throw;
+        }
+        app::pontoDeQueda("antes-da-conexao");
+        const app::UploadOutcome outcome = send(arquivo, identidade);
+        app::pontoDeQueda("apos-o-registro");
+        if (!outcome.sent()) {
+            printError(ctx.err, outcome.error);
+        }
+        std::optional<fs::path> destino;
+        try {
+            destino = app::colocarArquivo(pastas, name, outcome).destino;
+        } catch (const Error&) {
+            if (fs::exists(arquivo, ec)) {
+                throw;
+            }
+            // Removed by someone else during its upload: nothing left to move,
+            // and its record stays in Protocolos.
+            printError(ctx.err, "O arquivo " + arquivo.string() + " foi removido da pasta durante o envio.");
+        }
+        app::pontoDeQueda("apos-mover");
+        if (outcome.sent()) {
+            recibos->apagar(name);
+        }
+        report(arquivo, name, outcome, destino);
+    }
 };
 
 }  // namespace
 
 int cmdVigiar(Context& ctx)
 {
-    const auto args = parseOptions(
-        ctx.args,
-        {{"registro", true}, {"pasta", true}, {"enviados", true}, {"falhas", true}, {"tipo", true}, {"json", false}});
+    const auto args = parseOptions(ctx.args,
+                                   {{"registro", true},
+                                    {"pasta", true},
+                                    {"enviados", true},
+                                    {"falhas", true},
+                                    {"tipo", true},
+                                    {"senha-arquivo", true},
+                                    {"json", false}});
     if (!args.positional.empty()) {
         throw UsageError("argumento inesperado: " + args.positional.front());
     }
-    Watch watch{ctx, {}, args.required("registro"), args.get("tipo"), {}, args.has("json")};
+    Watch watch{ctx, {}, args.required("registro"), args.get("tipo"), {}, args.has("json"), {}};
     watch.pastas.entrada = args.required("pasta");
     std::error_code ec;
     if (!fs::is_directory(watch.pastas.entrada, ec)) {
@@ -181,12 +195,14 @@ int cmdVigiar(Context& ctx)
             throw Error("Não foi possível criar a pasta " + dir.string());
         }
     }
-    watch.senha = readPassword("VEK_SENHA", "Senha de transmissão: ");
+    watch.senha = readCurrentPassword(args);
+    watch.recibos.emplace(watch.pastas.entrada);
 
     StopSignals stop;
     // Watched before the first look, so that nothing arriving in between is missed.
     platform::DirectoryWatch notifications(watch.pastas.entrada);
     app::WatchedFiles files(watch.pastas.entrada, QuietPeriod);
+    watch.resume();
     files.scan(Clock::now());
     for (;;) {
         int timeout = -1;

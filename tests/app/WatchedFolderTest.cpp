@@ -214,5 +214,89 @@ TEST_F(Placement, WithoutARecordTheFileStaysInTheInputFolder)
     EXPECT_FALSE(fs::exists(pastas.enviados / "a.xml"));
 }
 
+// What a watch started after a crash makes of each kept receipt: the file
+// still as it was sent is placed as sent (its record written again when it
+// never reached Protocolos), never sent again; a file changed since, or gone,
+// loses the receipt and is treated like any other.
+TEST(WatchedFolder, AKeptReceiptPlacesOnlyTheFileThatWasSent)
+{
+    struct Case
+    {
+        const char* what;
+        bool recordWritten;       // the record reached Protocolos before the crash
+        const char* nowInFolder;  // nullptr: gone
+        bool placed;
+    };
+    const Case cases[] = {
+        {"unchanged, record written", true, "conteudo enviado", true},
+        {"unchanged, record never written", false, "conteudo enviado", true},
+        {"another file of the same name now", true, "conteudo novo", false},
+        {"gone (placed before the crash)", true, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::Sandbox box;
+        const PastasVigiadas pastas{box.path() / "entrada", box.path() / "enviados", box.path() / "falhas"};
+        fs::create_directories(pastas.entrada);
+        test::writeFile(pastas.entrada / "a.xml", "conteudo enviado");
+        ReciboPendente recibo;
+        recibo.arquivo = identificarArquivo(pastas.entrada, "a.xml");
+        recibo.resultado.Sucesso = true;
+        recibo.resultado.Protocolo = "4711";
+        recibo.resultado.DataHora = "10/12/2026 14:42:32";
+        recibo.resultado.EnderecoIP = "127.0.0.1";
+        recibo.resultado.Autenticacao = "AUT";
+        recibo.dados = {"123456", "XML", (pastas.entrada / "a.xml").string(), "", false};
+        recibo.nomeRegistro = "VEK-a.xml-1.xml";
+        const RecibosPendentes recibos(pastas.entrada);
+        recibos.gravar(recibo);
+        if (c.recordWritten) {
+            dataset::RegistroTransmissao registro;
+            registro.operadora = "123456";
+            registro.tipo_Arquivo = "XML";
+            registro.arquivo = recibo.dados.arquivo;
+            registro.dataTransmissao = recibo.resultado.DataHora;
+            registro.protocoloTX = "4711";
+            registro.enderecoIP = "127.0.0.1";
+            registro.autenticacao = "AUT";
+            ASSERT_TRUE(dataset::gravarRegistroTransmissao(registro, box.path(), recibo.nomeRegistro));
+        }
+        if (c.nowInFolder == nullptr) {
+            fs::remove(pastas.entrada / "a.xml");
+        } else if (std::string(c.nowInFolder) != "conteudo enviado") {
+            test::writeFile(pastas.entrada / "a.xml", c.nowInFolder);
+        }
+
+        const auto retomados = retomarRecibos(pastas, recibos);
+        EXPECT_TRUE(recibos.todos().empty());
+        if (!c.placed) {
+            EXPECT_TRUE(retomados.empty());
+            EXPECT_FALSE(fs::exists(pastas.enviados / "a.xml"));
+            if (c.nowInFolder != nullptr) {
+                EXPECT_EQ(test::readFile(pastas.entrada / "a.xml"), c.nowInFolder);
+            }
+            continue;
+        }
+        ASSERT_EQ(retomados.size(), 1U);
+        EXPECT_EQ(retomados[0].outcome.resultado.Protocolo, "4711");
+        EXPECT_FALSE(fs::exists(pastas.entrada / "a.xml"));
+        EXPECT_EQ(test::readFile(pastas.enviados / "a.xml"), "conteudo enviado");
+        const auto registro = dataset::lerRegistroTransmissao(pastas.enviados / "a.xml.registro.xml");
+        EXPECT_EQ(registro.protocoloTX, "4711");
+        EXPECT_EQ(registro.autenticacao, "AUT");
+        EXPECT_TRUE(fs::exists(box.path() / "Protocolos" / "VEK-a.xml-1.xml"));
+    }
+}
+
+TEST(WatchedFolder, ADamagedKeptReceiptIsSkipped)
+{
+    test::Sandbox box;
+    const fs::path entrada = box.path() / "entrada";
+    fs::create_directories(entrada / ".vek-recibos");
+    test::writeFile(entrada / ".vek-recibos" / "x.recibo", "nome\t61\ntamanho\t31");  // cut short
+    test::writeFile(entrada / ".vek-recibos" / "y.recibo", "nome\tzz\nfim\n");        // not hex
+    EXPECT_TRUE(RecibosPendentes(entrada).todos().empty());
+}
+
 }  // namespace
 }  // namespace vek::app

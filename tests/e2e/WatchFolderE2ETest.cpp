@@ -26,89 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// vek-cli running in the background, its output going to files.
-class RunningCli
-{
-public:
-    RunningCli(const CliClient& cli, const fs::path& logs, std::vector<std::string> args)
-        : out_(logs / "saida.log")
-        , err_(logs / "erros.log")
-    {
-        fs::create_directories(logs);
-        args.insert(args.begin(), binPath("vek-cli"));
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int in = open("/dev/null", O_RDONLY);
-            const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(err, 2);
-            setenv("VEK_DIR", cli.dir.c_str(), 1);
-            setenv("VEK_SENHA", "demo", 1);
-            std::vector<char*> argv;
-            for (auto& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~RunningCli()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    RunningCli(const RunningCli&) = delete;
-    RunningCli& operator=(const RunningCli&) = delete;
-
-    [[nodiscard]] std::string out() const { return readFile(out_); }
-    [[nodiscard]] std::string err() const { return readFile(err_); }
-    // The lines written so far that name `name` in their third field.
-    [[nodiscard]] std::size_t linesFor(const std::string& name) const
-    {
-        std::istringstream lines(out());
-        std::string line;
-        std::size_t n = 0;
-        while (std::getline(lines, line)) {
-            n += line.find("\t" + name + "\t") != std::string::npos ? 1 : 0;
-        }
-        return n;
-    }
-    bool waitForLine(const std::string& name) const
-    {
-        return waitFor([&] { return linesFor(name) > 0; }, 120s);
-    }
-    void signal(int sig) const { kill(pid_, sig); }
-    // Whether it ended (without waiting).
-    bool ended()
-    {
-        int status = 0;
-        if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        return pid_ < 0;
-    }
-    // The exit code; a process that does not end within a generous guard is killed (-1).
-    int wait()
-    {
-        if (!waitFor([&] { return ended(); }, 120s)) {
-            return -1;
-        }
-        return exitCode_;
-    }
-
-private:
-    fs::path out_;
-    fs::path err_;
-    pid_t pid_ = -1;
-    int exitCode_ = -1;
-};
-
 // A loopback relay in front of zebd that holds back what the client sends on
 // its first connection once `holdAfter` bytes went through, until released.
 class HoldingRelay
@@ -413,6 +330,80 @@ TEST_F(WatchFolderE2E, AFileRemovedDuringItsUploadDoesNotEndTheWatch)
     expectPlaced({{"depois.xml", "<depois/>"}}, {});
     EXPECT_FALSE(fs::exists(enviados / "some.zip"));
     EXPECT_FALSE(fs::exists(enviados / "some.zip.registro.xml"));
+}
+
+// vigiar dies (as with kill -9) at each point of a file's way; a restart
+// places every file exactly once, byte for byte, and a file whose receipt
+// was kept is not sent again. Only a crash after the receipt arrived and
+// before it reached the disk cannot be told from a lost upload: that file is
+// sent (and receipted) twice.
+TEST_F(WatchFolderE2E, AfterACrashAFileWhoseReceiptWasKeptIsNotSentAgain)
+{
+    struct Case
+    {
+        const char* point;
+        std::size_t receipts;  // zebd's receipts for the file once the restart is done
+    };
+    const Case cases[] = {
+        {"antes-da-conexao", 1},
+        {"durante-os-blocos", 1},
+        {"apos-o-recibo", 2},
+        {"apos-o-registro", 1},
+        {"apos-mover", 1},
+    };
+    unsigned seed = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.point);
+        Sandbox box{false};
+        const CliClient own{box, zebd.messagePort()};
+        const fs::path in = box.path() / "entrada";
+        const fs::path sent = box.path() / "enviados";
+        const fs::path failed = box.path() / "falhas";
+        fs::create_directories(in);
+        const std::vector<std::string> args{"vigiar",
+                                            "--registro",
+                                            "123456",
+                                            "--pasta",
+                                            in.string(),
+                                            "--enviados",
+                                            sent.string(),
+                                            "--falhas",
+                                            failed.string()};
+        const std::string name = std::string(c.point) + ".zip";
+        const std::string content = randomBytes(200000, ++seed);
+        writeFile(in / name, content);
+        {
+            RunningCli crashing(own, box.path() / "logs1", args, {{"VEK_TESTE_QUEDA", c.point}});
+            ASSERT_EQ(crashing.wait(), 86) << crashing.err();
+        }
+        RunningCli restarted(own, box.path() / "logs2", args);
+        // Taken only after whatever the crash left was dealt with.
+        writeFile(in / "depois.xml", "<depois/>");
+        ASSERT_TRUE(restarted.waitForLine("depois.xml")) << restarted.err();
+        restarted.signal(SIGTERM);
+        EXPECT_EQ(restarted.wait(), 0) << restarted.err();
+
+        EXPECT_FALSE(fs::exists(in / name));
+        EXPECT_FALSE(fs::exists(failed / name));
+        ASSERT_TRUE(fs::exists(sent / name));
+        EXPECT_TRUE(readFile(sent / name) == content);
+        EXPECT_FALSE(fs::exists(sent / (fs::path(name).stem().string() + "-2.zip")));
+        std::size_t receipts = 0;
+        for (const auto& u : receivedUploads(server.path() / "dados")) {
+            if (u.nome == name) {
+                ++receipts;
+                EXPECT_TRUE(readFile(u.caminho) == content);
+            }
+        }
+        EXPECT_EQ(receipts, c.receipts);
+        // The record beside the file is of one of those receipts.
+        const std::string protocolo = protocolOf(readFile(sent / (name + ".registro.xml")));
+        EXPECT_NE(storedPath(server.path() / "dados", protocolo), "") << protocolo;
+        EXPECT_NE(readFile(sent / (name + ".registro.recibo")).find("<protocoloTX>" + protocolo + "</protocoloTX>"),
+                  std::string::npos);
+        // Nothing kept for a file that was placed.
+        EXPECT_TRUE(fs::is_empty(in / ".vek-recibos")) << c.point;
+    }
 }
 
 }  // namespace

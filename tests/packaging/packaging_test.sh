@@ -285,6 +285,11 @@ check_completion() {
         expect -o vek-cli recibo -
         refuse "$work/arquivos/movimento.xml" vek-cli baixar --destino "$work/arquivos/"
         [[ -z $(offer vek-cli listar --registro "") ]] || { echo "--registro takes no file name"; exit 1; }
+        expect --uma-vez vek-cli receber --
+        expect --intervalo vek-cli receber --int
+        expect "$work/arquivos" vek-cli receber --pasta "$work/arq"
+        expect "$work/arquivos/movimento.xml" vek-cli vigiar --senha-arquivo "$work/arquivos/m"
+        [[ -z $(offer vek-cli receber --intervalo "") ]] || { echo "--intervalo takes no file name"; exit 1; }
         # Found through PATH and through a path typed by hand alike.
         expect listar "$(command -v vek-cli)" li
     ' completion "$script" "$work" || fail "bash completion"
