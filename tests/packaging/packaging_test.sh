@@ -676,12 +676,12 @@ check_firstsetup() {
 
     local lines=() line
     mapfile -t lines < <(sed -n '/^<!-- first-setup/,/^<!-- \/first-setup -->/p' "$source_dir/README.md" |
-        grep -E '^(sudo )?(zebd|vek-cli) ' | sed -E 's/[[:space:]]+#[[:space:]].*$//')
-    ((${#lines[@]} >= 7)) || fail "README's first-setup block has ${#lines[@]} command lines"
+        grep -E '^((sudo )?(zebd|vek-cli) |sudo mkdir -p /etc/vek && printf )' | sed -E 's/[[:space:]]+#[[:space:]].*$//')
+    ((${#lines[@]} >= 8)) || fail "README's first-setup block has ${#lines[@]} command lines"
     local page
     page=$(LC_ALL=C.UTF-8 MANWIDTH=400 man -l "$root/usr/share/man/man8/zebd.8.gz" 2>/dev/null |
         sed -n '/^FIRST SETUP/,/^[A-Z]/p' | sed -nE 's/^ {10,}((sudo )?(zebd|vek-cli) .*)$/\1/p')
-    [[ $page == "$(printf '%s\n' "${lines[@]}")" ]] ||
+    [[ $page == "$(printf '%s\n' "${lines[@]}" | grep -v '^sudo mkdir -p /etc/vek ')" ]] ||
         fail "zebd(8)'s FIRST SETUP differs from README's: $(diff <(printf '%s\n' "$page") <(printf '%s\n' "${lines[@]}"))"
 
     # The service: the installed program on its default store, as its user.
@@ -704,9 +704,6 @@ check_firstsetup() {
     done
     local message_port ftp_port
     read -r message_port ftp_port < <(sed -n 's/^zebd: mensagens [0-9.]*:\([0-9]*\) ftp [0-9.]*:\([0-9]*\).*/\1 \2/p' "$work/zebd.out")
-    write_template "ServidorInternet=127.0.0.1" "PortaServico=$message_port" "PortaFTP=$ftp_port" \
-        "PortaDados=$(free_port)"
-
     # The administrator's folder holds the file to publish; the operator's the file to send.
     mkdir "$work/admin"
     printf '<retorno operadora="123456"><registro numero="1"/></retorno>\n' >"$work/admin/retorno.xml"
@@ -720,7 +717,17 @@ check_firstsetup() {
     local step=0 path=$sbin:$bin:/usr/bin:/bin
     for line in "${lines[@]}"; do
         step=$((step + 1))
-        if [[ $line == "sudo "* ]]; then
+        if [[ $line == "sudo mkdir -p /etc/vek && printf "* ]]; then
+            # The clients' template, in the test's /etc, with the ports this
+            # zebd listens on and a free data port.
+            line=${line//sudo /}
+            line=${line//\/etc\/vek/$work/etc/vek}
+            line=${line//PortaServico=8080/PortaServico=$message_port}
+            line=${line//PortaFTP=2121/PortaFTP=$ftp_port\\nPortaDados=$(free_port)}
+            bash -c "$line" >"$work/step$step.out" 2>"$work/step$step.err" || fail "[$line]: $(cat "$work/step$step.err")"
+            chmod 644 "$work/etc/vek/vek.INI"
+            grep -qx "PortaServico=$message_port" "$work/etc/vek/vek.INI" || fail "the template: $(cat "$work/etc/vek/vek.INI")"
+        elif [[ $line == "sudo "* ]]; then
             # ZEB_SENHA stands for the password the command asks on a terminal.
             (cd "$work/admin" && env -i PATH="$path" LC_ALL=C.UTF-8 ZEB_SENHA=demo timeout 300 \
                 bash -c "${line#sudo }") >"$work/step$step.out" 2>"$work/step$step.err" ||
