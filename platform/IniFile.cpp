@@ -1,6 +1,7 @@
 #include "platform/IniFile.h"
 
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -198,7 +199,7 @@ void IniFile::write(const std::string& section, const std::string& key, const st
             const int err = errno;
             std::error_code ec;
             std::filesystem::remove(tmp, ec);
-            throw Error("Não foi possível gravar " + path_.string() + ": " + std::strerror(err), err);
+            throw Error("Não foi possível gravar " + path_.string() + ": " + vek::platform::systemText(err), err);
         }
     }
     std::error_code ec;
