@@ -159,6 +159,11 @@ std::unique_ptr<ftp::TZebFTP> TCanalZEBCliente::makeFtpClient(std::int32_t taman
     cliente->Password = crypto::EncryptProtocolText(platform::toWin1252(SenhaDownload));
     cliente->AutoLogin = true;
     cliente->TamanhoEsperadoKB = tamanhoEsperadoKB;
+    cliente->onBytesReceived = [this, tamanhoEsperadoKB](std::int64_t bytes) {
+        if (onTransferProgress) {
+            onTransferProgress(bytes, std::max<std::int64_t>(0, tamanhoEsperadoKB) * 1024);
+        }
+    };
     cliente->RecebidoKB = 0;
     return cliente;
 }
