@@ -290,7 +290,9 @@ private slots:
         QCOMPARE(subPage(), QString("ImprimirRecibo"));
         QCOMPARE(newUploads().size(), std::size_t(1));
         QCOMPARE(records().size(), std::size_t(1));
-        QTest::qWait(50);  // a close posted by mistake would have run by now
+        // A close posted by mistake would run with the posted events.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
         QVERIFY(window_->isVisible());
     }
 
