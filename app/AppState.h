@@ -72,6 +72,9 @@ std::string linhaProtocoloRecibo(const std::string& protocolo,
 int limparArquivosTemporarios(const std::filesystem::path& pastaTemp, const std::filesystem::path& pastaTemporaria);
 
 inline constexpr const char* MsgDesejaSair = "Deseja sair do VEK?";
+// Closing while a transfer runs: yes abandons it and then closes as above.
+inline constexpr const char* MsgCancelarEnvio = "Deseja cancelar o envio e sair do VEK?";
+inline constexpr const char* MsgCancelarDownload = "Deseja cancelar o download e sair do VEK?";
 inline constexpr const char* MsgArquivoParametrosNaoEncontrado = "Arquivo de parâmetros não encontrado.";
 
 }  // namespace vek::app

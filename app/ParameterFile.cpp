@@ -8,6 +8,7 @@
 #include "platform/BaseDir.h"
 #include "platform/Error.h"
 #include "platform/File.h"
+#include "platform/SystemText.h"
 #include "platform/Win1252.h"
 
 #include <algorithm>
@@ -49,7 +50,8 @@ std::string textoPlanoParametros(const std::filesystem::path& arquivo)
     std::ifstream in(arquivo, std::ios::binary);
     if (!in) {
         const int err = errno;
-        throw Error("Não foi possível abrir o arquivo " + arquivo.string() + ": " + std::strerror(err), err);
+        throw Error("Não foi possível abrir o arquivo " + arquivo.string() + ": " + vek::platform::systemText(err),
+                    err);
     }
     const std::string bruto((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {

@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/File.h"
+#include "platform/SystemText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,7 +20,7 @@ namespace {
 
 [[noreturn]] void falhar(const std::string& texto, int codigo)
 {
-    throw Error(texto + ": " + std::strerror(codigo), codigo);
+    throw Error(texto + ": " + vek::platform::systemText(codigo), codigo);
 }
 
 // rename() that never replaces: EEXIST when `para` exists. A file system

@@ -76,7 +76,9 @@ UploadOutcome send(AppState& estado, channel::TCanalZEBCliente& canal)
         outcome.error = MsgNaoEnviado;
     }
     if (failed) {
-        outcome.end = UploadEnd::Failed;
+        // Abandoned by the user: no outcome to show or record. An upload the
+        // server confirmed before the request was noticed still counts as sent.
+        outcome.end = platform::cancelRequested() ? UploadEnd::Cancelled : UploadEnd::Failed;
         return outcome;
     }
     outcome.end = UploadEnd::Sent;
@@ -125,6 +127,9 @@ UploadOutcome runRecordedUpload(AppState& estado,
 {
     configure(estado, canal);
     UploadOutcome outcome = send(estado, canal);
+    if (outcome.end == UploadEnd::Cancelled) {
+        return outcome;
+    }
     estado.nomeArquivoRegistro = freeRecordName(estado.arquivo);
     if (outcome.sent() && aoReceberRecibo) {
         aoReceberRecibo(outcome);
@@ -146,6 +151,9 @@ UploadOutcome runUnattendedUpload(AppState& estado, channel::TCanalZEBCliente& c
         return outcome;
     }
     UploadOutcome outcome = send(estado, canal);
+    if (outcome.end == UploadEnd::Cancelled) {
+        return outcome;
+    }
     outcome.record = gravarRegistroEnvio(dadosRegistro(estado), outcome.resultado, canal, estado.nomeArquivoRegistro);
     return outcome;
 }

@@ -23,6 +23,7 @@ enum class UploadEnd
     Sent,             // the receipt came back; exit code 9
     Failed,           // the upload raised an error; exit code 0, 3 or 4
     ChecksumDiffers,  // unattended only: not the announced file; exit code 5, nothing sent
+    Cancelled,        // the user abandoned it (platform::requestCancel): no record
 };
 
 struct UploadOutcome

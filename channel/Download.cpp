@@ -5,10 +5,12 @@
 #include "ftp/TZebFTP.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 #include "wire/UserMessage.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -123,8 +125,13 @@ void TCanalZEBCliente::downloadFile(const ListedFile& arquivo,
         ReportarDownload(StatusDownload.PercentFeito + 1,
                          "Erro: " + std::string(e.what()) + ". Código de erro do Windows: " + std::to_string(code));
         if (code > 0) {
+            // The code alone tells the operator nothing: the system's text
+            // follows it, naming the port when the local data port was the cause.
+            const auto* erro = dynamic_cast<const Error*>(&e);
+            const std::string texto =
+                erro != nullptr && !erro->detail().empty() ? erro->detail() : platform::systemText(code);
             throw Error(wire::userMessage("Houve um erro ao efetuar download do arquivo. Código de erro do Windows: " +
-                                          std::to_string(code)),
+                                          std::to_string(code) + " (" + texto + ")"),
                         code);
         }
         throw Error(wire::userMessage("Houve um erro inesperado ao efetuar download do arquivo."));
@@ -152,6 +159,11 @@ std::unique_ptr<ftp::TZebFTP> TCanalZEBCliente::makeFtpClient(std::int32_t taman
     cliente->Password = crypto::EncryptProtocolText(platform::toWin1252(SenhaDownload));
     cliente->AutoLogin = true;
     cliente->TamanhoEsperadoKB = tamanhoEsperadoKB;
+    cliente->onBytesReceived = [this, tamanhoEsperadoKB](std::int64_t bytes) {
+        if (onTransferProgress) {
+            onTransferProgress(bytes, std::max<std::int64_t>(0, tamanhoEsperadoKB) * 1024);
+        }
+    };
     cliente->RecebidoKB = 0;
     return cliente;
 }

@@ -3,6 +3,7 @@
 #include "platform/BaseDir.h"
 #include "platform/Error.h"
 #include "platform/File.h"
+#include "platform/SystemText.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 #include "wire/MessageCodes.h"
@@ -36,7 +37,7 @@ public:
         const std::size_t n = data.empty() ? 0 : std::fwrite(data.data(), 1, data.size(), f_.get());
         if (n != data.size()) {
             const int err = errno;
-            throw Error(std::string("Erro ao gravar a lista de arquivos: ") + std::strerror(err), err);
+            throw Error(std::string("Erro ao gravar a lista de arquivos: ") + vek::platform::systemText(err), err);
         }
         return n;
     }
@@ -44,7 +45,7 @@ public:
     {
         if (!f_.close()) {
             const int err = errno;
-            throw Error(std::string("Erro ao gravar a lista de arquivos: ") + std::strerror(err), err);
+            throw Error(std::string("Erro ao gravar a lista de arquivos: ") + vek::platform::systemText(err), err);
         }
     }
 

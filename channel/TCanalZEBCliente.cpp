@@ -7,6 +7,8 @@
 #include "platform/Configuration.h"
 #include "platform/Error.h"
 #include "platform/File.h"
+#include "platform/IniFile.h"
+#include "platform/SystemText.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 #include "wire/MessageCodes.h"
@@ -185,14 +187,17 @@ void TCanalZEBCliente::GravarTrace(const std::string& text)
     platform::StdioFile f;
     if (!f.open(path, "ab")) {
         const int err = errno;
-        throw Error("Erro de E/S ao abrir o arquivo de rastreamento " + path.string() + ": " + std::strerror(err), err);
+        throw Error("Erro de E/S ao abrir o arquivo de rastreamento " + path.string() + ": " +
+                        vek::platform::systemText(err),
+                    err);
     }
     const std::size_t written = std::fwrite(line.data(), 1, line.size(), f.get());
     const int writeErr = errno;
     const bool closed = f.close();
     if (written != line.size() || !closed) {
         const int err = written != line.size() ? writeErr : errno;
-        throw Error("Erro de E/S ao gravar o arquivo de rastreamento " + path.string() + ": " + std::strerror(err),
+        throw Error("Erro de E/S ao gravar o arquivo de rastreamento " + path.string() + ": " +
+                        vek::platform::systemText(err),
                     err);
     }
 }

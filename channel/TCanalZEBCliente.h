@@ -194,6 +194,11 @@ public:
     std::int32_t TamanhoCifrado = 0;
     TStatusUpload StatusEnvio;
     TStatusDownload StatusDownload;
+    // Beside the progress events: the bytes of the running transfer so far
+    // (the enciphered file going out block by block, the file coming in
+    // write by write) and its size (0 when unknown), for displays of the
+    // speed and the time left. An empty function is skipped.
+    std::function<void(std::int64_t feitos, std::int64_t total)> onTransferProgress;
 
     // The program's first command-line argument, told by the front end; a
     // "LOG..." argument that names no existing file renames the trace file of

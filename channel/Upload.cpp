@@ -481,6 +481,10 @@ void TCanalZEBCliente::blockReplied(
     } else {
         GravarTrace("Servidor não respondeu com ACK!");
     }
+    if (onTransferProgress) {
+        const std::int64_t total = TamanhoCifrado;
+        onTransferProgress(std::min(total, i * static_cast<std::int64_t>(tamanhoBloco_)), total);
+    }
     if (reportaBloco(i)) {
         const double done = 100.0 * static_cast<double>(i) / static_cast<double>(n);
         const int pct = std::min(100, 20 + static_cast<int>(std::nearbyint(done)));

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <utility>
 
 namespace vek::cli {
 namespace {
@@ -50,18 +51,12 @@ double reportedPercent(const std::string& text)
     return ec == std::errc() && end != number.data() ? v : -1;
 }
 
-std::string duration(double seconds)
-{
-    const long s = static_cast<long>(seconds + 0.5);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
-    return buf;
-}
-
 }  // namespace
 
-ProgressBar::ProgressBar(ErrorStream& err)
+ProgressBar::ProgressBar(ErrorStream& err, app::TransferEstimate::Now now)
     : err_(err)
+    , now_(now)
+    , estimate_(app::TransferEstimate::Direction::Sending, std::move(now))
 {}
 
 ProgressBar::~ProgressBar()
@@ -74,7 +69,7 @@ void ProgressBar::draw(const std::string& line, const std::string& state, bool f
     if (!err_.terminal()) {
         return;
     }
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = now_();
     if (!force && drawn_ && state == drawnState_ && now - lastDraw_ < std::chrono::milliseconds(100)) {
         return;
     }
@@ -95,34 +90,22 @@ void ProgressBar::draw(const std::string& line, const std::string& state, bool f
 void ProgressBar::upload(const channel::TStatusUpload& s, std::int64_t totalBytes)
 {
     std::string line;
-    line += mark(s.StatusPreparacao);
-    line += "Preparação [" + bar(s.PercentPreparacao, 10) + "] ";
-    line += mark(s.StatusConexao);
-    line += "Conexão [" + bar(s.PercentConexao, 10) + "] ";
-    line += mark(s.StatusTransmissao);
-    line += "Transmissão [" + bar(s.PercentTransmissao, 10) + "] ";
     const double done = reportedPercent(s.Mensagem);
     if (s.StatusTransmissao == channel::tseExecutando && done >= 0 && totalBytes > 0) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!transferStarted_) {
-            transferStarted_ = true;
-            transferStart_ = now;
-        }
-        const double secs = std::chrono::duration<double>(now - transferStart_).count();
-        const double bytes = static_cast<double>(totalBytes) * done / 100.0;
-        if (secs > 0.2 && bytes > 0) {
-            const double rate = bytes / secs;
-            char buf[96];
-            std::snprintf(buf,
-                          sizeof buf,
-                          "%.1f%% %.1f MB/s, faltam %s ",
-                          done,
-                          rate / 1e6,
-                          duration((static_cast<double>(totalBytes) - bytes) / rate).c_str());
-            line += buf;
-        }
+        // The other steps are over: the room goes to what went, the speed and
+        // the time left; the step's own text follows where the line has room.
+        estimate_.update(static_cast<std::int64_t>(static_cast<double>(totalBytes) * done / 100.0), totalBytes);
+        line += mark(s.StatusTransmissao);
+        line += "Transmissão [" + bar(s.PercentTransmissao, 10) + "] " + estimate_.text() + " · " + s.Mensagem;
+    } else {
+        line += mark(s.StatusPreparacao);
+        line += "Preparação [" + bar(s.PercentPreparacao, 10) + "] ";
+        line += mark(s.StatusConexao);
+        line += "Conexão [" + bar(s.PercentConexao, 10) + "] ";
+        line += mark(s.StatusTransmissao);
+        line += "Transmissão [" + bar(s.PercentTransmissao, 10) + "] ";
+        line += s.Mensagem;
     }
-    line += s.Mensagem;
     const bool ending = s.StatusTransmissao == channel::tseFinalizada || s.StatusConexao == channel::tseErro ||
                         s.StatusPreparacao == channel::tseErro || s.StatusTransmissao == channel::tseErro;
     const std::string state{static_cast<char>(s.StatusPreparacao),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/TransferEstimate.h"
 #include "channel/TCanalZEBCliente.h"
 
 #include <chrono>
@@ -10,15 +11,17 @@ namespace vek::cli {
 
 class ErrorStream;
 
-// A one-line progress display on a terminal: the three upload steps, the
-// step text and, while the data goes out, its speed and the time left.
+// A one-line progress display on a terminal: the three upload steps and the
+// step text; while the data goes out, its bar with what went of the total,
+// the speed and the time left.
 // Draws nothing when standard error is not a terminal. A change of a step or
 // of a whole percentage, and the end of the work, are drawn at once; other
-// changes at most every 100 ms.
+// changes at most every 100 ms. What went of the total, the speed and the
+// time left come from the estimate the window shows too.
 class ProgressBar
 {
 public:
-    explicit ProgressBar(ErrorStream& err);
+    explicit ProgressBar(ErrorStream& err, app::TransferEstimate::Now now = &app::TransferEstimate::Clock::now);
     ~ProgressBar();
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
@@ -36,8 +39,8 @@ private:
     std::string drawnState_;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
-    std::chrono::steady_clock::time_point transferStart_{};
-    bool transferStarted_ = false;
+    app::TransferEstimate::Now now_;
+    app::TransferEstimate estimate_;
 };
 
 }  // namespace vek::cli

@@ -3,6 +3,7 @@
 #include "dataset/TransmissionRecord.h"
 #include "platform/BaseDir.h"
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,7 +45,8 @@ int executar(const fs::path& programa, const std::vector<std::string>& args, std
 {
     int pipefd[2];
     if (::pipe2(pipefd, O_CLOEXEC) != 0) {
-        throw Error(std::string("Não foi possível executar ") + programa.string() + ": " + std::strerror(errno));
+        throw Error(std::string("Não foi possível executar ") + programa.string() + ": " +
+                    vek::platform::systemText(errno));
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -64,7 +66,7 @@ int executar(const fs::path& programa, const std::vector<std::string>& args, std
     ::close(pipefd[1]);
     if (rc != 0) {
         ::close(pipefd[0]);
-        throw Error("Não foi possível executar " + nome + ": " + std::strerror(rc));
+        throw Error("Não foi possível executar " + nome + ": " + vek::platform::systemText(rc));
     }
     char buf[4096];
     for (;;) {

@@ -5,6 +5,7 @@
 #include "crypto/THashFunctions.h"
 #include "platform/BaseDir.h"
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 #include "platform/Win1252.h"
 
 #include <cerrno>
@@ -45,7 +46,7 @@ int cmdDecifrarTrace(Context& ctx)
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int err = errno;
-        throw Error("Não foi possível abrir " + path.string() + ": " + std::strerror(err), err);
+        throw Error("Não foi possível abrir " + path.string() + ": " + vek::platform::systemText(err), err);
     }
     std::stringstream buffer;
     buffer << in.rdbuf();

@@ -1,6 +1,7 @@
 #include "crypto/BlockFile.h"
 
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +17,7 @@ constexpr std::size_t WriteBuffer = 256 * 1024;
 
 [[noreturn]] void fail(const std::string& what, int err)
 {
-    throw Error(what + ": " + std::strerror(err), err);
+    throw Error(what + ": " + vek::platform::systemText(err), err);
 }
 
 void writeAll(int fd, const std::uint8_t* data, std::size_t size)

@@ -328,6 +328,14 @@ PreparedUploadFile prepareUploadFile(const std::string& arquivo,
 
         percent = 100;
         report(callbacks, PreparationStatus::Finalizada, percent, TextoProntoTransmissao);
+    } catch (const platform::OperationCancelled&) {
+        // Abandoned by the user: nothing is left for inspection.
+        explicit_bzero(result.key.data(), result.key.size());
+        if (!compressed.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(compressed, ignored);
+        }
+        throw;
     } catch (const Error& e) {
         failed = true;
         code = e.code();

@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/File.h"
+#include "platform/SystemText.h"
 
 #include <pugixml.hpp>
 
@@ -132,7 +133,7 @@ void TXMLGenerator::Save(const std::string& fileName) const
     platform::StdioFile f;
     if (!f.open(fileName, "wb")) {
         const int err = errno;
-        throw Error("Não foi possível criar " + fileName + ": " + std::strerror(err), err);
+        throw Error("Não foi possível criar " + fileName + ": " + vek::platform::systemText(err), err);
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
     int err = errno;
@@ -141,7 +142,7 @@ void TXMLGenerator::Save(const std::string& fileName) const
         err = errno;
     }
     if (!written || !closed) {
-        throw Error("Não foi possível gravar " + fileName + ": " + std::strerror(err), err);
+        throw Error("Não foi possível gravar " + fileName + ": " + vek::platform::systemText(err), err);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "platform/AsciiText.h"
 #include "platform/DurableFile.h"
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 
 #include <pugixml.hpp>
 
@@ -51,14 +52,14 @@ std::string lerLimitado(const std::filesystem::path& path)
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int code = errno;
-        throw Error("Não foi possível abrir o registro \"" + nome + "\": " + std::strerror(code), code);
+        throw Error("Não foi possível abrir o registro \"" + nome + "\": " + vek::platform::systemText(code), code);
     }
     std::string bytes;
     bytes.resize(MaxRecordBytes + 1);
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (in.bad()) {
         const int code = errno;
-        throw Error("Não foi possível ler o registro \"" + nome + "\": " + std::strerror(code), code);
+        throw Error("Não foi possível ler o registro \"" + nome + "\": " + vek::platform::systemText(code), code);
     }
     bytes.resize(static_cast<std::size_t>(in.gcount()));
     return bytes;

@@ -1,6 +1,7 @@
 #include "ftp/TZEBFileStream.h"
 
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,7 +12,7 @@ namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::filesystem::path& path, int err)
 {
-    throw Error(what + " " + path.string() + ": " + std::strerror(err), err);
+    throw Error(what + " " + path.string() + ": " + vek::platform::systemText(err), err);
 }
 
 }  // namespace

@@ -544,8 +544,11 @@ std::int64_t TZebFTP::LimiteBytes() const
     return (2 * static_cast<std::int64_t>(TamanhoEsperadoKB) + 64) * 1024;
 }
 
-void TZebFTP::ReportTransferProgress(TZEBFileStream& /*sender*/, std::int64_t count)
+void TZebFTP::ReportTransferProgress(TZEBFileStream& sender, std::int64_t count)
 {
+    if (onBytesReceived) {
+        onBytesReceived(sender.position());
+    }
     const std::int64_t kb = static_cast<std::int64_t>(RecebidoKB) + count / 1024;
     RecebidoKB = static_cast<std::int32_t>(std::min<std::int64_t>(kb, std::numeric_limits<std::int32_t>::max()));
 

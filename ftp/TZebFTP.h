@@ -127,6 +127,9 @@ public:
     // received.
     std::int32_t TamanhoEsperadoKB = 0;
     std::int32_t RecebidoKB = 0;
+    // Every write of a transfer, with the bytes written so far in it; for
+    // displays that measure the speed. An empty function is skipped.
+    std::function<void(std::int64_t bytes)> onBytesReceived;
 
     // The most a transfer may deliver: with a known expected size, twice that
     // size and 64 KB more (the listed size is rounded in its own unit, so a

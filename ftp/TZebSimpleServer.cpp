@@ -67,10 +67,10 @@ void TZebSimpleServer::StartListening()
         bindPort(address, BoundPort);
     } catch (const Error& e) {
         if (e.code() == EADDRINUSE) {
-            throw Error(BindFailedMessage, e.code());
+            throw Error(BindFailedMessage, e.code(), e.detail());
         }
         // Not a busy port (an invalid address, no permission): keep the system's reason.
-        throw Error(std::string("Could not bind socket. ") + e.what(), e.code());
+        throw Error(std::string("Could not bind socket. ") + e.what(), e.code(), e.detail());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/DirectoryWatch.h"
 
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,14 +15,14 @@ DirectoryWatch::DirectoryWatch(const std::filesystem::path& dir)
     fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) {
         const int code = errno;
-        throw Error("Não foi possível observar a pasta " + dir.string() + ": " + std::strerror(code), code);
+        throw Error("Não foi possível observar a pasta " + dir.string() + ": " + vek::platform::systemText(code), code);
     }
     constexpr std::uint32_t Mask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_DELETE | IN_MOVED_FROM |
                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
     if (inotify_add_watch(fd_, dir.c_str(), Mask) < 0) {
         const int code = errno;
         close(fd_);
-        throw Error("Não foi possível observar a pasta " + dir.string() + ": " + std::strerror(code), code);
+        throw Error("Não foi possível observar a pasta " + dir.string() + ": " + vek::platform::systemText(code), code);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/File.h"
+#include "platform/SystemText.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +18,7 @@ namespace {
 
 [[noreturn]] void fail(const std::string& what, const fs::path& path, int code)
 {
-    throw Error(what + " " + path.string() + ": " + std::strerror(code), code);
+    throw Error(what + " " + path.string() + ": " + vek::platform::systemText(code), code);
 }
 
 File openOrFail(const fs::path& path, int flags, unsigned mode = 0)

@@ -1,6 +1,7 @@
 #include "platform/IniFile.h"
 
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -227,7 +228,7 @@ void IniFile::save(const std::vector<std::string>& lines)
             const int err = errno;
             std::error_code ec;
             std::filesystem::remove(tmp, ec);
-            throw Error("Não foi possível gravar " + path_.string() + ": " + std::strerror(err), err);
+            throw Error("Não foi possível gravar " + path_.string() + ": " + vek::platform::systemText(err), err);
         }
     }
     std::error_code ec;

@@ -1,6 +1,7 @@
 #include "platform/Socket.h"
 
 #include "platform/Error.h"
+#include "platform/SystemText.h"
 #include "platform/UiServices.h"
 
 #include <arpa/inet.h>
@@ -26,7 +27,7 @@ constexpr auto SpinBeforeWait = std::chrono::microseconds(50);
 
 [[noreturn]] void throwErrno(const std::string& what, int err)
 {
-    throw Error(what + ": " + std::strerror(err), err);
+    throw Error(what + ": " + systemText(err), err);
 }
 
 // poll() on one descriptor, in slices when the event pump is on. Returns the
@@ -125,7 +126,7 @@ void TcpSocket::connect(const std::string& host, std::uint16_t port, std::chrono
     const std::string service = std::to_string(port);
     if (const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) {
         const int err = rc == EAI_SYSTEM ? errno : 0;
-        throw Error("Não foi possível resolver o endereço " + host + ": " + gai_strerror(rc), err);
+        throw Error("Não foi possível resolver o endereço " + host + ": " + resolverText(rc, err), err);
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
 
@@ -405,7 +406,9 @@ void TcpListener::listen(const std::string& address, std::uint16_t port, int bac
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         const int err = errno;
         ::close(fd);
-        throwErrno("Não foi possível usar a porta " + std::to_string(port) + " em " + address, err);
+        throw Error("Não foi possível usar a porta " + std::to_string(port) + " em " + address + ": " + systemText(err),
+                    err,
+                    portText(err, port));
     }
     if (::listen(fd, backlog) != 0) {
         const int err = errno;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <string>
 
 namespace vek::platform {
@@ -38,10 +40,43 @@ public:
     void setBusy(bool) override {}
 };
 
-// The services the core reaches; a NullUiServices until a front end installs
-// its own. Not owned.
+// The services the core reaches: those the front end installed (a
+// NullUiServices until it does; not owned), through the cancellation rule
+// below.
 UiServices& ui();
 void setUi(UiServices* services);
+
+// A long operation the user chose to abandon. The front end asks for it from
+// inside the operation's event pump (the window's close box answered while
+// an upload runs); the operation notices it at its next event pump, which
+// throws OperationCancelled, so that it unwinds the way it does on any error:
+// the socket closed, the keys released, the work files removed. While the
+// request stands no further message is shown (a question is answered no),
+// also after the operation has ended, until the front end clears it.
+// Requests belong to the thread that makes them: the operation runs on the
+// window's thread.
+class OperationCancelled : public Error
+{
+public:
+    OperationCancelled();
+};
+
+inline constexpr const char* MsgOperacaoCancelada = "Operação cancelada pela operadora.";
+
+void requestCancel();
+[[nodiscard]] bool cancelRequested();
+void clearCancel();
+
+// The scope of an operation that a request may end: only inside one does the
+// event pump throw.
+class CancellableOperation
+{
+public:
+    CancellableOperation();
+    ~CancellableOperation();
+    CancellableOperation(const CancellableOperation&) = delete;
+    CancellableOperation& operator=(const CancellableOperation&) = delete;
+};
 
 // Installs services for a scope and restores the previous ones.
 class ScopedUi

@@ -72,6 +72,16 @@ AccessPage::AccessPage(TfrmPrincipal& janela)
     rdbEnviar_->setChecked(true);
 
     pnlAcesso_ = criarPainelInformacao(this, "pnlAcesso", QRect(176, 384, 509, 61));
+
+    // Enter in either field goes on, as "&Próximo >" does.
+    for (QLineEdit* campo : {txtRegZEB_, txtSenha_}) {
+        connect(campo, &QLineEdit::returnPressed, this, [this] {
+            QPushButton* proximo = janela_.botao(Botao::Proximo);
+            if (janela_.assistenteHabilitado() && proximo->isVisible() && proximo->isEnabled()) {
+                proximo->click();
+            }
+        });
+    }
 }
 
 void AccessPage::focarRegistro()

@@ -8,12 +8,14 @@
 #include "ui/DatasetGrid.h"
 #include "ui/FileDialog.h"
 #include "ui/HistoryPeriodPage.h"
+#include "ui/PastasLembradas.h"
 #include "ui/TfrmPrincipal.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScrollArea>
 
 namespace vek::ui {
@@ -27,6 +29,7 @@ constexpr const char* TextoAguardeLista =
     "Aguarde: conectando com o servidor da ZEB para trazer a lista de arquivos \r\ndisponíveis.";
 constexpr int LarguraTexto = 470;
 constexpr int AlturaTexto = 26;
+constexpr const char* MsgArquivoNaoSalvo = "O arquivo não foi salvo. Clique em \"Baixar\" para baixá-lo novamente.";
 // An error may take the gauge's room.
 constexpr int AlturaTextoMaxima = 83 - 16 - 4;
 
@@ -44,11 +47,18 @@ std::vector<ColunaGrade> colunasLista()
 
 FileListPage::FileListPage(TfrmPrincipal& janela)
     : WizardPage(janela, "pgCopiarArq", 4, "Receber Arquivo")
-    , ultimaPasta_(QDir::homePath())
+    , ultimaPasta_(pastaLembrada(pastas::SalvarDownload, QDir::homePath()))
 {
     grade_ = new GradeTabela(this, janela.tabelaLista(), colunasLista());
     grade_->setObjectName("ListaArqGrid");
     grade_->setGeometry(176, 132, 509, 221);
+    // A double click on a file downloads it, as "&Baixar" does.
+    connect(grade_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& indice) {
+        QPushButton* baixar = janela_.botao(Botao::Concluir);
+        if (indice.isValid() && janela_.assistenteHabilitado() && baixar->isVisible() && baixar->isEnabled()) {
+            baixar->click();
+        }
+    });
 
     pnlArqCopiar_ = criarPainel(this, QRect(172, 356, 513, 83), Qt::white);
     pnlArqCopiar_->setObjectName("pnlArqCopiar");
@@ -72,6 +82,16 @@ FileListPage::FileListPage(TfrmPrincipal& janela)
     lblArqCopiar_->setWordWrap(true);
     lblArqCopiar_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     gagArqCopiar_ = criarMedidor(pnlArqCopiar_, "gagArqCopiar", QRect(40, 56, 298, 16));
+    // What came of the listed size on one line, the speed and the time left
+    // on the next, beside the gauge.
+    lblEstimativa_ = new QLabel(pnlArqCopiar_);
+    lblEstimativa_->setObjectName("lblEstimativaDownload");
+    lblEstimativa_->setGeometry(346, 50, 163, 28);
+    lblEstimativa_->setFont(fontePx("Verdana", 10));
+    lblEstimativa_->setTextFormat(Qt::PlainText);
+    lblEstimativa_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    definirCorTexto(lblEstimativa_, cor::TextoOpcao);
+    lblEstimativa_->hide();
     pnlArqCopiar_->hide();
 }
 
@@ -98,6 +118,7 @@ void FileListPage::mostrarTexto(const QString& texto, const QColor& cor, bool ne
     rolagemArqCopiar_->resize(LarguraTexto, altura);
     rolagemArqCopiar_->raise();
     gagArqCopiar_->setVisible(altura <= AlturaTexto + 8);
+    lblEstimativa_->setVisible(gagArqCopiar_->isVisible() && !lblEstimativa_->text().isEmpty());
 }
 
 void FileListPage::aoConcluir(bool&)
@@ -122,8 +143,11 @@ void FileListPage::baixar()
     dataset::ListTable& tabela = janela_.tabelaLista();
     const std::size_t linha = tabela.current();
     app::RowDownload download(tabela, linha);
+    estimativa_.reset();
+    lblEstimativa_->clear();
+    lblEstimativa_->hide();
     {
-        OperacaoEmCurso operacao(janela_);
+        OperacaoEmCurso operacao(janela_, Transferencia::Download);
         download.fetch(janela_.canal());
     }
     // The dialog proposes the name the file has in temp/, so that a listed
@@ -132,10 +156,16 @@ void FileListPage::baixar()
     const fs::path destino = escolherDestino(QString::fromStdString(download.localName()), substituir);
     if (destino.empty()) {
         download.discard();
+        // "Arquivo LIBERADO." no longer holds: the file is gone.
+        imgArqCopiar_->setPixmap(pixmapIcone(Icone::Vazio));
+        gagArqCopiar_->setValue(0);
+        lblEstimativa_->clear();
+        mostrarTexto(MsgArquivoNaoSalvo, Qt::black, false);
         return;
     }
     const fs::path guardado = download.keep(destino, substituir);
     ultimaPasta_ = QFileInfo(QString::fromStdString(guardado.string())).absolutePath();
+    lembrarPasta(pastas::SalvarDownload, QString::fromStdString(guardado.string()));
     grade_->modelo()->atualizarLinha(static_cast<int>(linha));
     platform::ui().showMessage(app::textoArquivoCopiado(guardado.string()), platform::MessageKind::Information);
 }
@@ -164,6 +194,17 @@ fs::path FileListPage::escolherDestino(const QString& nome, bool& substituir)
             return destino;
         }
     }
+}
+
+void FileListPage::aoTransferir(std::int64_t feitos, std::int64_t total)
+{
+    if (estimativa_.update(feitos, total)) {
+        const std::string taxa = estimativa_.rateText();
+        lblEstimativa_->setText(QString::fromStdString(estimativa_.amountText() + (taxa.empty() ? "" : "\n" + taxa)));
+        lblEstimativa_->setVisible(gagArqCopiar_->isVisible());
+    }
+    // Between the progress reports, too, the window repaints and the close box answers.
+    platform::ui().processEvents();
 }
 
 void FileListPage::aoProgressoDownload(const channel::TStatusDownload& status)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/TransferEstimate.h"
 #include "channel/TCanalZEBCliente.h"
 #include "ui/WizardPage.h"
 
@@ -31,6 +32,10 @@ public:
     void recarregar();
     // The download's progress event.
     void aoProgressoDownload(const channel::TStatusDownload& status);
+    // The bytes received so far: what came of the listed size, the speed and
+    // the time left beside the gauge.
+    void aoTransferir(std::int64_t feitos, std::int64_t total);
+    app::TransferEstimate& estimativa() { return estimativa_; }
 
     GradeTabela* grade() const { return grade_; }
 
@@ -48,6 +53,8 @@ private:
     QScrollArea* rolagemArqCopiar_ = nullptr;
     QLabel* lblArqCopiar_ = nullptr;
     QProgressBar* gagArqCopiar_ = nullptr;
+    QLabel* lblEstimativa_ = nullptr;
+    app::TransferEstimate estimativa_{app::TransferEstimate::Direction::Receiving};
     QString ultimaPasta_;
 };
 

@@ -6,6 +6,7 @@
 #include "ui/Appearance.h"
 #include "ui/DatasetGrid.h"
 #include "ui/FileDialog.h"
+#include "ui/PastasLembradas.h"
 #include "ui/TfrmPrincipal.h"
 
 #include <QDesktopServices>
@@ -51,7 +52,7 @@ HistoryPage::HistoryPage(TfrmPrincipal& janela)
     historicoGrid_->setObjectName("HistoricoGrid");
     historicoGrid_->setGeometry(176, 132, 509, 221);
 
-    btnExportar_ = new QPushButton("Exportar para Excel", this);
+    btnExportar_ = new QPushButton("E&xportar para Excel", this);
     btnExportar_->setObjectName("btnExportarExcel");
     btnExportar_->setGeometry(576, 356, 110, 25);
     // A size smaller than the bar's buttons, so that the caption fits its 110 pixels.
@@ -78,8 +79,9 @@ void HistoryPage::recarregar()
 
 void HistoryPage::exportar()
 {
+    const QString pasta = pastaLembrada(pastas::ExportarHistorico, QDir::homePath());
     const QString caminho = FileDialog::instance().getSaveFileName(
-        window(), "Exportar para Excel", QDir::home().filePath("Historico.xlsx"), "Pasta de trabalho (*.xlsx)");
+        window(), "Exportar para Excel", QDir(pasta).filePath("Historico.xlsx"), "Pasta de trabalho (*.xlsx)");
     if (caminho.isEmpty()) {
         return;
     }
@@ -87,6 +89,7 @@ void HistoryPage::exportar()
     {
         Ampulheta ampulheta;
         app::writeHistoryWorkbook(janela_.tabelaHistorico(), std::filesystem::u8path(caminho.toStdString()));
+        lembrarPasta(pastas::ExportarHistorico, caminho);
         aberta = abrirPlanilha(caminho);
     }
     // The export succeeded: the workbook is there for the user to open.

@@ -143,6 +143,7 @@ QWidget* criarPainelAguarde(QWidget* parent,
     QWidget* painel = criarPainel(parent, geometria, Qt::white);
     painel->setObjectName(nome);
     auto* icone = new QLabel(painel);
+    icone->setObjectName(QString(nome) + "Icone");
     icone->setGeometry(16, 16, 14, 14);
     icone->setPixmap(pixmapIcone(Icone::Processando));
     auto* rotulo = new QLabel(QString(texto).replace("\r\n", "\n"), painel);
@@ -154,6 +155,13 @@ QWidget* criarPainelAguarde(QWidget* parent,
     medidor = criarMedidor(painel, nomeMedidor, QRect(40, 56, 298, 16));
     painel->hide();
     return painel;
+}
+
+void marcarEspera(QWidget* painel, Icone icone)
+{
+    if (auto* rotulo = painel->findChild<QLabel*>(painel->objectName() + "Icone")) {
+        rotulo->setPixmap(pixmapIcone(icone));
+    }
 }
 
 HistoryPeriodPage::HistoryPeriodPage(TfrmPrincipal& janela)
@@ -217,10 +225,10 @@ void HistoryPeriodPage::aoProximo(bool& parar)
 
     channel::TCanalZEBCliente& canal = janela_.canalDaOperadora();
     std::string caminho;
-    {
+    consultarComPainel(pnlStatusConsultaHist_, [&] {
         OperacaoEmCurso operacao(janela_);
         canal.ConsultarHistoricoTx(inicio, fim, caminho);
-    }
+    });
     if (caminho.empty() || !std::filesystem::is_regular_file(std::filesystem::u8path(caminho))) {
         return;
     }

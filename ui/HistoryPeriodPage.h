@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/TCanalZEBCliente.h"
+#include "ui/Appearance.h"
 #include "ui/WizardPage.h"
 
 #include <QLineEdit>
@@ -81,5 +82,22 @@ QWidget* criarPainelAguarde(QWidget* parent,
                             const char* nomeMedidor,
                             QProgressBar*& medidor);
 QProgressBar* criarMedidor(QWidget* parent, const char* nome, const QRect& geometria);
+// The panel's icon: processing while the query runs; once it has ended
+// without a list (an error, an empty answer) the panel stays, its icon
+// telling that nothing is being waited for any more.
+void marcarEspera(QWidget* painel, Icone icone);
+
+// Runs a list-type query with its wait panel's icon kept up to date.
+template <class Consulta> void consultarComPainel(QWidget* painel, Consulta&& consulta)
+{
+    marcarEspera(painel, Icone::Processando);
+    try {
+        consulta();
+    } catch (...) {
+        marcarEspera(painel, Icone::Erro);
+        throw;
+    }
+    marcarEspera(painel, Icone::Feito);
+}
 
 }  // namespace vek::ui

@@ -33,6 +33,9 @@ void PasswordPage::aoEntrar()
     pnlInfNovaSenha_->hide();
     janela_.mostrarBotoes({Botao::Inicio, Botao::Anterior, Botao::Concluir, Botao::Sair});
     janela_.definirConcluir("&Alterar");
+    // Alt+A is the page's own action here; "< Anterior" keeps its place and
+    // its click but gives up the letter while this page shows.
+    janela_.botao(Botao::Anterior)->setText("< Anterior");
     txtNovaSenha_->setFocus();
 }
 

@@ -5,6 +5,7 @@
 #include "platform/BaseDir.h"
 #include "platform/UiServices.h"
 #include "ui/FileDialog.h"
+#include "ui/PastasLembradas.h"
 #include "ui/TqrpRecibo.h"
 
 #include <QHBoxLayout>
@@ -162,9 +163,13 @@ void PreviousReceiptsDialog::visualizarSelecionado()
 
 void PreviousReceiptsDialog::abrirOutro()
 {
-    const QString escolhido = FileDialog::instance().getOpenFileName(
-        this, "Abrir registro de transmissão", q(pasta_.string()), "Registros de transmissão (*.xml)");
+    const QString escolhido =
+        FileDialog::instance().getOpenFileName(this,
+                                               "Abrir registro de transmissão",
+                                               pastaLembrada(pastas::AbrirRegistro, q(pasta_.string())),
+                                               "Registros de transmissão (*.xml)");
     if (!escolhido.isEmpty()) {
+        lembrarPasta(pastas::AbrirRegistro, escolhido);
         visualizar(escolhido.toStdString());
     }
 }

@@ -115,11 +115,11 @@ void ReceivePage::aoProximo(bool& parar)
     window()->repaint();
 
     std::string caminho;
-    {
+    consultarComPainel(pnlListaArqReceber_, [&] {
         OperacaoEmCurso operacao(janela_);
         canal.ConsultarListaDownload(
             app::codigoDoItem(cbxTpoArqReceber_->currentText().toStdString()), competencia, disponibilizacao, caminho);
-    }
+    });
     if (caminho.empty() || !std::filesystem::is_regular_file(std::filesystem::u8path(caminho))) {
         return;
     }

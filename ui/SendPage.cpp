@@ -8,6 +8,7 @@
 #include "platform/UiServices.h"
 #include "ui/Appearance.h"
 #include "ui/FileDialog.h"
+#include "ui/PastasLembradas.h"
 #include "ui/PreviousReceiptsDialog.h"
 #include "ui/TfrmPrincipal.h"
 #include "ui/TqrpRecibo.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QToolButton>
 
 #include <filesystem>
 
@@ -96,6 +98,16 @@ SendPage::SendPage(TfrmPrincipal& janela)
     procurar->setToolTip("Procurar o arquivo (Ctrl+Insert)");
     connect(procurar, &QAction::triggered, this, [this] { procurarArquivo(); });
     txtArqEnviado_->installEventFilter(new CtrlInsertFilter(txtArqEnviado_, this));
+    // The browse button takes the focus with Tab after the field, and Space
+    // opens the dialog as a click does.
+    for (auto* botao : txtArqEnviado_->findChildren<QToolButton*>()) {
+        if (botao->defaultAction() == procurar || botao->actions().contains(procurar)) {
+            botao->setObjectName("procurarArquivoButton");
+            botao->setFocusPolicy(Qt::TabFocus);
+            botao->setAccessibleName("Procurar o arquivo");
+            setTabOrder(txtArqEnviado_, botao);
+        }
+    }
 
     ntbEnviar_ = new QStackedWidget(this);
     ntbEnviar_->setObjectName("ntbEnviar");
@@ -126,6 +138,14 @@ SendPage::SendPage(TfrmPrincipal& janela)
                                "QProgressBar::chunk { background: #CCCCCC; }");
         medidores_[i] = medidor;
     }
+    // What went of the total, the speed and the time left, under the steps.
+    lblEstimativa_ = new QLabel(status_);
+    lblEstimativa_->setObjectName("lblEstimativaEnvio");
+    lblEstimativa_->setGeometry(24, 92, 465, 16);
+    lblEstimativa_->setFont(fontePx("Verdana", 11));
+    lblEstimativa_->setTextFormat(Qt::PlainText);
+    definirCorTexto(lblEstimativa_, cor::TextoOpcao);
+    lblEstimativa_->hide();
     ntbEnviar_->addWidget(status_);
 
     imprimirRecibo_ = new QWidget;
@@ -140,7 +160,7 @@ SendPage::SendPage(TfrmPrincipal& janela)
     lblProtocoloEnvio_->setObjectName("lblProtocoloEnvio");
     lblProtocoloEnvio_->setGeometry(16, 48, 480, 16);
     lblProtocoloEnvio_->setTextFormat(Qt::PlainText);
-    btnImprimirRecibo_ = new QPushButton("Imprimir Recibo", imprimirRecibo_);
+    btnImprimirRecibo_ = new QPushButton("Imprimir &Recibo", imprimirRecibo_);
     btnImprimirRecibo_->setObjectName("btnImprimirRecibo");
     btnImprimirRecibo_->setGeometry(16, 76, 100, 25);
     btnImprimirRecibo_->setFont(fontePx("Arial", 12));
@@ -153,7 +173,7 @@ SendPage::SendPage(TfrmPrincipal& janela)
         }
     });
     // Earlier uploads' receipts, beside this one's.
-    auto* recibosAnteriores = new QPushButton("Recibos anteriores...", imprimirRecibo_);
+    auto* recibosAnteriores = new QPushButton("Recibos a&nteriores...", imprimirRecibo_);
     recibosAnteriores->setObjectName("btnRecibosAnteriores");
     recibosAnteriores->setGeometry(124, 76, 140, 25);
     recibosAnteriores->setFont(fontePx("Arial", 12));
@@ -208,8 +228,8 @@ void SendPage::procurarArquivo()
     if (!txtArqEnviado_->isEnabled()) {
         return;
     }
-    QString pasta =
-        txtArqEnviado_->text().isEmpty() ? QDir::homePath() : QFileInfo(txtArqEnviado_->text()).absolutePath();
+    QString pasta = txtArqEnviado_->text().isEmpty() ? pastaLembrada(pastas::AbrirArquivoEnvio, QDir::homePath())
+                                                     : QFileInfo(txtArqEnviado_->text()).absolutePath();
     for (;;) {
         const QString escolhido = FileDialog::instance().getOpenFileName(window(), "Abrir", pasta, filtroQt(filtro_));
         if (escolhido.isEmpty()) {
@@ -217,6 +237,7 @@ void SendPage::procurarArquivo()
         }
         if (app::extensaoConfere(escolhido.toStdString(), cbxTpoArqEnviar_->currentText().toStdString())) {
             txtArqEnviado_->setText(escolhido);
+            lembrarPasta(pastas::AbrirArquivoEnvio, escolhido);
             return;
         }
         platform::ui().showMessage(app::MsgMesmoTipo, platform::MessageKind::Warning);
@@ -288,11 +309,14 @@ bool SendPage::executarEnvio()
     for (QLabel* icone : icones_) {
         icone->setPixmap(pixmapIcone(Icone::Vazio));
     }
+    estimativa_.reset();
+    lblEstimativa_->clear();
+    lblEstimativa_->hide();
     window()->repaint();
 
     app::UploadOutcome fim;
     {
-        OperacaoEmCurso operacao(janela_);
+        OperacaoEmCurso operacao(janela_, Transferencia::Envio);
         fim = modoParametros ? app::runUnattendedUpload(janela_.estado(), janela_.canal())
                              : app::runInteractiveUpload(janela_.estado(), janela_.canal());
     }
@@ -302,6 +326,9 @@ bool SendPage::executarEnvio()
         return false;
     case app::UploadEnd::Failed:
         mostrarFalha(fim.error);
+        return false;
+    case app::UploadEnd::Cancelled:
+        // The window closes.
         return false;
     case app::UploadEnd::Sent:
         mostrarRecibo();
@@ -365,6 +392,16 @@ void SendPage::aoProgressoEnvio(const channel::TStatusUpload& status)
         }
     }
     definirInformacao(textoDaTela(status.Mensagem), pnlInfEnvio_->palette().color(QPalette::WindowText));
+    platform::ui().processEvents();
+}
+
+void SendPage::aoTransferir(std::int64_t feitos, std::int64_t total)
+{
+    if (estimativa_.update(feitos, total)) {
+        lblEstimativa_->setText(QString::fromStdString(estimativa_.text()));
+        lblEstimativa_->show();
+    }
+    // Between the step reports, too, the window repaints and the close box answers.
     platform::ui().processEvents();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/TransferEstimate.h"
 #include "channel/TCanalZEBCliente.h"
 #include "ui/WizardPage.h"
 
@@ -34,6 +35,10 @@ public:
     void preencherTipos(const std::string& lista);
     // The upload's progress event.
     void aoProgressoEnvio(const channel::TStatusUpload& status);
+    // The bytes of the enciphered file sent so far: what went of the total,
+    // the speed and the time left under the transmission's gauge.
+    void aoTransferir(std::int64_t feitos, std::int64_t total);
+    app::TransferEstimate& estimativa() { return estimativa_; }
     // The file-open dialog, reopened while the picked file has another type.
     void procurarArquivo();
     // "Imprimir Recibo": the receipt of the last upload in a print preview.
@@ -69,6 +74,8 @@ private:
     QLabel* lblArqEnviado_ = nullptr;
     QLabel* lblProtocoloEnvio_ = nullptr;
     QPushButton* btnImprimirRecibo_ = nullptr;
+    QLabel* lblEstimativa_ = nullptr;
+    app::TransferEstimate estimativa_{app::TransferEstimate::Direction::Sending};
     QLabel* pnlInfEnvio_ = nullptr;
     QLabel* pnlInfEnvio2_ = nullptr;
     QLabel* pnlInfEnvio3_ = nullptr;

@@ -29,6 +29,12 @@
 
 namespace vek::ui {
 
+namespace {
+
+constexpr const char* LegendaAnterior = "< &Anterior";
+
+}  // namespace
+
 void registrarCaminhoDoPrograma()
 {
     QSettings settings(QSettings::NativeFormat, QSettings::SystemScope, "ZEB", "VEK");
@@ -58,6 +64,7 @@ TfrmPrincipal::TfrmPrincipal(const std::vector<std::string>& args, QWidget* pare
     canal_.AoReceberArquivo = [this](channel::TCanalZEBCliente&, const channel::TStatusDownload& status) {
         paginaArquivos()->aoProgressoDownload(status);
     };
+    canal_.onTransferProgress = [this](std::int64_t feitos, std::int64_t total) { aoTransferir(feitos, total); };
     canal_.AoConsultaHistoricoTx =
         [this](channel::TCanalZEBCliente&, channel::TTipoStatusEtapa, std::int32_t percent, const std::string& texto) {
             paginaPeriodoHistorico()->aoProgressoConsulta(percent, texto);
@@ -119,7 +126,7 @@ void TfrmPrincipal::executarEnvioParametros()
     // close: a close meanwhile would end the run with code 0 while the upload
     // still goes ahead. The wizard takes input again however the run ends,
     // also when an error goes to the standard error box.
-    const OperacaoEmCurso operacao(*this);
+    const OperacaoEmCurso operacao(*this, Transferencia::Envio);
     // The file to send cannot be read for its checksum: no upload outcome,
     // but an error for the standard error box.
     try {
@@ -238,7 +245,7 @@ void TfrmPrincipal::criarBarraDeBotoes()
     connect(btnAjuda_, &QPushButton::clicked, this, [this] { abrirAjuda(); });
 
     const char* nomes[] = {"inicioButton", "anteriorButton", "proximoButton", "concluirButton", "sairButton"};
-    const char* legendas[] = {"&Início", "< &Anterior", "&Próximo >", "&Concluir", "&Sair"};
+    const char* legendas[] = {"&Início", LegendaAnterior, "&Próximo >", "&Concluir", "&Sair"};
     for (int i = 0; i < 5; ++i) {
         auto* b = new QPushButton(legendas[i], barra_);
         b->setObjectName(nomes[i]);
@@ -293,6 +300,7 @@ void TfrmPrincipal::definirConcluir(const QString& legenda, std::optional<int> l
 
 void TfrmPrincipal::irPara(Pagina p)
 {
+    botao(Botao::Anterior)->setText(LegendaAnterior);
     assistente_->setCurrentIndex(p);
     paginas_[p]->aoEntrar();
     posicionarBotoes();
@@ -418,14 +426,54 @@ void TfrmPrincipal::centralizar()
     }
 }
 
+void TfrmPrincipal::aoTransferir(std::int64_t feitos, std::int64_t total)
+{
+    if (transferencia_ == Transferencia::Envio) {
+        paginaEnviar()->aoTransferir(feitos, total);
+    } else if (transferencia_ == Transferencia::Download) {
+        paginaArquivos()->aoTransferir(feitos, total);
+    }
+}
+
+void TfrmPrincipal::operacaoTerminada()
+{
+    if (fecharAoTerminar_) {
+        fecharAoTerminar_ = false;
+        // Once the handler that ran the transfer has returned.
+        QMetaObject::invokeMethod(this, &TfrmPrincipal::fecharAposCancelamento, Qt::QueuedConnection);
+    }
+}
+
+void TfrmPrincipal::fecharAposCancelamento()
+{
+    platform::clearCancel();
+    fechamentoConfirmado_ = true;
+    close();
+}
+
 void TfrmPrincipal::closeEvent(QCloseEvent* event)
 {
-    // While an upload or a download runs the window stays: closing it would
-    // pull the run out from under the blocking call.
-    if (operacaoEmAndamento_ || !platform::ui().showMessage(app::MsgDesejaSair, platform::MessageKind::Question)) {
+    // While an operation runs the window stays: closing it would pull the run
+    // out from under the blocking call. A transfer may be abandoned instead,
+    // when the operator asks through the window's close box: it unwinds as
+    // on an error (connection closed, keys released, work files removed, no
+    // record), and the window then closes as confirmed here.
+    if (operacaoEmAndamento_) {
+        if (event->spontaneous() && transferencia_ && !platform::cancelRequested() &&
+            platform::ui().showMessage(transferencia_ == Transferencia::Envio ? app::MsgCancelarEnvio
+                                                                              : app::MsgCancelarDownload,
+                                       platform::MessageKind::Question)) {
+            platform::requestCancel();
+            fecharAoTerminar_ = true;
+        }
         event->ignore();
         return;
     }
+    if (!fechamentoConfirmado_ && !platform::ui().showMessage(app::MsgDesejaSair, platform::MessageKind::Question)) {
+        event->ignore();
+        return;
+    }
+    fechamentoConfirmado_ = false;
     app::limparArquivosTemporarios(platform::baseDir() / "temp", platform::tempDir());
     app::apagarDownloadsNaoGuardados();
     event->accept();

@@ -4,6 +4,7 @@
 #include "channel/TCanalZEBCliente.h"
 #include "dataset/HistoryTable.h"
 #include "dataset/ListTable.h"
+#include "platform/UiServices.h"
 
 #include <QPushButton>
 #include <QWidget>
@@ -39,6 +40,13 @@ enum Pagina
     pgAlteraSenha,
 };
 inline constexpr int NumeroPaginas = 7;
+
+// The long transfers that closing the window may abandon.
+enum class Transferencia
+{
+    Envio,
+    Download,
+};
 
 enum class Botao
 {
@@ -106,6 +114,11 @@ public:
     // True while an upload or a download runs.
     [[nodiscard]] bool operacaoEmAndamento() const { return operacaoEmAndamento_; }
     void setOperacaoEmAndamento(bool emAndamento) { operacaoEmAndamento_ = emAndamento; }
+    // The transfer that runs, which closing the window offers to abandon;
+    // none while another operation (a query) runs, which closing waits for.
+    void setTransferencia(std::optional<Transferencia> transferencia) { transferencia_ = transferencia; }
+    // An operation ended: closes the window when the user chose to abandon it.
+    void operacaoTerminada();
 
     // The items of the receive page's type list, from the last query.
     void definirTiposReceber(std::vector<std::string> itens);
@@ -136,6 +149,10 @@ private:
     // An installed program with no server configured anywhere says so at
     // once, and where the key goes.
     void avisarSeNaoConfigurado();
+    // The bytes of the running transfer, for the page that shows it.
+    void aoTransferir(std::int64_t feitos, std::int64_t total);
+    // The close that the user confirmed by abandoning a transfer.
+    void fecharAposCancelamento();
 
     app::AppState estado_;
     channel::TCanalZEBCliente canal_;
@@ -145,6 +162,11 @@ private:
     std::vector<std::string> tiposReceber_;
     bool operacaoEmAndamento_ = false;
     bool assistenteHabilitado_ = true;
+    std::optional<Transferencia> transferencia_;
+    // The user abandoned a transfer to close: the window closes once it has unwound.
+    bool fecharAoTerminar_ = false;
+    // The close was confirmed already: no second question.
+    bool fechamentoConfirmado_ = false;
 
     QStackedWidget* assistente_ = nullptr;
     QWidget* barra_ = nullptr;
@@ -155,26 +177,36 @@ private:
 
 // While a channel operation runs on the window's thread it lets window
 // events run; for its duration the wizard takes no input and the window does
-// not close, so that no second operation starts on the one channel.
+// not close, so that no second operation starts on the one channel. A
+// transfer (an upload, a download) is the exception: closing the window asks
+// whether to abandon it, and a yes ends it at its next event pump.
 class OperacaoEmCurso
 {
 public:
-    explicit OperacaoEmCurso(TfrmPrincipal& janela)
+    explicit OperacaoEmCurso(TfrmPrincipal& janela, std::optional<Transferencia> transferencia = std::nullopt)
         : janela_(janela)
     {
         janela_.setAssistenteHabilitado(false);
         janela_.setOperacaoEmAndamento(true);
+        janela_.setTransferencia(transferencia);
+        if (transferencia) {
+            cancelavel_.emplace();
+        }
     }
     ~OperacaoEmCurso()
     {
+        cancelavel_.reset();
+        janela_.setTransferencia(std::nullopt);
         janela_.setOperacaoEmAndamento(false);
         janela_.setAssistenteHabilitado(true);
+        janela_.operacaoTerminada();
     }
     OperacaoEmCurso(const OperacaoEmCurso&) = delete;
     OperacaoEmCurso& operator=(const OperacaoEmCurso&) = delete;
 
 private:
     TfrmPrincipal& janela_;
+    std::optional<platform::CancellableOperation> cancelavel_;
 };
 
 // Records the executable's path in the machine-wide setting "Path"

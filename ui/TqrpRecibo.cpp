@@ -3,14 +3,17 @@
 #include "platform/UiServices.h"
 #include "report/Recibo.h"
 #include "ui/FileDialog.h"
+#include "ui/PastasLembradas.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QScreen>
 #include <QToolBar>
@@ -25,7 +28,12 @@ namespace {
 constexpr int Espaco = 8;
 // The preview's toolbar and a page that can be read.
 const QSize TamanhoPrevia(960, 720);
-constexpr int LarguraMinimaPrevia = 480;
+
+void informarOndeFoiSalvo(const QString& caminho)
+{
+    platform::ui().showMessage("O recibo foi salvo em \"" + QFileInfo(caminho).absoluteFilePath().toStdString() + "\".",
+                               platform::MessageKind::Information);
+}
 
 }  // namespace
 
@@ -123,12 +131,22 @@ void TqrpRecibo::visualizar()
                               moldura.right() - cliente.right(),
                               moldura.bottom() - cliente.bottom());
         const QScreen* tela = janela->screen() != nullptr ? janela->screen() : QGuiApplication::primaryScreen();
-        const QRect area = tela != nullptr ? tela->availableGeometry() : moldura;
+        const QRect area = areaDaTela_ ? *areaDaTela_ : tela != nullptr ? tela->availableGeometry() : moldura;
         const QSize tamanhoMoldura = TamanhoPrevia.grownBy(bordas);
         previa.setGeometry(geometriaAoLado(moldura, area, tamanhoMoldura, LarguraMinimaPrevia).marginsRemoved(bordas));
     }
+    // However narrow it had to be, the whole page is in sight.
+    previa.setMinimumSize(1, 1);
+    if (auto* inteira = previa.findChild<QAction*>("fitPageAction")) {
+        inteira->trigger();
+    } else if (auto* folha = previa.findChild<QPrintPreviewWidget*>()) {
+        folha->fitInView();
+    }
     connect(&previa, &QPrintPreviewDialog::paintRequested, &previa, [this](QPrinter* destino) {
         QPainter painter(destino);
+        if (!painter.isActive()) {
+            return;  // a file that cannot be written: said once the dialog closes
+        }
         desenhar(painter, destino->resolution());
     });
     if (auto* barra = previa.findChild<QToolBar*>()) {
@@ -148,10 +166,12 @@ void TqrpRecibo::visualizar()
         barra->insertSeparator(primeira);
         salvar->setObjectName("salvarPdfAction");
         connect(salvar, &QAction::triggered, &previa, [this, &previa] {
+            const QString nome =
+                QString::fromStdString(app::nomeArquivoRecibo(valores_.protocolo.section(' ', 0, 0).toStdString()));
             QString caminho = FileDialog::instance().getSaveFileName(
                 &previa,
                 "Salvar como PDF",
-                QString::fromStdString(app::nomeArquivoRecibo(valores_.protocolo.section(' ', 0, 0).toStdString())),
+                QDir(pastaLembrada(pastas::SalvarReciboPdf, QDir::homePath())).filePath(nome),
                 "PDF (*.pdf)");
             if (caminho.isEmpty()) {
                 return;
@@ -164,12 +184,29 @@ void TqrpRecibo::visualizar()
                                            platform::MessageKind::Error);
                 return;
             }
-            platform::ui().showMessage("O recibo foi salvo em \"" +
-                                           QFileInfo(caminho).absoluteFilePath().toStdString() + "\".",
-                                       platform::MessageKind::Information);
+            lembrarPasta(pastas::SalvarReciboPdf, caminho);
+            informarOndeFoiSalvo(caminho);
         });
     }
-    previa.exec();
+    // Printed to a file ("Imprimir em arquivo (PDF)" in the print dialog):
+    // said as a saved PDF is, since no paper tells where it went.
+    if (previa.exec() == QDialog::Accepted) {
+        informarSeImpressoEmArquivo(impressora);
+    }
+}
+
+void TqrpRecibo::informarSeImpressoEmArquivo(const QPrinter& impressora)
+{
+    const QString arquivo = impressora.outputFileName();
+    if (arquivo.isEmpty()) {
+        return;
+    }
+    if (!QFileInfo(arquivo).isFile()) {
+        platform::ui().showMessage("Não foi possível gravar o arquivo \"" + arquivo.toStdString() + "\".",
+                                   platform::MessageKind::Error);
+        return;
+    }
+    informarOndeFoiSalvo(arquivo);
 }
 
 }  // namespace vek::ui

@@ -7,7 +7,10 @@
 #include <QSize>
 #include <QString>
 
+#include <optional>
+
 class QPainter;
+class QPrinter;
 class QWidget;
 
 namespace vek::ui {
@@ -57,15 +60,29 @@ public:
     bool salvarPdf(const QString& caminho) const;
 
     // The print preview beside the owner's window, with "Salvar como PDF"
-    // beside the printer; a saved file is confirmed with where it went.
+    // beside the printer; a saved file is confirmed with where it went, and
+    // so is a print that went to a file.
     void visualizar();
+
+    // Where the preview must fit; the free area of the owner's screen unless set.
+    void definirAreaDaTela(const QRect& area) { areaDaTela_ = area; }
+
+    // After the print dialog was accepted: a printer that wrote to a file
+    // says where the file went (or that it could not be written).
+    static void informarSeImpressoEmArquivo(const QPrinter& impressora);
 
 private:
     [[nodiscard]] app::ValoresRecibo valoresDoRecibo() const;
 
     QWidget* dono_;
     Valores valores_;
+    std::optional<QRect> areaDaTela_;
 };
+
+// The narrowest preview: narrower than its toolbar wishes (which then folds
+// behind its extension button, printing and saving first), so that it fits
+// beside the main window on a 1366 x 768 screen.
+inline constexpr int LarguraMinimaPrevia = 300;
 
 // Where a window of about `tamanho` goes beside `janela` (frames, in screen
 // coordinates) on a screen whose free area is `area`: on the side with room

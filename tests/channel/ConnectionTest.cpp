@@ -70,10 +70,12 @@ TEST(Conectar, GivesUpOnARefusingPortWithTheLastRefusal)
         c.canal.Conectar();
         FAIL() << "Conectar should fail";
     } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "<<CANAL_ZEB>> Erro ao conectar-se com o servidor da ZEB: \"Não foi possível conectar a 127.0.0.1:" +
-                      std::to_string(c.canal.porta()) +
-                      ": Connection refused\". Código de erro do Windows: " + std::to_string(ECONNREFUSED));
+        EXPECT_EQ(
+            std::string(e.what()),
+            "<<CANAL_ZEB>> Erro ao conectar-se com o servidor da ZEB: \"Não foi possível conectar a 127.0.0.1:" +
+                std::to_string(c.canal.porta()) +
+                ": conexão recusada (nenhum serviço atende nesse endereço e porta)\". Código de erro do Windows: " +
+                std::to_string(ECONNREFUSED));
     }
     // 20 ms pauses until the spent time exceeds 200 ms: 11 attempts.
     EXPECT_EQ(count(traceText(box), "Erro ao conectar: "), 11U);

@@ -218,6 +218,26 @@ TEST(ReceberArquivo, OnlyATextThatBeginsWithThePrefixReachesTheUserAsItIs)
     }
 }
 
+// The local data port is taken by another program: the code alone would
+// tell the operator nothing, so the text names the port.
+TEST(ReceberArquivo, ABusyDataPortIsNamedAfterTheErrorCode)
+{
+    test::Sandbox box;
+    platform::TcpListener ocupante;
+    ocupante.listen("127.0.0.1", 0);
+    const auto porta = ocupante.localPort();
+    FakeFtpServer server(with(login(), {FtpStep::command("QUIT"), FtpStep::reply("221 tchau\r\n")}));
+    Download d(box, server.port());
+    test::writeFile(box.path() / "vek.INI",
+                    "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=9\r\nPortaFTP=" +
+                        std::to_string(server.port()) + "\r\nPortaDados=" + std::to_string(porta) + "\r\n");
+    EXPECT_EQ(d.run("retorno.xml"),
+              " Houve um erro ao efetuar download do arquivo. Código de erro do Windows: 98 (porta " +
+                  std::to_string(porta) + " já está em uso)");
+    server.finish();
+    EXPECT_TRUE(server.problems().empty()) << server.problems().front();
+}
+
 TEST(ReceberArquivo, RefusedConnectionsListFourAttempts)
 {
     test::Sandbox box;

@@ -12,6 +12,7 @@
 #include "ftp/TZebSimpleServer.h"
 #include "platform/Error.h"
 #include "platform/Socket.h"
+#include "platform/SystemText.h"
 #include "platform/UiServices.h"
 #include "tests/fixtures/FakeFtpServer.h"
 #include "tests/fixtures/FakeZebServer.h"
@@ -196,8 +197,8 @@ struct TransportTexts
 
 const std::string ReadTimeout =
     "Erro ao ler dados do socket: \"Tempo esgotado ao ler do socket\" / Código de erro do Windows: 110";
-const std::string ReadReset =
-    "Erro ao ler dados do socket: \"Erro ao ler do socket: Connection reset by peer\" / Código de erro do Windows: 104";
+const std::string ReadReset = "Erro ao ler dados do socket: \"Erro ao ler do socket: a conexão foi reiniciada pelo "
+                              "outro lado\" / Código de erro do Windows: 104";
 const std::string ReadEnd = "Erro de leitura: a conexão foi encerrada pelo outro lado";
 const std::string AbsurdText = "O servidor da ZEB enviou uma mensagem inválida: 2147483647 bytes anunciados, acima do "
                                "limite de 16777216 bytes.";
@@ -625,9 +626,9 @@ TEST(FaultMatrix, Download)
         }
     };
     const auto downloadError = [](int code) {
-        return code > 0
-                   ? " Houve um erro ao efetuar download do arquivo. Código de erro do Windows: " + std::to_string(code)
-                   : std::string(" Houve um erro inesperado ao efetuar download do arquivo.");
+        return code > 0 ? " Houve um erro ao efetuar download do arquivo. Código de erro do Windows: " +
+                              std::to_string(code) + " (" + platform::systemText(code) + ")"
+                        : std::string(" Houve um erro inesperado ao efetuar download do arquivo.");
     };
 
     for (std::size_t at = 0; at < turns.size(); ++at) {

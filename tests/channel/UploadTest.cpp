@@ -331,9 +331,11 @@ TEST(EnviarArquivo, FailurePathsEndWithTheirUserTextAndNothingLeftOpen)
         Case{"server resetting mid-transmission",
              with(uploadAuthorized(),
                   {FakeStep::expect(CMD_CHAVE_SIMETRICA), FakeStep::expect(CMD_HASH_ARQUIVO), FakeStep::reset()}),
-             " Erro ao ler dados do socket: \"Erro ao ler do socket: Connection reset by peer\" / Código de erro "
+             " Erro ao ler dados do socket: \"Erro ao ler do socket: a conexão foi reiniciada pelo outro lado\" / "
+             "Código de erro "
              "do Windows: 104",
-             " Erro ao ler dados do socket: \"Erro ao ler do socket: Connection reset by peer\" / Código de erro "
+             " Erro ao ler dados do socket: \"Erro ao ler do socket: a conexão foi reiniciada pelo outro lado\" / "
+             "Código de erro "
              "do Windows: 104",
              0},
     };

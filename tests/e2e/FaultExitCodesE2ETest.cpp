@@ -30,9 +30,9 @@ TEST(FaultExitCodes, EachExchangeBrokenOffByTheServer)
         f.resize(HeaderSize + block.size() / 2);
         return f;
     }();
-    const std::string reset =
-        "Erro ao ler dados do socket: \"Erro ao ler do socket: Connection reset by peer\" / Código de erro do Windows: "
-        "104";
+    const std::string reset = "Erro ao ler dados do socket: \"Erro ao ler do socket: a conexão foi reiniciada pelo "
+                              "outro lado\" / Código de erro do Windows: "
+                              "104";
     struct Case
     {
         const char* name;

@@ -59,7 +59,10 @@ TEST(RealTimeTypeListsE2E, NoServerGivesTheConnectionErrorAfterTheRetries)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind("Erro: <<CANAL_ZEB>> Erro ao conectar-se com o servidor da ZEB: \"", 0), 0U) << r.err;
-    EXPECT_NE(r.err.find("Connection refused\". Código de erro do Windows: 111"), std::string::npos) << r.err;
+    EXPECT_NE(
+        r.err.find("conexão recusada (nenhum serviço atende nesse endereço e porta)\". Código de erro do Windows: 111"),
+        std::string::npos)
+        << r.err;
 }
 
 }  // namespace

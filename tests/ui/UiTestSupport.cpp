@@ -39,6 +39,9 @@ UiSandbox::UiSandbox()
     }
     setenv("TMPDIR", tmp().c_str(), 1);
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, QString::fromStdString(settingsDir()));
+    // The operator's own settings (the dialogs' folders) start empty in every test.
+    QSettings::setPath(
+        QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((settingsDir() / "usuario").string()));
     ui::FileDialog::instance().setTestAnswers({});
 }
 
