@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -691,6 +692,39 @@ QColor corDoAnel(const QWidget* controle)
     return contraste(cor::Titulo, fundo) >= contraste(Qt::white, fundo) ? cor::Titulo : QColor(Qt::white);
 }
 
+namespace {
+
+// The ring lies over its control (so that it can be drawn inside the edge)
+// with room for its three pixels around it.
+class EstiloDoAnel : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint dica, const QStyleOption* opcao, const QWidget* w, QStyleHintReturn* retorno) const override
+    {
+        if (dica == SH_FocusFrame_AboveWidget) {
+            return 1;
+        }
+        return QProxyStyle::styleHint(dica, opcao, w, retorno);
+    }
+    int pixelMetric(PixelMetric metrica, const QStyleOption* opcao, const QWidget* w) const override
+    {
+        if (metrica == PM_FocusFrameHMargin || metrica == PM_FocusFrameVMargin) {
+            return AnelDeFoco::Espessura;
+        }
+        return QProxyStyle::pixelMetric(metrica, opcao, w);
+    }
+};
+
+}  // namespace
+
+AnelDeFoco::AnelDeFoco(QWidget* parent)
+    : QFocusFrame(parent)
+{
+    auto* estilo = new EstiloDoAnel;
+    estilo->setParent(this);
+    setStyle(estilo);
+}
+
 void AnelDeFoco::paintEvent(QPaintEvent*)
 {
     const QWidget* controle = widget();
@@ -698,9 +732,20 @@ void AnelDeFoco::paintEvent(QPaintEvent*)
         return;
     }
     const QRect dentro(controle->mapTo(parentWidget(), QPoint(0, 0)) - pos(), controle->size());
+    const QRect externo = dentro.adjusted(-Espessura, -Espessura, Espessura, Espessura);
+    const QRect meio = dentro.adjusted(-2, -2, 2, 2);
+    QRegion principal = QRegion(meio) - QRegion(dentro);
+    const QRegion borda = QRegion(externo) - QRegion(meio);
+    const QRect visivel = parentWidget()->rect().translated(-pos());
+    if (!visivel.contains(externo)) {
+        principal += QRegion(dentro) - QRegion(dentro.adjusted(2, 2, -2, -2));
+    }
+    const QColor cor = corDoAnel(controle);
     QPainter p(this);
-    p.setClipRegion(QRegion(rect()) - QRegion(dentro));
-    p.fillRect(dentro.adjusted(-Espessura, -Espessura, Espessura, Espessura), corDoAnel(controle));
+    p.setClipRegion(principal);
+    p.fillRect(externo, cor);
+    p.setClipRegion(borda);
+    p.fillRect(externo, cor == cor::Titulo ? QColor(Qt::white) : cor::Titulo);
 }
 
 void instalar(QApplication& app)

@@ -52,14 +52,17 @@ QColor corDoAnel(const QWidget* controle);
 // define it from their relative luminance.
 double contraste(const QColor& a, const QColor& b);
 
-// The ring drawn just outside the control that has the keyboard focus.
+// The ring drawn just outside the control that has the keyboard focus: two
+// pixels in the ring's colour and, around them, one in the other of the
+// window's two ring colours, so that it stands out on whatever lies around.
+// Where the control reaches the edge of what holds it, the ring is drawn
+// inside the control's edge as well.
 class AnelDeFoco : public QFocusFrame
 {
 public:
-    using QFocusFrame::QFocusFrame;
+    explicit AnelDeFoco(QWidget* parent);
 
-    // Pixels of the ring, drawn outside the control's own rectangle.
-    static constexpr int Espessura = 2;
+    static constexpr int Espessura = 3;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
