@@ -2,7 +2,6 @@
 
 #include "ui/Appearance.h"
 
-#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -15,7 +14,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -24,7 +22,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -419,7 +416,6 @@ public:
     explicit DocumentoComLinks(QTextBrowser* navegador)
         : QAccessibleWidget(navegador, QAccessible::Document)
     {
-        QObject::connect(navegador->document(), &QTextDocument::contentsChanged, navegador, [this] { esquecer(); });
         // The keyboard on a link: the screen reader follows it there.
         const auto anunciarLink = [this] {
             const int i = linkFocado();
@@ -429,11 +425,17 @@ public:
             }
             ultimoFocado_ = i;
         };
-        QObject::connect(navegador, &QTextEdit::selectionChanged, navegador, anunciarLink);
         // Tab and Shift+Tab move the browser's cursor from link to link quietly.
-        new AoTeclar(navegador, anunciarLink);
+        vigia_ = new AoTeclar(navegador, anunciarLink);
+        QObject::connect(navegador, &QTextEdit::selectionChanged, vigia_, anunciarLink);
+        QObject::connect(navegador->document(), &QTextDocument::contentsChanged, vigia_, [this] { esquecer(); });
     }
-    ~DocumentoComLinks() override { esquecer(); }
+    ~DocumentoComLinks() override
+    {
+        // Nothing calls back into this interface once it is gone.
+        delete vigia_.data();
+        esquecer();
+    }
 
     QTextBrowser* navegador() const { return static_cast<QTextBrowser*>(widget()); }
 
@@ -578,6 +580,7 @@ private:
     mutable std::vector<QAccessible::Id> ids_;
     mutable bool atual_ = false;
     int ultimoFocado_ = -1;
+    QPointer<QObject> vigia_;
 };
 
 // A status icon is read as its step and the state that it shows.
