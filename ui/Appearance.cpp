@@ -2,6 +2,7 @@
 
 #include "app/Text.h"
 #include "report/Recibo.h"
+#include "ui/Accessibility.h"
 #include "ui/QtTranslations.h"
 
 #include <QApplication>
@@ -33,6 +34,7 @@ void configurarAplicacao(QApplication& app)
     }
     app.setFont(fontePx("Verdana", 12));
     QApplication::setWindowIcon(QIcon(pixmapIconePrograma()));
+    acessibilidade::instalar(app);
 }
 
 QFont fontePx(const QString& familia, int pixels, bool negrito)

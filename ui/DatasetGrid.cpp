@@ -27,6 +27,11 @@ class DelegadoCaixa : public QStyledItemDelegate
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    bool editorEvent(QEvent*, QAbstractItemModel*, const QStyleOptionViewItem&, const QModelIndex&) override
+    {
+        return false;
+    }
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         QStyleOptionViewItem fundo = option;
@@ -234,6 +239,11 @@ QVariant ModeloTabela::data(const QModelIndex& index, int role) const
         return {};
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(coluna.alinhamento);
+    case Qt::AccessibleTextRole:
+        if (booleano(index.column())) {
+            return tabela_.asBoolean(linha, coluna.campo) ? QString("Sim") : QString("Não");
+        }
+        return {};
     default:
         return {};
     }
@@ -259,7 +269,12 @@ QVariant ModeloTabela::headerData(int section, Qt::Orientation orientation, int 
 
 Qt::ItemFlags ModeloTabela::flags(const QModelIndex& index) const
 {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    // A check box is read as checkable; the delegate lets no one toggle it.
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable |
+           (booleano(index.column()) ? Qt::ItemIsUserCheckable : Qt::NoItemFlags);
 }
 
 void ModeloTabela::recarregar()

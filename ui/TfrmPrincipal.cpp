@@ -7,6 +7,7 @@
 #include "platform/BaseDir.h"
 #include "platform/UiServices.h"
 #include "ui/AccessPage.h"
+#include "ui/Accessibility.h"
 #include "ui/Appearance.h"
 #include "ui/FileListPage.h"
 #include "ui/HistoryPage.h"
@@ -304,6 +305,7 @@ void TfrmPrincipal::irPara(Pagina p)
     assistente_->setCurrentIndex(p);
     paginas_[p]->aoEntrar();
     posicionarBotoes();
+    acessibilidade::focarPagina(paginas_[p]);
 }
 
 void TfrmPrincipal::setAssistenteHabilitado(bool habilitado)
@@ -377,6 +379,7 @@ void TfrmPrincipal::executarBotao(Botao b)
     } catch (const std::exception& e) {
         mostrarErro(e);
     }
+    acessibilidade::focarAposBotao(paginas_[paginaAtual()], b == Botao::Concluir);
 }
 
 void TfrmPrincipal::proximo()
