@@ -1,13 +1,11 @@
 #include "crypto/TGzip.h"
 
-#include "crypto/Gcrypt.h"
 #include "crypto/ProgressRule.h"
 #include "platform/Error.h"
 #include "platform/File.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 
-#include <gcrypt.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -16,6 +14,8 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -46,6 +46,28 @@ constexpr unsigned MaxCompressionWorkers = 4;
 // block), the stream ends with an empty final block with fixed codes.
 constexpr std::uint8_t EmptyFinalBlock[] = {0x03, 0x00};
 
+// The deflate engine. Level 1 with the standard strategy is ISA-L's level 1:
+// several times faster than zlib's level 1 and smaller output on text, with
+// stored blocks where nothing compresses. The other levels and strategies,
+// which ISA-L does not have, are zlib's.
+enum class Engine
+{
+    Zlib,
+    Isal,
+};
+
+Engine engineFor(int level, TCompressionType type)
+{
+    return level == 1 && type == TCompressionType::Standard ? Engine::Isal : Engine::Zlib;
+}
+
+// The standard CRC-32 of the gzip trailer, by ISA-L's carry-less
+// multiplication where the processor has it.
+std::uint32_t checksumOf(std::span<const std::uint8_t> data, std::uint32_t crc = 0)
+{
+    return crc32_gzip_refl(crc, data.data(), data.size());
+}
+
 int strategyOf(TCompressionType type)
 {
     switch (type) {
@@ -71,54 +93,13 @@ struct DeflateStream
     }
 };
 
-// The CRC-32 of a piece. libgcrypt's uses the processor's carry-less
-// multiplication where there is one, at more than twice the speed of zlib's;
-// zlib's stands in when libgcrypt cannot be set up. Both give the standard
-// CRC-32 that the gzip trailer holds.
-class PieceChecksum
-{
-public:
-    PieceChecksum()
-    {
-        try {
-            ensureGcrypt();
-            if (gcry_md_open(&hd_, GCRY_MD_CRC32, 0) != 0) {
-                hd_ = nullptr;
-            }
-        } catch (const Error&) {
-            hd_ = nullptr;
-        }
-    }
-    ~PieceChecksum()
-    {
-        if (hd_ != nullptr) {
-            gcry_md_close(hd_);
-        }
-    }
-    PieceChecksum(const PieceChecksum&) = delete;
-    PieceChecksum& operator=(const PieceChecksum&) = delete;
-
-    uLong of(std::span<const std::uint8_t> data)
-    {
-        if (hd_ == nullptr) {
-            return crc32_z(crc32_z(0, nullptr, 0), data.data(), data.size());
-        }
-        gcry_md_reset(hd_);
-        gcry_md_write(hd_, data.data(), data.size());
-        // The most significant byte first.
-        const unsigned char* d = gcry_md_read(hd_, GCRY_MD_CRC32);
-        return (uLong{d[0]} << 24) | (uLong{d[1]} << 16) | (uLong{d[2]} << 8) | uLong{d[3]};
-    }
-
-private:
-    gcry_md_hd_t hd_ = nullptr;
-};
-
-// What each deflating thread owns.
+// What each deflating thread owns: a stream of one engine or the other.
 struct PieceStream
 {
+    Engine engine = Engine::Zlib;
     DeflateStream deflate;
-    PieceChecksum checksum;
+    isal_zstream isal{};
+    std::vector<std::uint8_t> isalLevelBuffer;
 };
 
 struct GzReader
@@ -181,7 +162,7 @@ public:
 
     bool write(const std::uint8_t* data, std::size_t size)
     {
-        crc_ = crc32_z(crc_, data, size);
+        crc_ = checksumOf({data, size}, static_cast<std::uint32_t>(crc_));
         length_ += size;
         stream_.z.next_in = const_cast<Bytef*>(data);
         stream_.z.avail_in = static_cast<uInt>(size);
@@ -311,20 +292,30 @@ public:
         }
     }
 
-    // false (errno ENOMEM) when a deflate stream cannot be set up.
-    bool init(unsigned workers, int level, int strategy)
+    // Sets up `streams` deflate streams of the engine; with `threads`, one
+    // worker thread for each, otherwise submit() deflates on the caller's
+    // thread with the first. false (errno ENOMEM) when a stream cannot be set up.
+    bool init(unsigned streams, bool threads, Engine engine, int level, int strategy)
     {
-        for (unsigned i = 0; i < workers; ++i) {
+        for (unsigned i = 0; i < streams; ++i) {
             auto stream = std::make_unique<PieceStream>();
-            if (deflateInit2(&stream->deflate.z, level, Z_DEFLATED, -WindowBits, MemoryLevel, strategy) != Z_OK) {
-                errno = ENOMEM;
-                return false;
+            stream->engine = engine;
+            if (engine == Engine::Isal) {
+                stream->isalLevelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
+            } else {
+                if (deflateInit2(&stream->deflate.z, level, Z_DEFLATED, -WindowBits, MemoryLevel, strategy) != Z_OK) {
+                    errno = ENOMEM;
+                    return false;
+                }
+                stream->deflate.initialised = true;
             }
-            stream->deflate.initialised = true;
             streams_.push_back(std::move(stream));
         }
         try {
             for (auto& stream : streams_) {
+                if (!threads) {
+                    break;
+                }
                 threads_.emplace_back([this, s = stream.get()] { run(*s); });
             }
         } catch (const std::system_error&) {
@@ -380,9 +371,18 @@ private:
 
     static void deflatePiece(PieceStream& stream, Piece& piece)
     {
-        z_stream& z = stream.deflate.z;
         piece.failed = false;
-        piece.crc = stream.checksum.of(piece.data());
+        piece.crc = checksumOf(piece.data());
+        if (stream.engine == Engine::Isal) {
+            deflateIsal(stream, piece);
+        } else {
+            deflateZlib(stream, piece);
+        }
+    }
+
+    static void deflateZlib(PieceStream& stream, Piece& piece)
+    {
+        z_stream& z = stream.deflate.z;
         if (deflateReset(&z) != Z_OK ||
             (piece.dictionary > 0 &&
              deflateSetDictionary(&z, piece.input.data(), static_cast<uInt>(piece.dictionary)) != Z_OK)) {
@@ -410,6 +410,51 @@ private:
             }
             // A sync flush is complete once deflate leaves room in the output.
             if (z.avail_in == 0 && z.avail_out != 0) {
+                break;
+            }
+        }
+        piece.outputLength = produced;
+    }
+
+    // The piece as deflate blocks ended by a sync flush (byte-aligned, no
+    // final block), referring back into its dictionary.
+    static void deflateIsal(PieceStream& stream, Piece& piece)
+    {
+        isal_zstream& z = stream.isal;
+        isal_deflate_init(&z);
+        z.level = 1;
+        z.level_buf = stream.isalLevelBuffer.data();
+        z.level_buf_size = static_cast<std::uint32_t>(stream.isalLevelBuffer.size());
+        z.gzip_flag = IGZIP_DEFLATE;
+        z.flush = SYNC_FLUSH;
+        z.end_of_stream = 0;
+        if (piece.dictionary > 0 &&
+            isal_deflate_set_dict(&z, piece.input.data(), static_cast<std::uint32_t>(piece.dictionary)) != COMP_OK) {
+            piece.failed = true;
+            return;
+        }
+        // Stored blocks bound what incompressible input can grow to.
+        const std::size_t bound = piece.length + piece.length / 64 + 1024;
+        if (piece.output.size() < bound) {
+            piece.output.resize(bound);
+        }
+        z.next_in = piece.input.data() + piece.dictionary;
+        z.avail_in = static_cast<std::uint32_t>(piece.length);
+        std::size_t produced = 0;
+        for (;;) {
+            if (produced == piece.output.size()) {
+                piece.output.resize(piece.output.size() * 2);
+            }
+            z.next_out = piece.output.data() + produced;
+            z.avail_out = static_cast<std::uint32_t>(piece.output.size() - produced);
+            if (isal_deflate(&z) != COMP_OK) {
+                piece.failed = true;
+                return;
+            }
+            produced = piece.output.size() - z.avail_out;
+            // The flush is complete once all input is taken and the stream
+            // waits for a new block.
+            if (z.avail_in == 0 && z.internal_state.state == ZSTATE_NEW_HDR) {
                 break;
             }
         }
@@ -545,17 +590,22 @@ int TGzip::Compress()
     }
     const std::int64_t base = source.size();
     const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
+    const int level = std::clamp(CompressionLevel, 1, 9);
+    const Engine engine = engineFor(level, CompressionType);
     const bool parallel = total >= ParallelThreshold;
+    // The ISA-L engine always deflates in pieces: on worker threads from the
+    // parallel threshold on, on this thread below it.
+    const bool pieceWise = parallel || engine == Engine::Isal;
 
     // The pieces outlive the deflater, whose threads stop before it goes.
     std::vector<Piece> pieces;
     PieceDeflater deflater;
     platform::File destination;
     GzipWriter writer(destination, observer_);
-    const int level = std::clamp(CompressionLevel, 1, 9);
-    const unsigned workers = parallel ? compressionWorkers() : 0;
-    if (!destination.create(FileDestination) || !(parallel ? deflater.init(workers, level, strategyOf(CompressionType))
-                                                           : writer.init(level, strategyOf(CompressionType)))) {
+    const unsigned workers = parallel ? compressionWorkers() : 1;
+    if (!destination.create(FileDestination) ||
+        !(pieceWise ? deflater.init(workers, parallel, engine, level, strategyOf(CompressionType))
+                    : writer.init(level, strategyOf(CompressionType)))) {
         lastErrorCode_ = errno;
         source.close();
         fail("Can't open: " + FileDestination);
@@ -591,14 +641,14 @@ int TGzip::Compress()
         done += piece;
         advanceProgress(ProgressStep, Progress, done, total, [this] { fireProgress(); });
     };
-    if (parallel && code == ResultOk) {
+    if (pieceWise && code == ResultOk) {
         // Enough pieces in hand for every worker to have one queued behind
         // the one it deflates, while this thread reads and writes.
         pieces.resize(2 * static_cast<std::size_t>(workers) + 1);
         code = compressInPieces(source, writer, deflater, pieces, handled, lastErrorCode_);
     }
-    std::vector<std::uint8_t> chunk(parallel ? 0 : ReadChunk);
-    while (!parallel && code == ResultOk) {
+    std::vector<std::uint8_t> chunk(pieceWise ? 0 : ReadChunk);
+    while (!pieceWise && code == ResultOk) {
         const std::ptrdiff_t n = source.readFull(chunk.data(), chunk.size());
         if (n < 0) {
             lastErrorCode_ = errno;
@@ -620,7 +670,7 @@ int TGzip::Compress()
     }
 
     source.close();
-    const bool finished = parallel ? writer.finishPieces() : writer.finish();
+    const bool finished = pieceWise ? writer.finishPieces() : writer.finish();
     const int finishErrno = errno;
     const bool closed = destination.close();
     if (!finished || !closed) {
