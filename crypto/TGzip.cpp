@@ -209,6 +209,21 @@ public:
     // Ends a stream made of pieces, writes the trailer and everything pending.
     bool finishPieces() { return put(EmptyFinalBlock, sizeof EmptyFinalBlock) && putTrailer(); }
 
+    // Writes out what is pending (the header), before pieces go out through
+    // a PieceWriter.
+    bool flushPending() { return flush(); }
+
+    // A piece that a PieceWriter writes: its input is counted in the
+    // trailer, and the observer sees its bytes now, while they are written.
+    void observePiece(std::span<const std::uint8_t> deflated, uLong crc, std::uint64_t length)
+    {
+        crc_ = crc32_combine(crc_, crc, static_cast<z_off_t>(length));
+        length_ += length;
+        if (observer_ && !deflated.empty()) {
+            observer_(deflated);
+        }
+    }
+
 private:
     bool putTrailer()
     {
@@ -265,6 +280,8 @@ struct Piece
     uLong crc = 0;
     bool failed = false;
     bool done = false;
+    // Handed to the PieceWriter and not yet written.
+    bool writing = false;
 
     [[nodiscard]] std::span<const std::uint8_t> data() const { return {input.data() + dictionary, length}; }
     [[nodiscard]] std::span<const std::uint8_t> deflated() const { return {output.data(), outputLength}; }
@@ -470,6 +487,121 @@ private:
     bool stop_ = false;
 };
 
+// Writes deflated pieces to the destination in order on a thread of its own,
+// so that the caller's thread meanwhile passes them to the observer (the
+// upload's cipher). After the first failed write nothing more is written and
+// error() holds its errno. With no thread to be had, push() writes at once.
+class PieceWriter
+{
+public:
+    explicit PieceWriter(platform::File& destination)
+        : destination_(destination)
+    {}
+    PieceWriter(const PieceWriter&) = delete;
+    PieceWriter& operator=(const PieceWriter&) = delete;
+
+    ~PieceWriter()
+    {
+        if (thread_.joinable()) {
+            {
+                const std::lock_guard lock(mutex_);
+                stop_ = true;
+            }
+            work_.notify_one();
+            thread_.join();
+        }
+    }
+
+    void start()
+    {
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // push() writes on the caller's thread.
+        }
+    }
+
+    void push(Piece& piece)
+    {
+        if (!thread_.joinable()) {
+            write(piece);
+            return;
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            piece.writing = true;
+            queue_.push_back(&piece);
+        }
+        work_.notify_one();
+    }
+
+    // Waits until `piece` is written (or skipped after a failure).
+    void waitWritten(const Piece& piece)
+    {
+        std::unique_lock lock(mutex_);
+        written_.wait(lock, [&] { return !piece.writing; });
+    }
+
+    // Waits until every piece pushed is written.
+    void drain()
+    {
+        std::unique_lock lock(mutex_);
+        written_.wait(lock, [&] { return queue_.empty() && !busy_; });
+    }
+
+    [[nodiscard]] int error()
+    {
+        const std::lock_guard lock(mutex_);
+        return error_;
+    }
+
+private:
+    void write(const Piece& piece)
+    {
+        if (error_ == 0 && piece.outputLength > 0 && !destination_.writeAll(piece.output.data(), piece.outputLength)) {
+            error_ = errno != 0 ? errno : EIO;
+        }
+    }
+
+    void run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+            if (stop_) {
+                return;
+            }
+            Piece* piece = queue_.front();
+            queue_.pop_front();
+            busy_ = true;
+            const bool failedBefore = error_ != 0;
+            lock.unlock();
+            int err = 0;
+            if (!failedBefore && piece->outputLength > 0 &&
+                !destination_.writeAll(piece->output.data(), piece->outputLength)) {
+                err = errno != 0 ? errno : EIO;
+            }
+            lock.lock();
+            if (err != 0 && error_ == 0) {
+                error_ = err;
+            }
+            piece->writing = false;
+            busy_ = false;
+            written_.notify_all();
+        }
+    }
+
+    platform::File& destination_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable written_;
+    std::deque<Piece*> queue_;
+    bool busy_ = false;
+    bool stop_ = false;
+    int error_ = 0;
+};
+
 // Reads the source piece by piece, keeps every slot of `pieces` in the
 // deflater's hands, and writes the deflated pieces out in input order as they
 // are done; `handled` is told of every PieceSize bytes (or fewer, at the end)
@@ -477,11 +609,16 @@ private:
 // the failure are still written) or ResultWriteFailed; `error` gets the errno.
 int compressInPieces(platform::File& source,
                      GzipWriter& writer,
+                     PieceWriter* pieceWriter,
                      PieceDeflater& deflater,
                      std::vector<Piece>& pieces,
                      const std::function<void(std::size_t)>& handled,
                      int& error)
 {
+    if (pieceWriter != nullptr && !writer.flushPending()) {
+        error = errno;
+        return TGzip::ResultWriteFailed;
+    }
     int code = TGzip::ResultOk;
     std::deque<Piece*> inFlight;
     std::size_t next = 0;
@@ -489,9 +626,12 @@ int compressInPieces(platform::File& source,
     bool reading = true;
     for (;;) {
         // Slots are filled in ring order, so the one at `next` is the oldest
-        // and already written out, and `previous` still holds its input.
+        // and already deflated, and `previous` still holds its input.
         while (reading && inFlight.size() < pieces.size()) {
             Piece& piece = pieces[next];
+            if (pieceWriter != nullptr) {
+                pieceWriter->waitWritten(piece);
+            }
             next = (next + 1) % pieces.size();
             if (piece.input.empty()) {
                 piece.input.resize(DictionarySize + TGzip::ParallelPieceSize);
@@ -517,6 +657,13 @@ int compressInPieces(platform::File& source,
             previous = &piece;
         }
         if (inFlight.empty()) {
+            if (pieceWriter != nullptr) {
+                pieceWriter->drain();
+                if (const int err = pieceWriter->error(); err != 0) {
+                    error = err;
+                    return TGzip::ResultWriteFailed;
+                }
+            }
             return code;
         }
         Piece& piece = *inFlight.front();
@@ -526,7 +673,14 @@ int compressInPieces(platform::File& source,
             error = EIO;
             return TGzip::ResultWriteFailed;
         }
-        if (!writer.putPiece(piece.deflated(), piece.crc, piece.length)) {
+        if (pieceWriter != nullptr) {
+            if (const int err = pieceWriter->error(); err != 0) {
+                error = err;
+                return TGzip::ResultWriteFailed;
+            }
+            pieceWriter->push(piece);
+            writer.observePiece(piece.deflated(), piece.crc, piece.length);
+        } else if (!writer.putPiece(piece.deflated(), piece.crc, piece.length)) {
             error = errno;
             return TGzip::ResultWriteFailed;
         }
@@ -602,6 +756,8 @@ int TGzip::Compress()
     PieceDeflater deflater;
     platform::File destination;
     GzipWriter writer(destination, observer_);
+    // Stops before the pieces whose bytes it may still be writing go.
+    PieceWriter pieceWriter(destination);
     const unsigned workers = parallel ? compressionWorkers() : 1;
     if (!destination.create(FileDestination) ||
         !(pieceWise ? deflater.init(workers, parallel, engine, level, strategyOf(CompressionType))
@@ -645,7 +801,13 @@ int TGzip::Compress()
         // Enough pieces in hand for every worker to have one queued behind
         // the one it deflates, while this thread reads and writes.
         pieces.resize(2 * static_cast<std::size_t>(workers) + 1);
-        code = compressInPieces(source, writer, deflater, pieces, handled, lastErrorCode_);
+        // In the parallel form the deflated pieces are written by a thread of
+        // their own while this one passes them to the observer.
+        if (parallel) {
+            pieceWriter.start();
+        }
+        code = compressInPieces(
+            source, writer, parallel ? &pieceWriter : nullptr, deflater, pieces, handled, lastErrorCode_);
     }
     std::vector<std::uint8_t> chunk(pieceWise ? 0 : ReadChunk);
     while (!pieceWise && code == ResultOk) {

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -556,6 +558,33 @@ TEST_F(GzipTest, FullDiskDuringAParallelCompressionGives103)
     gz.FileDestination = "/dev/full";
     EXPECT_EQ(gz.Compress(), TGzip::ResultCloseFailed);
     EXPECT_EQ(gz.lastErrorCode(), ENOSPC);
+    EXPECT_TRUE(ui_.messages().empty());
+}
+
+// A write that fails after some pieces went out (here at the file size limit
+// of the process), on the thread that writes the pieces, ends the
+// compression with the write's error: nothing waits for a piece that will
+// never be written, and no failure is reported as success.
+TEST_F(GzipTest, AWriteFailingAfterSomePiecesFailsTheCompression)
+{
+    writeFile(path("big.bin"), test::randomBytes(5 * TGzip::ParallelPieceSize, 14));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 2 * TGzip::ParallelPieceSize + 12345;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    TGzip gz;
+    gz.FileSource = path("big.bin").string();
+    gz.FileDestination = path("big.gz").string();
+    gz.CompressionLevel = 1;
+    gz.CompressionThreads = 2;
+    const int result = gz.Compress();
+    const int error = gz.lastErrorCode();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(result, TGzip::ResultCloseFailed);
+    EXPECT_EQ(error, EFBIG);
     EXPECT_TRUE(ui_.messages().empty());
 }
 
