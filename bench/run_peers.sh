@@ -39,7 +39,7 @@ done
 
 # best seconds per iteration over REPS repetitions (the statistic the peers get
 # below), then the named counters (peak RSS, enciphered MiB, RSS before the
-# runs, gzip bytes), of the one benchmark matching $2. The
+# runs, gzip bytes) and the CPU seconds, of the one benchmark matching $2. The
 # report is read only once the benchmark has ended: a reader started beside it
 # (python3 takes about a third of a second of CPU to start here) would take
 # that time from the benchmark's threads.
@@ -51,9 +51,9 @@ import json, sys
 runs = [b for b in json.load(sys.stdin)["benchmarks"] if b.get("run_type", "iteration") == "iteration"]
 b = min(runs, key=lambda r: r["real_time"])
 scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
-print("%.4f %.1f %.1f %.1f %d" % (b["real_time"] * scale, max(r.get("maxrss_MiB", 0) for r in runs),
-                               b.get("enciphered_MiB", 0), min(r.get("baseline_MiB", 0) for r in runs),
-                               b.get("gzip_bytes", 0)))' <<<"$report"
+print("%.4f %.1f %.1f %.1f %d %.4f" % (b["real_time"] * scale, max(r.get("maxrss_MiB", 0) for r in runs),
+                                    b.get("enciphered_MiB", 0), min(r.get("baseline_MiB", 0) for r in runs),
+                                    b.get("gzip_bytes", 0), b["cpu_time"] * scale))' <<<"$report"
 }
 
 # best wall time in seconds of a shell command over REPS runs
@@ -94,7 +94,7 @@ for kind in Compressible Random; do
     t_prep=999999 t_zlib=999999 t_tgz=999999 t_pipe=999999 t_ppipe=999999 t_ipipe=999999 t_pigz=999999
     t_igzip=999999 rss=0 base=999999
     for _ in $(seq "$REPS"); do
-        read -r t r e b _ < <(REPS=1 ours upload_preparation_bench "BM_PrepareUpload_$kind")
+        read -r t r e b _ _ < <(REPS=1 ours upload_preparation_bench "BM_PrepareUpload_$kind")
         t_prep=$(least "$t_prep" "$t") rss=$(most "$rss" "$r") enc=$e base=$(least "$base" "$b")
         t_ipipe=$(least "$t_ipipe" "$(REPS=1 peer "igzip -1 -c '$file' | openssl enc -aes-192-cbc -K $key -iv $iv > '$out'")")
         t_pipe=$(least "$t_pipe" "$(REPS=1 peer "gzip -1 -c '$file' | openssl enc -aes-192-cbc -K $key -iv $iv > '$out'")")
@@ -118,13 +118,29 @@ for kind in Compressible Random; do
                       % ($rss, $base, $rss - $base, $enc))"
 done
 
+# How the two cores are used: the preparation's pipeline (gzip work file,
+# cipher, block file) with one deflating thread (deflate on one core, cipher
+# and writing on the other) and with two (pieces deflated on both cores beside
+# the cipher), each also without the gzip work file (sent to /dev/null) to
+# show what writing it costs. Best wall time of REPS and the CPU seconds of
+# all threads in that run.
+printf '%-48s %10s %10s\n' "pipeline (threads, gzip work file)" "seconds" "CPU s"
+for kind in Compressible Random; do
+    for threads in 1 2; do
+        for written in 1 0; do
+            read -r t _ _ _ _ c < <(ours upload_preparation_bench "gzipCipher/$kind/$threads/$written")
+            printf '%-48s %10s %10s\n' "$kind, $threads deflating, work file $([[ $written == 1 ]] && echo written || echo "to /dev/null")" "$t" "$c"
+        done
+    done
+done
+
 # Compressed sizes (bytes of the gzip file; ours is the level-1 gzip of the
 # upload, whose enciphered copy has the same size).
 printf '%-14s %12s %12s %9s %12s %9s %12s %12s\n' corpus input "zlib -1" "of input" ours "vs zlib" "igzip -1" "pigz -1"
 for kind in Compressible Random Text; do
     case $kind in Compressible) file=$compressible ;; Random) file=$random ;; Text) file=$text ;; esac
-    read -r _ _ _ _ zsize < <(REPS=1 ours upload_preparation_bench "BM_ZlibLevel1_$kind")
-    read -r _ _ _ _ osize < <(REPS=1 ours upload_preparation_bench "BM_TGzipLevel1_$kind")
+    read -r _ _ _ _ zsize _ < <(REPS=1 ours upload_preparation_bench "BM_ZlibLevel1_$kind")
+    read -r _ _ _ _ osize _ < <(REPS=1 ours upload_preparation_bench "BM_TGzipLevel1_$kind")
     isize=$(igzip -1 -c "$file" | wc -c)
     psize=$(pigz -1 -c "$file" | wc -c)
     insize=$(stat -c %s "$file")
