@@ -808,6 +808,9 @@ int TGzip::Compress()
         }
         code = compressInPieces(
             source, writer, parallel ? &pieceWriter : nullptr, deflater, pieces, handled, lastErrorCode_);
+        // After a failure pieces may still be going out; the end of the
+        // stream follows them.
+        pieceWriter.drain();
     }
     std::vector<std::uint8_t> chunk(pieceWise ? 0 : ReadChunk);
     while (!pieceWise && code == ResultOk) {
