@@ -1,5 +1,7 @@
 #pragma once
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace vek::bench {
 
@@ -75,6 +78,48 @@ inline std::filesystem::path randomFile()
         }
         out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     }
+    return path;
+}
+
+// Real text: the licence texts and the manual pages (expanded) this machine
+// ships, concatenated in name order. Made once; its size depends on what is
+// installed.
+inline std::filesystem::path textFile()
+{
+    const auto path = benchDir() / "realtext.txt";
+    if (std::filesystem::exists(path) && std::filesystem::file_size(path) > 0) {
+        return path;
+    }
+    std::vector<std::filesystem::path> sources;
+    std::error_code ec;
+    for (const char* dir : {"/usr/share/common-licenses", "/usr/share/man"}) {
+        for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator();
+             it.increment(ec)) {
+            if (it->is_regular_file(ec) && !it->is_symlink(ec)) {
+                sources.push_back(it->path());
+            }
+        }
+    }
+    std::sort(sources.begin(), sources.end());
+    const auto partial = benchDir() / "realtext.txt.part";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        std::vector<char> buffer(1 << 16);
+        for (const auto& source : sources) {
+            // gzread passes a file that is not gzip through unchanged.
+            gzFile in = gzopen(source.c_str(), "rb");
+            if (in == nullptr) {
+                continue;
+            }
+            int n = 0;
+            while ((n = gzread(in, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0) {
+                out.write(buffer.data(), n);
+            }
+            gzclose(in);
+        }
+    }
+    std::filesystem::rename(partial, path);
     return path;
 }
 

@@ -1,6 +1,9 @@
 // The upload over loopback against an in-process zebd, beside the physical
 // limit of its stop-and-wait pattern: a bare ping-pong of one 1285-byte frame
 // and one 5-byte reply, the shape of one data block and its acknowledgement.
+// Also the whole upload of the preparation benchmark's two 256 MiB inputs
+// with a window of 4096 blocks, from the call to the receipt.
+#include "bench/BenchData.h"
 #include "channel/TCanalZEBCliente.h"
 #include "platform/Socket.h"
 #include "server/ZebServer.h"
@@ -174,8 +177,85 @@ void BM_Upload100MB(benchmark::State& state)
     state.counters["ratio_worst"] = *std::min_element(ratio.begin(), ratio.end());
 }
 
+// The whole upload with the largest window, from EnviarArquivo's call to the
+// receipt: preparation, authorization and transmission of one input.
+void uploadWindow4096(benchmark::State& state, const std::filesystem::path& file)
+{
+    const auto base = benchDir() / "upload-window-run";
+    std::filesystem::remove_all(base);
+    std::filesystem::create_directories(base / "cliente");
+    vek::server::ZebServer server;
+    vek::server::ServerConfig config;
+    config.dataDir = base / "dados";
+    config.messagePort = 0;
+    config.ftpPort = 0;
+    config.demo = true;
+    server.start(config);
+    std::ofstream(base / "cliente" / "vek.INI")
+        << "[Defaults]\r\nServidorInternet=127.0.0.1\r\nPortaServico=" << server.ports().mensagens << "\r\n";
+    setenv("VEK_DIR", (base / "cliente").c_str(), 1);
+    setenv("TMPDIR", (base / "cliente").c_str(), 1);
+
+    std::vector<double> whole;
+    std::vector<double> prep;
+    double enciphered = 0;
+    for (auto _ : state) {
+        vek::channel::TCanalZEBCliente canal;
+        canal.CD_Operadora = "123456";
+        canal.Senha = "demo";
+        canal.Arquivo = file.string();
+        canal.SetTipo_Arquivo("XML");
+        canal.janelaEnvio = 4096;
+        const auto start = Clock::now();
+        Clock::time_point prepared{};
+        canal.AoEnviarArquivo = [&](vek::channel::TCanalZEBCliente&, const vek::channel::TStatusUpload& s) {
+            if (prepared == Clock::time_point{} && s.StatusPreparacao == vek::channel::tseFinalizada) {
+                prepared = Clock::now();
+            }
+        };
+        vek::channel::TResultadoEnvio r;
+        canal.EnviarArquivo(r);
+        const auto end = Clock::now();
+        if (!r.Sucesso) {
+            state.SkipWithError("upload failed");
+            break;
+        }
+        whole.push_back(std::chrono::duration<double>(end - start).count());
+        prep.push_back(std::chrono::duration<double>(prepared - start).count());
+        enciphered = static_cast<double>(canal.TamanhoCifrado);
+        // Each upload is stored anew; the disk need not hold them all.
+        state.PauseTiming();
+        for (const auto& entry : std::filesystem::directory_iterator(config.dataDir / vek::server::ReceivedDirName)) {
+            if (entry.is_regular_file()) {
+                std::filesystem::remove(entry.path());
+            }
+        }
+        state.ResumeTiming();
+    }
+    server.stop();
+    std::filesystem::remove_all(base);
+    if (whole.empty()) {
+        return;
+    }
+    state.counters["to_receipt_s"] = median(whole);
+    state.counters["to_receipt_best_s"] = *std::min_element(whole.begin(), whole.end());
+    state.counters["preparation_s"] = median(prep);
+    state.counters["enciphered_MiB"] = enciphered / (1 << 20);
+}
+
+void BM_UploadWindow4096_Compressible(benchmark::State& state)
+{
+    uploadWindow4096(state, vek::bench::compressibleFile());
+}
+void BM_UploadWindow4096_Random(benchmark::State& state)
+{
+    uploadWindow4096(state, vek::bench::randomFile());
+}
+
 }  // namespace
 
+BENCHMARK(BM_UploadWindow4096_Compressible)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_UploadWindow4096_Random)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StopAndWaitLimit)->Arg(78200)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Upload100MB)->Unit(benchmark::kMillisecond)->Iterations(7);
 

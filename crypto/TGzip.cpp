@@ -1,13 +1,11 @@
 #include "crypto/TGzip.h"
 
-#include "crypto/Gcrypt.h"
 #include "crypto/ProgressRule.h"
 #include "platform/Error.h"
 #include "platform/File.h"
 #include "platform/UiServices.h"
 #include "platform/Win1252.h"
 
-#include <gcrypt.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -16,6 +14,8 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -46,6 +46,28 @@ constexpr unsigned MaxCompressionWorkers = 4;
 // block), the stream ends with an empty final block with fixed codes.
 constexpr std::uint8_t EmptyFinalBlock[] = {0x03, 0x00};
 
+// The deflate engine. Level 1 with the standard strategy is ISA-L's level 1:
+// several times faster than zlib's level 1 and smaller output on text, with
+// stored blocks where nothing compresses. The other levels and strategies,
+// which ISA-L does not have, are zlib's.
+enum class Engine
+{
+    Zlib,
+    Isal,
+};
+
+Engine engineFor(int level, TCompressionType type)
+{
+    return level == 1 && type == TCompressionType::Standard ? Engine::Isal : Engine::Zlib;
+}
+
+// The standard CRC-32 of the gzip trailer, by ISA-L's carry-less
+// multiplication where the processor has it.
+std::uint32_t checksumOf(std::span<const std::uint8_t> data, std::uint32_t crc = 0)
+{
+    return crc32_gzip_refl(crc, data.data(), data.size());
+}
+
 int strategyOf(TCompressionType type)
 {
     switch (type) {
@@ -71,54 +93,13 @@ struct DeflateStream
     }
 };
 
-// The CRC-32 of a piece. libgcrypt's uses the processor's carry-less
-// multiplication where there is one, at more than twice the speed of zlib's;
-// zlib's stands in when libgcrypt cannot be set up. Both give the standard
-// CRC-32 that the gzip trailer holds.
-class PieceChecksum
-{
-public:
-    PieceChecksum()
-    {
-        try {
-            ensureGcrypt();
-            if (gcry_md_open(&hd_, GCRY_MD_CRC32, 0) != 0) {
-                hd_ = nullptr;
-            }
-        } catch (const Error&) {
-            hd_ = nullptr;
-        }
-    }
-    ~PieceChecksum()
-    {
-        if (hd_ != nullptr) {
-            gcry_md_close(hd_);
-        }
-    }
-    PieceChecksum(const PieceChecksum&) = delete;
-    PieceChecksum& operator=(const PieceChecksum&) = delete;
-
-    uLong of(std::span<const std::uint8_t> data)
-    {
-        if (hd_ == nullptr) {
-            return crc32_z(crc32_z(0, nullptr, 0), data.data(), data.size());
-        }
-        gcry_md_reset(hd_);
-        gcry_md_write(hd_, data.data(), data.size());
-        // The most significant byte first.
-        const unsigned char* d = gcry_md_read(hd_, GCRY_MD_CRC32);
-        return (uLong{d[0]} << 24) | (uLong{d[1]} << 16) | (uLong{d[2]} << 8) | uLong{d[3]};
-    }
-
-private:
-    gcry_md_hd_t hd_ = nullptr;
-};
-
-// What each deflating thread owns.
+// What each deflating thread owns: a stream of one engine or the other.
 struct PieceStream
 {
+    Engine engine = Engine::Zlib;
     DeflateStream deflate;
-    PieceChecksum checksum;
+    isal_zstream isal{};
+    std::vector<std::uint8_t> isalLevelBuffer;
 };
 
 struct GzReader
@@ -181,7 +162,7 @@ public:
 
     bool write(const std::uint8_t* data, std::size_t size)
     {
-        crc_ = crc32_z(crc_, data, size);
+        crc_ = checksumOf({data, size}, static_cast<std::uint32_t>(crc_));
         length_ += size;
         stream_.z.next_in = const_cast<Bytef*>(data);
         stream_.z.avail_in = static_cast<uInt>(size);
@@ -227,6 +208,21 @@ public:
 
     // Ends a stream made of pieces, writes the trailer and everything pending.
     bool finishPieces() { return put(EmptyFinalBlock, sizeof EmptyFinalBlock) && putTrailer(); }
+
+    // Writes out what is pending (the header), before pieces go out through
+    // a PieceWriter.
+    bool flushPending() { return flush(); }
+
+    // A piece that a PieceWriter writes: its input is counted in the
+    // trailer, and the observer sees its bytes now, while they are written.
+    void observePiece(std::span<const std::uint8_t> deflated, uLong crc, std::uint64_t length)
+    {
+        crc_ = crc32_combine(crc_, crc, static_cast<z_off_t>(length));
+        length_ += length;
+        if (observer_ && !deflated.empty()) {
+            observer_(deflated);
+        }
+    }
 
 private:
     bool putTrailer()
@@ -284,6 +280,8 @@ struct Piece
     uLong crc = 0;
     bool failed = false;
     bool done = false;
+    // Handed to the PieceWriter and not yet written.
+    bool writing = false;
 
     [[nodiscard]] std::span<const std::uint8_t> data() const { return {input.data() + dictionary, length}; }
     [[nodiscard]] std::span<const std::uint8_t> deflated() const { return {output.data(), outputLength}; }
@@ -311,20 +309,30 @@ public:
         }
     }
 
-    // false (errno ENOMEM) when a deflate stream cannot be set up.
-    bool init(unsigned workers, int level, int strategy)
+    // Sets up `streams` deflate streams of the engine; with `threads`, one
+    // worker thread for each, otherwise submit() deflates on the caller's
+    // thread with the first. false (errno ENOMEM) when a stream cannot be set up.
+    bool init(unsigned streams, bool threads, Engine engine, int level, int strategy)
     {
-        for (unsigned i = 0; i < workers; ++i) {
+        for (unsigned i = 0; i < streams; ++i) {
             auto stream = std::make_unique<PieceStream>();
-            if (deflateInit2(&stream->deflate.z, level, Z_DEFLATED, -WindowBits, MemoryLevel, strategy) != Z_OK) {
-                errno = ENOMEM;
-                return false;
+            stream->engine = engine;
+            if (engine == Engine::Isal) {
+                stream->isalLevelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
+            } else {
+                if (deflateInit2(&stream->deflate.z, level, Z_DEFLATED, -WindowBits, MemoryLevel, strategy) != Z_OK) {
+                    errno = ENOMEM;
+                    return false;
+                }
+                stream->deflate.initialised = true;
             }
-            stream->deflate.initialised = true;
             streams_.push_back(std::move(stream));
         }
         try {
             for (auto& stream : streams_) {
+                if (!threads) {
+                    break;
+                }
                 threads_.emplace_back([this, s = stream.get()] { run(*s); });
             }
         } catch (const std::system_error&) {
@@ -380,9 +388,18 @@ private:
 
     static void deflatePiece(PieceStream& stream, Piece& piece)
     {
-        z_stream& z = stream.deflate.z;
         piece.failed = false;
-        piece.crc = stream.checksum.of(piece.data());
+        piece.crc = checksumOf(piece.data());
+        if (stream.engine == Engine::Isal) {
+            deflateIsal(stream, piece);
+        } else {
+            deflateZlib(stream, piece);
+        }
+    }
+
+    static void deflateZlib(PieceStream& stream, Piece& piece)
+    {
+        z_stream& z = stream.deflate.z;
         if (deflateReset(&z) != Z_OK ||
             (piece.dictionary > 0 &&
              deflateSetDictionary(&z, piece.input.data(), static_cast<uInt>(piece.dictionary)) != Z_OK)) {
@@ -416,6 +433,51 @@ private:
         piece.outputLength = produced;
     }
 
+    // The piece as deflate blocks ended by a sync flush (byte-aligned, no
+    // final block), referring back into its dictionary.
+    static void deflateIsal(PieceStream& stream, Piece& piece)
+    {
+        isal_zstream& z = stream.isal;
+        isal_deflate_init(&z);
+        z.level = 1;
+        z.level_buf = stream.isalLevelBuffer.data();
+        z.level_buf_size = static_cast<std::uint32_t>(stream.isalLevelBuffer.size());
+        z.gzip_flag = IGZIP_DEFLATE;
+        z.flush = SYNC_FLUSH;
+        z.end_of_stream = 0;
+        if (piece.dictionary > 0 &&
+            isal_deflate_set_dict(&z, piece.input.data(), static_cast<std::uint32_t>(piece.dictionary)) != COMP_OK) {
+            piece.failed = true;
+            return;
+        }
+        // Stored blocks bound what incompressible input can grow to.
+        const std::size_t bound = piece.length + piece.length / 64 + 1024;
+        if (piece.output.size() < bound) {
+            piece.output.resize(bound);
+        }
+        z.next_in = piece.input.data() + piece.dictionary;
+        z.avail_in = static_cast<std::uint32_t>(piece.length);
+        std::size_t produced = 0;
+        for (;;) {
+            if (produced == piece.output.size()) {
+                piece.output.resize(piece.output.size() * 2);
+            }
+            z.next_out = piece.output.data() + produced;
+            z.avail_out = static_cast<std::uint32_t>(piece.output.size() - produced);
+            if (isal_deflate(&z) != COMP_OK) {
+                piece.failed = true;
+                return;
+            }
+            produced = piece.output.size() - z.avail_out;
+            // The flush is complete once all input is taken and the stream
+            // waits for a new block.
+            if (z.avail_in == 0 && z.internal_state.state == ZSTATE_NEW_HDR) {
+                break;
+            }
+        }
+        piece.outputLength = produced;
+    }
+
     std::vector<std::unique_ptr<PieceStream>> streams_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
@@ -425,6 +487,121 @@ private:
     bool stop_ = false;
 };
 
+// Writes deflated pieces to the destination in order on a thread of its own,
+// so that the caller's thread meanwhile passes them to the observer (the
+// upload's cipher). After the first failed write nothing more is written and
+// error() holds its errno. With no thread to be had, push() writes at once.
+class PieceWriter
+{
+public:
+    explicit PieceWriter(platform::File& destination)
+        : destination_(destination)
+    {}
+    PieceWriter(const PieceWriter&) = delete;
+    PieceWriter& operator=(const PieceWriter&) = delete;
+
+    ~PieceWriter()
+    {
+        if (thread_.joinable()) {
+            {
+                const std::lock_guard lock(mutex_);
+                stop_ = true;
+            }
+            work_.notify_one();
+            thread_.join();
+        }
+    }
+
+    void start()
+    {
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // push() writes on the caller's thread.
+        }
+    }
+
+    void push(Piece& piece)
+    {
+        if (!thread_.joinable()) {
+            write(piece);
+            return;
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            piece.writing = true;
+            queue_.push_back(&piece);
+        }
+        work_.notify_one();
+    }
+
+    // Waits until `piece` is written (or skipped after a failure).
+    void waitWritten(const Piece& piece)
+    {
+        std::unique_lock lock(mutex_);
+        written_.wait(lock, [&] { return !piece.writing; });
+    }
+
+    // Waits until every piece pushed is written.
+    void drain()
+    {
+        std::unique_lock lock(mutex_);
+        written_.wait(lock, [&] { return queue_.empty() && !busy_; });
+    }
+
+    [[nodiscard]] int error()
+    {
+        const std::lock_guard lock(mutex_);
+        return error_;
+    }
+
+private:
+    void write(const Piece& piece)
+    {
+        if (error_ == 0 && piece.outputLength > 0 && !destination_.writeAll(piece.output.data(), piece.outputLength)) {
+            error_ = errno != 0 ? errno : EIO;
+        }
+    }
+
+    void run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+            if (stop_) {
+                return;
+            }
+            Piece* piece = queue_.front();
+            queue_.pop_front();
+            busy_ = true;
+            const bool failedBefore = error_ != 0;
+            lock.unlock();
+            int err = 0;
+            if (!failedBefore && piece->outputLength > 0 &&
+                !destination_.writeAll(piece->output.data(), piece->outputLength)) {
+                err = errno != 0 ? errno : EIO;
+            }
+            lock.lock();
+            if (err != 0 && error_ == 0) {
+                error_ = err;
+            }
+            piece->writing = false;
+            busy_ = false;
+            written_.notify_all();
+        }
+    }
+
+    platform::File& destination_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable written_;
+    std::deque<Piece*> queue_;
+    bool busy_ = false;
+    bool stop_ = false;
+    int error_ = 0;
+};
+
 // Reads the source piece by piece, keeps every slot of `pieces` in the
 // deflater's hands, and writes the deflated pieces out in input order as they
 // are done; `handled` is told of every PieceSize bytes (or fewer, at the end)
@@ -432,11 +609,16 @@ private:
 // the failure are still written) or ResultWriteFailed; `error` gets the errno.
 int compressInPieces(platform::File& source,
                      GzipWriter& writer,
+                     PieceWriter* pieceWriter,
                      PieceDeflater& deflater,
                      std::vector<Piece>& pieces,
                      const std::function<void(std::size_t)>& handled,
                      int& error)
 {
+    if (pieceWriter != nullptr && !writer.flushPending()) {
+        error = errno;
+        return TGzip::ResultWriteFailed;
+    }
     int code = TGzip::ResultOk;
     std::deque<Piece*> inFlight;
     std::size_t next = 0;
@@ -444,9 +626,12 @@ int compressInPieces(platform::File& source,
     bool reading = true;
     for (;;) {
         // Slots are filled in ring order, so the one at `next` is the oldest
-        // and already written out, and `previous` still holds its input.
+        // and already deflated, and `previous` still holds its input.
         while (reading && inFlight.size() < pieces.size()) {
             Piece& piece = pieces[next];
+            if (pieceWriter != nullptr) {
+                pieceWriter->waitWritten(piece);
+            }
             next = (next + 1) % pieces.size();
             if (piece.input.empty()) {
                 piece.input.resize(DictionarySize + TGzip::ParallelPieceSize);
@@ -472,6 +657,13 @@ int compressInPieces(platform::File& source,
             previous = &piece;
         }
         if (inFlight.empty()) {
+            if (pieceWriter != nullptr) {
+                pieceWriter->drain();
+                if (const int err = pieceWriter->error(); err != 0) {
+                    error = err;
+                    return TGzip::ResultWriteFailed;
+                }
+            }
             return code;
         }
         Piece& piece = *inFlight.front();
@@ -481,7 +673,14 @@ int compressInPieces(platform::File& source,
             error = EIO;
             return TGzip::ResultWriteFailed;
         }
-        if (!writer.putPiece(piece.deflated(), piece.crc, piece.length)) {
+        if (pieceWriter != nullptr) {
+            if (const int err = pieceWriter->error(); err != 0) {
+                error = err;
+                return TGzip::ResultWriteFailed;
+            }
+            pieceWriter->push(piece);
+            writer.observePiece(piece.deflated(), piece.crc, piece.length);
+        } else if (!writer.putPiece(piece.deflated(), piece.crc, piece.length)) {
             error = errno;
             return TGzip::ResultWriteFailed;
         }
@@ -545,17 +744,24 @@ int TGzip::Compress()
     }
     const std::int64_t base = source.size();
     const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
+    const int level = std::clamp(CompressionLevel, 1, 9);
+    const Engine engine = engineFor(level, CompressionType);
     const bool parallel = total >= ParallelThreshold;
+    // The ISA-L engine always deflates in pieces: on worker threads from the
+    // parallel threshold on, on this thread below it.
+    const bool pieceWise = parallel || engine == Engine::Isal;
 
     // The pieces outlive the deflater, whose threads stop before it goes.
     std::vector<Piece> pieces;
     PieceDeflater deflater;
     platform::File destination;
     GzipWriter writer(destination, observer_);
-    const int level = std::clamp(CompressionLevel, 1, 9);
-    const unsigned workers = parallel ? compressionWorkers() : 0;
-    if (!destination.create(FileDestination) || !(parallel ? deflater.init(workers, level, strategyOf(CompressionType))
-                                                           : writer.init(level, strategyOf(CompressionType)))) {
+    // Stops before the pieces whose bytes it may still be writing go.
+    PieceWriter pieceWriter(destination);
+    const unsigned workers = parallel ? compressionWorkers() : 1;
+    if (!destination.create(FileDestination) ||
+        !(pieceWise ? deflater.init(workers, parallel, engine, level, strategyOf(CompressionType))
+                    : writer.init(level, strategyOf(CompressionType)))) {
         lastErrorCode_ = errno;
         source.close();
         fail("Can't open: " + FileDestination);
@@ -591,14 +797,23 @@ int TGzip::Compress()
         done += piece;
         advanceProgress(ProgressStep, Progress, done, total, [this] { fireProgress(); });
     };
-    if (parallel && code == ResultOk) {
+    if (pieceWise && code == ResultOk) {
         // Enough pieces in hand for every worker to have one queued behind
         // the one it deflates, while this thread reads and writes.
         pieces.resize(2 * static_cast<std::size_t>(workers) + 1);
-        code = compressInPieces(source, writer, deflater, pieces, handled, lastErrorCode_);
+        // In the parallel form the deflated pieces are written by a thread of
+        // their own while this one passes them to the observer.
+        if (parallel) {
+            pieceWriter.start();
+        }
+        code = compressInPieces(
+            source, writer, parallel ? &pieceWriter : nullptr, deflater, pieces, handled, lastErrorCode_);
+        // After a failure pieces may still be going out; the end of the
+        // stream follows them.
+        pieceWriter.drain();
     }
-    std::vector<std::uint8_t> chunk(parallel ? 0 : ReadChunk);
-    while (!parallel && code == ResultOk) {
+    std::vector<std::uint8_t> chunk(pieceWise ? 0 : ReadChunk);
+    while (!pieceWise && code == ResultOk) {
         const std::ptrdiff_t n = source.readFull(chunk.data(), chunk.size());
         if (n < 0) {
             lastErrorCode_ = errno;
@@ -620,7 +835,7 @@ int TGzip::Compress()
     }
 
     source.close();
-    const bool finished = parallel ? writer.finishPieces() : writer.finish();
+    const bool finished = pieceWise ? writer.finishPieces() : writer.finish();
     const int finishErrno = errno;
     const bool closed = destination.close();
     if (!finished || !closed) {

@@ -62,12 +62,17 @@ public:
     // reader (expansion); progress is evaluated after each of them.
     static constexpr std::size_t PieceSize = 16384;
 
+    // Level 1 with the Standard type is deflated by ISA-L's level 1 (several
+    // times faster than zlib's level 1, stored blocks where nothing
+    // compresses); the other levels and types by zlib.
+    //
     // A source of this size or more is deflated in parallel: pieces of
     // ParallelPieceSize bytes are compressed independently, each with the
     // 32 KiB of input before it as dictionary and ended by a sync flush, and
     // joined in order into one deflate stream, so the file is still one gzip
-    // member. A smaller source is one deflate stream, as a single zlib stream
-    // over the whole input gives it.
+    // member. A smaller source deflated by zlib is one deflate stream, as a
+    // single zlib stream over the whole input gives it; by ISA-L it is one
+    // such piece, deflated on the calling thread.
     static constexpr std::uint64_t ParallelThreshold = 1024 * 1024;
     static constexpr std::size_t ParallelPieceSize = 1024 * 1024;
 
@@ -104,10 +109,11 @@ public:
     [[nodiscard]] int lastErrorCode() const { return lastErrorCode_; }
 
     // Receives every byte that Compress writes to the destination, in order,
-    // right after it was written, on the thread that called Compress (while
-    // other threads go on deflating the pieces that follow). It may throw;
-    // Compress then stops its threads, closes its files and lets the
-    // exception through.
+    // on the thread that called Compress: in the single-stream form right
+    // after it was written, in the parallel form while a thread of its own
+    // writes it (and other threads go on deflating the pieces that follow).
+    // It may throw; Compress then stops its threads, closes its files and
+    // lets the exception through.
     void setOutputObserver(std::function<void(std::span<const std::uint8_t>)> observer)
     {
         observer_ = std::move(observer);

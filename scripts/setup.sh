@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
     build-essential g++ cmake ninja-build pkg-config
     qt6-base-dev libqt6printsupport6 libgl-dev qt6-translations-l10n
-    libgcrypt20-dev zlib1g-dev libpugixml-dev libexpat1-dev libxlsxwriter-dev libsqlite3-dev nlohmann-json3-dev
+    libgcrypt20-dev zlib1g-dev libisal-dev libpugixml-dev libexpat1-dev libxlsxwriter-dev libsqlite3-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib python3-openpyxl openssl curl poppler-utils rhash gzip
     fonts-liberation fonts-dejavu-core ccache clang-format-14

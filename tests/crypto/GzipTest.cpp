@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -199,8 +201,9 @@ TEST_F(GzipTest, IndependentReadersExpandWhatWeWrite)
     }
 }
 
-// Below the parallel threshold the file is one deflate stream, exactly as a
-// single zlib stream over the whole input gives it.
+// Below the parallel threshold, at the levels and strategies zlib deflates,
+// the file is one deflate stream, exactly as a single zlib stream over the
+// whole input gives it.
 TEST_F(GzipTest, SmallInputsAreOneDeflateStreamByteForByte)
 {
     struct Case
@@ -212,11 +215,11 @@ TEST_F(GzipTest, SmallInputsAreOneDeflateStreamByteForByte)
         int strategy;
     };
     const std::vector<Case> cases{
-        {"empty", "", 1, TCompressionType::Standard, Z_DEFAULT_STRATEGY},
-        {"one byte", "x", 1, TCompressionType::Standard, Z_DEFAULT_STRATEGY},
+        {"empty", "", 2, TCompressionType::Standard, Z_DEFAULT_STRATEGY},
+        {"one byte", "x", 2, TCompressionType::Standard, Z_DEFAULT_STRATEGY},
         {"text just below 1 MiB",
          test::compressibleText(1024 * 1024 - 1, 21),
-         1,
+         2,
          TCompressionType::Standard,
          Z_DEFAULT_STRATEGY},
         {"random level 6", test::randomBytes(300000, 22), 6, TCompressionType::Standard, Z_DEFAULT_STRATEGY},
@@ -346,9 +349,94 @@ TEST_F(GzipTest, PiecesReferToTheInputBeforeThem)
         content += pattern;
     }
     writeFile(path("r.bin"), content);
-    ASSERT_EQ(compress(path("r.bin"), path("r.gz"), 1), 0);
-    const std::size_t single = singleStreamGzip("r.bin", content, 1, Z_DEFAULT_STRATEGY).size();
+    ASSERT_EQ(compress(path("r.bin"), path("r.gz"), 6), 0);
+    const std::size_t single = singleStreamGzip("r.bin", content, 6, Z_DEFAULT_STRATEGY).size();
     EXPECT_LE(readFile(path("r.gz")).size(), single + 1024);
+}
+
+// Level 1, the level of uploads, on both sides of every size where the
+// deflating changes hands: the 16 KiB progress piece, the 32 KiB dictionary,
+// the 64 KiB stored block, the 1 MiB pieces of the parallel form and a
+// dictionary shorter than 32 KiB. Every file is one gzip member with the
+// fixed header, which gzip, zcat and Python's zlib expand to the input;
+// random data grows by at most 0.1 % (stored blocks where nothing
+// compresses) plus a few bytes.
+TEST_F(GzipTest, LevelOneOnBothSidesOfEveryPieceBoundary)
+{
+    constexpr std::size_t KiB = 1024;
+    constexpr std::size_t MiB = 1024 * KiB;
+    const std::vector<std::size_t> sizes{0,
+                                         1,
+                                         16 * KiB - 1,
+                                         16 * KiB,
+                                         16 * KiB + 1,
+                                         32 * KiB - 1,
+                                         32 * KiB + 1,
+                                         64 * KiB - 1,
+                                         64 * KiB,
+                                         64 * KiB + 1,
+                                         MiB - 1,
+                                         MiB,
+                                         MiB + 1,
+                                         MiB + 32 * KiB - 1,
+                                         MiB + 32 * KiB + 1,
+                                         2 * MiB,
+                                         3 * MiB + 17};
+    struct Case
+    {
+        std::string name;
+        std::string content;
+        bool text;
+    };
+    std::vector<Case> cases;
+    for (const std::size_t size : sizes) {
+        const auto seed = static_cast<std::uint32_t>(size);
+        cases.push_back({"text-" + std::to_string(size), test::compressibleText(size, seed), true});
+        cases.push_back({"random-" + std::to_string(size), test::randomBytes(size, seed), false});
+    }
+    const fs::path dir = path("niveis");
+    fs::create_directory(dir);
+    std::string gzFiles;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path in = dir / c.name;
+        writeFile(in, c.content);
+        ASSERT_EQ(compress(in, dir / (c.name + ".gz"), 1), 0);
+        const std::string out = readFile(dir / (c.name + ".gz"));
+        const std::string header = std::string("\x1F\x8B\x08\x08\0\0\0\0\0\0", 10) + c.name + '\0';
+        ASSERT_GT(out.size(), header.size() + 8);
+        EXPECT_EQ(out.substr(0, header.size()), header);
+        EXPECT_EQ(le32(out, out.size() - 8),
+                  crc32(0, reinterpret_cast<const Bytef*>(c.content.data()), static_cast<uInt>(c.content.size())));
+        EXPECT_EQ(le32(out, out.size() - 4), static_cast<std::uint32_t>(c.content.size()));
+        const std::size_t deflated = out.size() - header.size() - 8;
+        if (!c.text) {
+            EXPECT_LE(deflated, c.content.size() + c.content.size() / 1000 + 16);
+        }
+        TGzip back;
+        back.FileSource = (dir / (c.name + ".gz")).string();
+        back.FileDestination = (dir / (c.name + ".out")).string();
+        ASSERT_EQ(back.Decompress(), 0);
+        EXPECT_TRUE(readFile(dir / (c.name + ".out")) == c.content);
+        gzFiles += " " + test::quoted(dir / (c.name + ".gz"));
+    }
+    // One run of each reader over all the files; each names the files it
+    // did not expand to their input.
+    if (test::haveTool(test::Gzip) && test::haveTool(test::Zcat)) {
+        EXPECT_EQ(test::runCommand(test::Gzip + " -t" + gzFiles), 0);
+        EXPECT_EQ(test::captureCommand("for f in" + gzFiles + "; do " + test::Zcat +
+                                       " \"$f\" | cmp -s - \"${f%.gz}\" || echo \"$f\"; done"),
+                  "");
+    }
+    if (test::haveTool(test::Python)) {
+        const std::string script = "import zlib,sys\n"
+                                   "for f in sys.argv[1:]:\n"
+                                   "    d=zlib.decompressobj(31)\n"
+                                   "    o=d.decompress(open(f,'rb').read())\n"
+                                   "    if not d.eof or d.unused_data or o!=open(f[:-3],'rb').read(): print(f)\n";
+        writeFile(path("check.py"), script);
+        EXPECT_EQ(test::captureCommand(test::Python + " " + test::quoted(path("check.py")) + gzFiles), "");
+    }
 }
 
 TEST_F(GzipTest, DecompressRestoresOurOwnFilesAndPassesOtherDataThrough)
@@ -470,6 +558,33 @@ TEST_F(GzipTest, FullDiskDuringAParallelCompressionGives103)
     gz.FileDestination = "/dev/full";
     EXPECT_EQ(gz.Compress(), TGzip::ResultCloseFailed);
     EXPECT_EQ(gz.lastErrorCode(), ENOSPC);
+    EXPECT_TRUE(ui_.messages().empty());
+}
+
+// A write that fails after some pieces went out (here at the file size limit
+// of the process), on the thread that writes the pieces, ends the
+// compression with the write's error: nothing waits for a piece that will
+// never be written, and no failure is reported as success.
+TEST_F(GzipTest, AWriteFailingAfterSomePiecesFailsTheCompression)
+{
+    writeFile(path("big.bin"), test::randomBytes(5 * TGzip::ParallelPieceSize, 14));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 2 * TGzip::ParallelPieceSize + 12345;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    TGzip gz;
+    gz.FileSource = path("big.bin").string();
+    gz.FileDestination = path("big.gz").string();
+    gz.CompressionLevel = 1;
+    gz.CompressionThreads = 2;
+    const int result = gz.Compress();
+    const int error = gz.lastErrorCode();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(result, TGzip::ResultCloseFailed);
+    EXPECT_EQ(error, EFBIG);
     EXPECT_TRUE(ui_.messages().empty());
 }
 

@@ -1,14 +1,17 @@
 #include "crypto/UploadPreparation.h"
 
+#include "crypto/TGzip.h"
 #include "crypto/THashFunctions.h"
 #include "platform/Error.h"
 #include "platform/UiServices.h"
+#include "server/UploadDecoder.h"
 #include "tests/crypto/PeerTools.h"
 #include "tests/fixtures/RecordingUiServices.h"
 #include "tests/fixtures/Sandbox.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <numeric>
 #include <string>
@@ -346,6 +349,105 @@ TEST_F(UploadPreparationTest, BlocksDecipherToAGzipFileOfTheOriginal)
         const fs::path restored = sandbox_.path() / "restored";
         restoreUpload(up.key, up.blocks, restored);
         EXPECT_TRUE(test::readFile(restored) == c.content);
+        EXPECT_TRUE(tempIsEmpty());
+    }
+}
+
+// Random content whose level-1 gzip under the name of `source` is exactly
+// `target` bytes: the length is moved by the difference until it fits (the
+// seed changes when a length comes round again).
+std::string contentCompressingTo(const fs::path& source, std::size_t target)
+{
+    const fs::path gz = source.string() + ".tamanho.gz";
+    std::size_t length = target;
+    std::uint32_t seed = 1;
+    std::vector<std::size_t> tried;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::string content = test::randomBytes(length, seed);
+        test::writeFile(source, content);
+        TGzip gzip;
+        gzip.FileSource = source.string();
+        gzip.FileDestination = gz.string();
+        gzip.CompressionLevel = 1;
+        if (gzip.Compress() != TGzip::ResultOk) {
+            break;
+        }
+        const std::size_t size = fs::file_size(gz);
+        if (size == target) {
+            fs::remove(gz);
+            return content;
+        }
+        if (std::find(tried.begin(), tried.end(), length) != tried.end()) {
+            ++seed;
+            tried.clear();
+        }
+        tried.push_back(length);
+        length = length + target - size;
+    }
+    ADD_FAILURE() << "no content compresses to " << target << " bytes";
+    return {};
+}
+
+// Enciphered sizes on each side of the block rule: the upload's blocks reach
+// the server's decoder whole and expand to the original, and the deciphered
+// gzip file is one member that gzip and Python's zlib accept.
+TEST_F(UploadPreparationTest, EncipheredSizesOfTheBlockRuleReachTheServerWhole)
+{
+    struct Case
+    {
+        const char* name;
+        std::size_t encipheredSize;
+        int blockSize;
+        std::size_t blocks;
+        std::size_t lastBlock;
+    };
+    const std::vector<Case> cases{
+        {"a multiple of 1280", 2560, 1267, 3, 26},
+        {"a multiple of 1267", 3 * 1267, 1280, 3, 1241},
+        {"a multiple of both, past the parallel threshold", 1280 * 1267, 1267, 1281, 0},
+        {"neither, one byte past a multiple of 1280", 1280 * 900 + 1, 1280, 901, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string content = contentCompressingTo(source_, c.encipheredSize);
+        ASSERT_FALSE(content.empty());
+        const PreparedUpload up = prepareUpload(source_.string(), temp_, UploadBlockSize, {});
+        ASSERT_EQ(static_cast<std::size_t>(up.tamanhoCifrado), c.encipheredSize);
+        EXPECT_EQ(up.blockSize, c.blockSize);
+        ASSERT_EQ(up.blocks.size(), c.blocks);
+        EXPECT_EQ(up.blocks.back().size(), c.lastBlock);
+
+        server::UploadDecoder decoder(up.key,
+                                      up.tamanhoCifrado,
+                                      sandbox_.path() / "recebendo",
+                                      static_cast<std::int64_t>(content.size()) + 1,
+                                      false);
+        for (const auto& block : up.blocks) {
+            decoder.feed(block);
+        }
+        decoder.finish();
+        EXPECT_EQ(decoder.expandedSize(), static_cast<std::int64_t>(content.size()));
+        const fs::path received = sandbox_.path() / "recebido";
+        fs::remove(received);
+        decoder.commitTo(received);
+        EXPECT_TRUE(test::readFile(received) == content);
+
+        const Bytes gz = decipherUpload(up.key, join(up.blocks));
+        const fs::path gzFile = sandbox_.path() / "check.gz";
+        test::writeFile(gzFile, std::string(gz.begin(), gz.end()));
+        test::writeFile(sandbox_.path() / "check", content);
+        if (test::haveTool(test::Gzip)) {
+            EXPECT_EQ(test::runCommand(test::Gzip + " -t " + test::quoted(gzFile)), 0);
+        }
+        if (test::haveTool(test::Python)) {
+            const std::string script = "import zlib,sys; d=zlib.decompressobj(31); "
+                                       "o=d.decompress(open(sys.argv[1],'rb').read()); "
+                                       "sys.exit(0 if d.eof and not d.unused_data and "
+                                       "o==open(sys.argv[2],'rb').read() else 1)";
+            EXPECT_EQ(test::runCommand(test::Python + " -c \"" + script + "\" " + test::quoted(gzFile) + " " +
+                                       test::quoted(sandbox_.path() / "check")),
+                      0);
+        }
         EXPECT_TRUE(tempIsEmpty());
     }
 }
