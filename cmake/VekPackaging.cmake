@@ -30,6 +30,13 @@ set(_gen ${CMAKE_BINARY_DIR}/packaging)
 
 configure_file(${_src}/vek.metainfo.xml.in ${_gen}/${VEK_APPSTREAM_ID}.metainfo.xml @ONLY)
 configure_file(${_src}/changelog.in ${_gen}/changelog @ONLY)
+# The packages are not uploaded to Debian, so their first revision closes no
+# request-for-packaging bug; lintian's warning about it is answered here.
+foreach(_package IN ITEMS vek-cli vek zebd)
+    file(WRITE ${_gen}/lintian/${_package}
+         "# Not uploaded to the Debian archive: there is no packaging request bug to close.\n"
+         "${_package}: initial-upload-closes-no-bugs\n")
+endforeach()
 foreach(_page IN ITEMS vek.1 vek-cli.1 zebd.8)
     configure_file(${_src}/man/${_page} ${_gen}/man/${_page} @ONLY)
 endforeach()
@@ -53,7 +60,9 @@ set(_doc ${CMAKE_INSTALL_DATADIR}/doc)
 install(FILES ${_gen}/vek-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
 install(FILES ${_src}/completion/vek-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         COMPONENT cli)
-install(FILES ${_src}/copyright ${_gen}/changelog.gz DESTINATION ${_doc}/vek-cli COMPONENT cli)
+install(FILES ${_src}/copyright DESTINATION ${_doc}/vek-cli COMPONENT cli)
+install(FILES ${_gen}/changelog.gz DESTINATION ${_doc}/vek-cli RENAME changelog.Debian.gz COMPONENT cli)
+install(FILES ${_gen}/lintian/vek-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT cli)
 install(FILES ${_src}/vek.INI.exemplo DESTINATION ${_doc}/vek-cli/examples RENAME vek.INI COMPONENT cli)
 
 # vek: the window and the receipt's drawing
@@ -69,12 +78,16 @@ foreach(_size IN ITEMS 16 24 32 48 64 128 256)
             COMPONENT vek)
 endforeach()
 install(FILES ${_gen}/vek.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vek)
-install(FILES ${_src}/copyright ${_gen}/changelog.gz DESTINATION ${_doc}/vek COMPONENT vek)
+install(FILES ${_src}/copyright DESTINATION ${_doc}/vek COMPONENT vek)
+install(FILES ${_gen}/changelog.gz DESTINATION ${_doc}/vek RENAME changelog.Debian.gz COMPONENT vek)
+install(FILES ${_gen}/lintian/vek DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT vek)
 
 # zebd: the server counterpart and its service
 install(FILES ${_src}/zebd/zebd.service DESTINATION lib/systemd/system COMPONENT zebd)
 install(FILES ${_gen}/zebd.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT zebd)
-install(FILES ${_src}/copyright ${_gen}/changelog.gz DESTINATION ${_doc}/zebd COMPONENT zebd)
+install(FILES ${_src}/copyright DESTINATION ${_doc}/zebd COMPONENT zebd)
+install(FILES ${_gen}/changelog.gz DESTINATION ${_doc}/zebd RENAME changelog.Debian.gz COMPONENT zebd)
+install(FILES ${_gen}/lintian/zebd DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT zebd)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vek)

@@ -195,7 +195,7 @@ check_manpages() {
             grep -q "^VEK $version " || fail "$page: the footer does not carry VEK $version"
     done
     for package in vek-cli vek zebd; do
-        zcat "$root/usr/share/doc/$package/changelog.gz" | head -1 | grep -q "^vek ($version-[1-9][0-9]*) " ||
+        zcat "$root/usr/share/doc/$package/changelog.Debian.gz" | head -1 | grep -q "^vek ($version-[1-9][0-9]*) " ||
             fail "$package: the changelog's entry is not for $version"
     done
     LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/usr/share/man/man1/vek.1.gz" 2>/dev/null |
@@ -630,6 +630,8 @@ check_syscalls() {
     local zebd_pid message_port ftp_port
     zebd_pid=$(awk 'NR == 1 { print $1 }' "$work/trace/strace.log")
     [[ $zebd_pid =~ ^[0-9]+$ ]] || fail "no process id in the trace"
+    # On a failure the traced zebd ends first, then strace with it.
+    cleanup_steps=("kill -TERM $zebd_pid 2>/dev/null" "${cleanup_steps[@]}")
     read -r message_port ftp_port < <(sed -n 's/^zebd: mensagens [0-9.]*:\([0-9]*\) ftp [0-9.]*:\([0-9]*\).*/\1 \2/p' "$work/zebd.out")
 
     local ana=$work/ana
