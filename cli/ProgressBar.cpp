@@ -56,7 +56,8 @@ double reportedPercent(const std::string& text)
 ProgressBar::ProgressBar(ErrorStream& err, app::TransferEstimate::Now now)
     : err_(err)
     , now_(now)
-    , estimate_(app::TransferEstimate::Direction::Sending, std::move(now))
+    , estimate_(app::TransferEstimate::Direction::Sending, now)
+    , received_(app::TransferEstimate::Direction::Receiving, std::move(now))
 {}
 
 ProgressBar::~ProgressBar()
@@ -120,7 +121,23 @@ void ProgressBar::upload(const channel::TStatusUpload& s, std::int64_t totalByte
 void ProgressBar::simple(int percent, const std::string& text)
 {
     const int p = percent < 0 ? 0 : (percent > 100 ? 100 : percent);
-    draw("[" + bar(p, 20) + "] " + std::to_string(p) + "% " + text, std::to_string(p), p == 100);
+    lastPercent_ = p;
+    lastText_ = text;
+    std::string line = "[" + bar(p, 20) + "] " + std::to_string(p) + "% ";
+    if (received_.started()) {
+        line += received_.text() + " · ";
+    }
+    draw(line + text, std::to_string(p), p == 100);
+}
+
+void ProgressBar::received(std::int64_t doneBytes, std::int64_t totalBytes)
+{
+    if (received_.update(doneBytes, totalBytes)) {
+        // The estimate paces itself: a due text is drawn at once.
+        const std::string line = "[" + bar(lastPercent_, 20) + "] " + std::to_string(lastPercent_) + "% " +
+                                 received_.text() + " · " + lastText_;
+        draw(line, std::to_string(lastPercent_), true);
+    }
 }
 
 void ProgressBar::finish()

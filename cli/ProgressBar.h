@@ -27,8 +27,11 @@ public:
     ProgressBar& operator=(const ProgressBar&) = delete;
 
     void upload(const channel::TStatusUpload& status, std::int64_t totalBytes);
-    // One percentage and a text (list, history and download queries).
+    // One percentage and a text (list, history and download queries); after
+    // `received`, what came of the total, the speed and the time left too.
     void simple(int percent, const std::string& text);
+    // The bytes of a download so far, of `totalBytes` (0: unknown).
+    void received(std::int64_t doneBytes, std::int64_t totalBytes);
     void finish();
 
 private:
@@ -41,6 +44,9 @@ private:
     std::chrono::steady_clock::time_point lastDraw_{};
     app::TransferEstimate::Now now_;
     app::TransferEstimate estimate_;
+    app::TransferEstimate received_;
+    int lastPercent_ = 0;
+    std::string lastText_;
 };
 
 }  // namespace vek::cli

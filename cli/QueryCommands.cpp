@@ -140,6 +140,9 @@ int cmdBaixar(Context& ctx)
     canal.AoReceberArquivo = [&progress](channel::TCanalZEBCliente&, const channel::TStatusDownload& s) {
         progress.simple(s.PercentFeito, s.TextoInfo);
     };
+    canal.onTransferProgress = [&progress](std::int64_t feitos, std::int64_t total) {
+        progress.received(feitos, total);
+    };
     try {
         download.fetch(canal);
     } catch (...) {

@@ -48,5 +48,26 @@ TEST(ProgressBar, AnUploadShowsSentOfTotalSpeedAndTimeLeft)
     bar.finish();
 }
 
+// A download's line carries what came of the listed size and the speed, from
+// the bytes the channel reports between its percentages.
+TEST(ProgressBar, ADownloadShowsReceivedOfTotalAndSpeed)
+{
+    std::ostringstream out;
+    ErrorStream err(out, true);
+    auto now = app::TransferEstimate::Clock::time_point{};
+    ProgressBar bar(err, [&now] { return now; });
+    constexpr std::int64_t Total = 10 * 1024 * 1024;
+
+    bar.simple(0, "Recebendo o arquivo");
+    bar.received(1024 * 1024, Total);
+    EXPECT_NE(out.str().find("Recebidos 1,0 MB de 10,0 MB"), std::string::npos) << out.str();
+    now += 2s;
+    bar.received(5 * 1024 * 1024, Total);
+    EXPECT_NE(out.str().find("0% Recebidos 5,0 MB de 10,0 MB · 2,0 MB/s · faltam 3 s"),
+              std::string::npos)
+        << out.str();
+    bar.finish();
+}
+
 }  // namespace
 }  // namespace vek::cli
