@@ -63,9 +63,7 @@ TEST(ProgressBar, ADownloadShowsReceivedOfTotalAndSpeed)
     EXPECT_NE(out.str().find("Recebidos 1,0 MB de 10,0 MB"), std::string::npos) << out.str();
     now += 2s;
     bar.received(5 * 1024 * 1024, Total);
-    EXPECT_NE(out.str().find("0% Recebidos 5,0 MB de 10,0 MB · 2,0 MB/s · faltam 3 s"),
-              std::string::npos)
-        << out.str();
+    EXPECT_NE(out.str().find("0% Recebidos 5,0 MB de 10,0 MB · 2,0 MB/s · faltam 3 s"), std::string::npos) << out.str();
     bar.finish();
 }
 
