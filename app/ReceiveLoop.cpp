@@ -1,6 +1,7 @@
 #include "app/ReceiveLoop.h"
 
 #include "app/DownloadRow.h"
+#include "app/Text.h"
 #include "channel/TCanalZEBCliente.h"
 #include "dataset/FieldNames.h"
 #include "dataset/ListTable.h"
@@ -25,43 +26,6 @@ namespace {
 
 constexpr std::string_view PrefixoTemporario = ".vek-";
 constexpr std::string_view SufixoTemporario = ".part";
-
-std::string hex(const std::string& text)
-{
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::optional<std::string> unhex(std::string_view text)
-{
-    if (text.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    const auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        return -1;
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = value(text[i]);
-        const int lo = value(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        out += static_cast<char>(hi * 16 + lo);
-    }
-    return out;
-}
 
 std::string escapar(const std::string& text)
 {

@@ -39,4 +39,43 @@ std::string screenText(std::string text)
     return text;
 }
 
+std::string hex(std::string_view bytes)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::optional<std::string> unhex(std::string_view text)
+{
+    if (text.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    const auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        return -1;
+    };
+    std::string out;
+    out.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int hi = value(text[i]);
+        const int lo = value(text[i + 1]);
+        if (hi < 0 || lo < 0) {
+            return std::nullopt;
+        }
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return out;
+}
+
 }  // namespace vek::app

@@ -2,6 +2,7 @@
 
 #include "platform/AsciiText.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,12 @@ using platform::upperAZ;
 // carry in every Windows form (CR LF, LF CR, a lone CR) each become one line
 // feed.
 std::string screenText(std::string text);
+
+// Any bytes as lower-case hexadecimal digits, two per byte, and back: how the
+// client's own records keep a file name or an identifier whole on one line.
+// unhex gives nothing for an odd length or a character that is no lower-case
+// hexadecimal digit.
+std::string hex(std::string_view bytes);
+std::optional<std::string> unhex(std::string_view text);
 
 }  // namespace vek::app

@@ -223,44 +223,6 @@ namespace {
 
 constexpr const char* PastaRecibosPendentes = ".vek-recibos";
 
-std::string hex(const std::string& text)
-{
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size() * 2);
-    for (const unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::optional<std::string> unhex(const std::string& text)
-{
-    if (text.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    const auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        return -1;
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = value(text[i]);
-        const int lo = value(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        out += static_cast<char>(hi * 16 + lo);
-    }
-    return out;
-}
-
 // One "key<TAB>hex of the value" line per field: any byte of a file name or a
 // server's text survives the round trip.
 std::string serializar(const ReciboPendente& r)
